@@ -1,0 +1,158 @@
+// The kernel state record of one sequencer instance and the operations on it.
+//
+// Scalars that take part in timing arithmetic are 64-bit floats, as the
+// sequencer computes in doubles with explicit floor and rounding; frames are
+// absolute sample positions counted from the last prepare or reset. Queue
+// frame columns are doubles too, so a long session never wraps them.
+#pragma once
+
+#include <cstdint>
+
+namespace norva::kernel {
+
+inline constexpr int kStateVersion = 1;
+inline constexpr int kSteps = 32;
+inline constexpr int kPatterns = 32;
+inline constexpr int kLaneCells = kPatterns * kSteps; // cell = pattern * 32 + step
+inline constexpr int kMaxEvents = 128;    // pending queue capacity and steps per generateBefore call
+inline constexpr int kNotes = 128;
+inline constexpr int kInCapacity = 128;
+inline constexpr int kOutCapacity = 256;
+inline constexpr int kOffsetLanes = 1;
+inline constexpr int kOffsetRows = 7169;
+inline constexpr int kStateBytes = 7265;
+inline constexpr int kMaxFrames = 128;
+inline constexpr int kKindNoteOn = 2;
+inline constexpr int kKindNoteOff = 3;
+inline constexpr int kKindControlChange = 4;
+
+// A time-ordered queue of MIDI-style messages: absolute frame, status byte,
+// number (note or controller) and level (velocity or value).
+template <int Capacity> struct MessageQueue {
+  int count = 0;
+  double frames[Capacity] = {};
+  int32_t status[Capacity] = {};
+  int32_t number[Capacity] = {};
+  int32_t level[Capacity] = {};
+};
+
+struct KernelState {
+  double baseFrame = 0;
+  double bpmMicros = 120000000;
+  double chainEnd = 7;
+  double chainOn = 0;
+  double chainStart = 0;
+  double channel = 0;
+  double currentPattern = 0;
+  double cursorFrame = 0;
+  double curveBipolar = 0;
+  double curveCc = 1;
+  double cycleStep = 0;
+  double direction = 0;
+  double gateScaleMicros = 1000000;
+  double hasLastCc = 0;
+  double hasStarted = 0;
+  double keyFollow = 0;
+  double keyRoot = 0;
+  double keyShift = 128;
+  double lastCc = 0;
+  int32_t liveVelocities[kSteps] = {};
+  double nextStepFrame = 0;
+  double octave = 1;
+  int32_t patternDirections[kPatterns] = {};
+  int32_t patternLengths[kPatterns] = {};
+  int32_t patternResolutions[kPatterns] = {};
+  double previousTie = 0;
+  double prepared = 0;
+  double resolution = 3;
+  double running = 0;
+  double sampleRate = 48000;
+  double scaleMask = 4095;
+  double seed = 0;
+  double selectedPattern = 0;
+  double shuffleMicros = 500000;
+  double stepCounter = 0;
+  int32_t stepCurve[kLaneCells] = {};
+  int32_t stepEnabled[kLaneCells] = {};
+  int32_t stepGate[kLaneCells] = {};
+  int32_t stepNote[kLaneCells] = {};
+  int32_t stepRatchet[kLaneCells] = {};
+  int32_t stepTie[kLaneCells] = {};
+  int32_t stepVelocity[kLaneCells] = {};
+  double sustainActive = 0;
+  double sustainChannel = 0;
+  double sustainNote = 0;
+  double sustainOffFrame = 0;
+  double transposeShifted = 64;
+  double velocityScaleMicros = 1000000;
+  double walkPhase = 0;
+  double walkPosition = 0;
+
+  MessageQueue<kInCapacity> in;        // incoming notes and controllers
+  MessageQueue<kMaxEvents> pending;    // scheduled generated messages
+  MessageQueue<kOutCapacity> out;      // messages due in the current host block
+};
+
+struct PrepareConfig {
+  uint32_t inputChannels = 0;
+  uint32_t maxFrames = 0;
+  uint32_t outputChannels = 0;
+  double sampleRate = 0;
+};
+
+// A sub-block of the current host block.
+struct BlockRecord {
+  uint32_t capacity = kMaxFrames;
+  uint32_t length = 0;
+  uint32_t start = 0;
+  uint32_t inputChannels = 0;
+  uint32_t outputChannels = 0;
+};
+
+// The output records of one process call, in the interface's columns.
+struct OutputView {
+  int capacity = 0;
+  int count = 0;
+  int32_t *frames = nullptr;
+  int32_t *kinds = nullptr;
+  int32_t *a = nullptr;
+  float *b = nullptr;
+};
+
+// State and parameters.
+KernelState *createState(); // nullptr when memory is exhausted
+bool prepare(KernelState &s, const PrepareConfig &config);
+bool setParameter(KernelState &s, const char *key, double value);
+bool applyParameter(KernelState &s, double id, double value);
+int velocityStep(const char *key);
+void reset(KernelState &s);
+void clearPerformance(KernelState &s);
+void resetWalk(KernelState &s);
+int patternLength(const KernelState &s, int pattern);
+int effectiveDirection(const KernelState &s, int pattern);
+
+// Step generation.
+bool process(KernelState &s, const BlockRecord &block);
+void generateBefore(KernelState &s, double limitFrame, bool inclusive);
+uint32_t multiplyU32(double a, double b);
+uint32_t hashStep(double x);
+// Reduces a finite double to unsigned 32 bits: truncation toward zero, then
+// modulo 2^32.
+uint32_t toU32(double x);
+
+// Note handling and output.
+bool handleEvent(KernelState &s, int kind, int a, double value);
+void appendOutput(KernelState &s, double frame, int32_t status, int32_t number, int32_t level);
+void queueEvent(KernelState &s, double frame, int32_t status, int32_t number, int32_t level);
+void cancelOff(KernelState &s, int32_t status, int32_t note);
+void endHeld(KernelState &s, double frame);
+void flushSustain(KernelState &s, double frame);
+void handleInputEntry(KernelState &s, int index, double frame);
+bool emitEvents(KernelState &s, OutputView &view);
+
+// Authored pattern plane and its byte form (version 1, 7265 bytes).
+void seedAuthoredPlane(KernelState &s);
+int saveState(const KernelState &s, uint8_t *buffer, uint32_t capacity);
+bool restoreState(KernelState &s, const uint8_t *buffer, uint32_t length);
+
+} // namespace norva::kernel

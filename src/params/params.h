@@ -1,0 +1,50 @@
+// The parameter catalogue: 53 rows, one per automatable parameter, and the
+// rules that convert between the host's normalised values and plain values.
+// Every conversion anywhere in the plug-in goes through these functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace norva {
+
+enum : uint32_t { kParamKindRange = 0, kParamKindList = 1, kParamKindToggle = 2 };
+
+struct norva_param_desc {
+  uint32_t id;
+  const char *key;
+  const char *title;
+  const char *group;
+  uint32_t kind;
+  double min;
+  double max;
+  double step;
+  double defaultPlain;
+  double defaultNormalized;
+  const char *units;
+  int32_t labelCount;
+  const char *const *labels;
+};
+
+inline constexpr uint32_t kParamCount = 53;
+inline constexpr uint32_t kFirstStepVelocityParam = 21;
+
+extern const norva_param_desc NORVA_PARAMS[kParamCount];
+
+// Row lookup by key ("tindrel.bpm"); nullptr when no row has that key.
+const norva_param_desc *findParamByKey(std::string_view key);
+
+// Plain-value rule: normalised -> plain (snapped for stepped range rows).
+double paramToPlain(const norva_param_desc &row, double normalized);
+// Normalising rule: plain -> normalised, clamped to 0..1, no snapping.
+double norva_param_normalize(const norva_param_desc *row, double plain);
+
+// Text for a normalised value ("120", "0.625", "on", a label). Writes at most
+// capacity - 1 characters plus a terminating NUL; returns the length written.
+size_t paramToText(const norva_param_desc &row, double normalized, char *out, size_t capacity);
+// Parses text into a normalised value. On failure returns false and leaves
+// *normalized unchanged.
+bool paramFromText(const norva_param_desc &row, const char *text, double *normalized);
+
+} // namespace norva
