@@ -1,0 +1,87 @@
+#include <algorithm>
+
+#include "kernel/kernel_state.h"
+
+namespace norva::kernel {
+namespace {
+
+constexpr int kLaneNote = 0, kLaneVelocity = 1, kLaneGate = 2, kLaneTie = 3, kLaneCurve = 4,
+              kLaneRatchet = 5, kLaneEnabled = 6;
+constexpr int kRowLength = 0, kRowResolution = 1, kRowDirection = 2;
+
+constexpr int laneOffset(int lane) { return kOffsetLanes + kLaneCells * lane; }
+constexpr int rowOffset(int row) { return kOffsetRows + kPatterns * row; }
+
+uint8_t masked(int32_t value, uint32_t mask) { return uint8_t(uint32_t(value) & mask); }
+
+} // namespace
+
+void seedAuthoredPlane(KernelState &s) {
+  static constexpr int32_t kFactoryVelocities[4] = {100, 64, 0, 64};
+  for (int p = 0; p < kPatterns; ++p) {
+    s.patternLengths[p] = 32;
+    s.patternResolutions[p] = 0;
+    s.patternDirections[p] = 0;
+  }
+  for (int i = 0; i < kLaneCells; ++i) {
+    s.stepNote[i] = 60;
+    s.stepVelocity[i] = kFactoryVelocities[i % 4];
+    s.stepGate[i] = 50;
+    s.stepTie[i] = 0;
+    s.stepCurve[i] = 0;
+    s.stepRatchet[i] = 1;
+    s.stepEnabled[i] = 1;
+  }
+}
+
+int saveState(const KernelState &s, uint8_t *buffer, uint32_t capacity) {
+  if (buffer == nullptr || capacity < uint32_t(kStateBytes)) return -1;
+  buffer[0] = uint8_t(kStateVersion);
+  for (int i = 0; i < kLaneCells; ++i) {
+    buffer[laneOffset(kLaneNote) + i] = masked(s.stepNote[i], 127);
+    buffer[laneOffset(kLaneVelocity) + i] = masked(s.stepVelocity[i], 127);
+    buffer[laneOffset(kLaneGate) + i] = masked(s.stepGate[i], 255);
+    buffer[laneOffset(kLaneTie) + i] = masked(s.stepTie[i], 127);
+    buffer[laneOffset(kLaneCurve) + i] = masked(s.stepCurve[i], 127);
+    buffer[laneOffset(kLaneRatchet) + i] = masked(s.stepRatchet[i], 127);
+    buffer[laneOffset(kLaneEnabled) + i] = masked(s.stepEnabled[i], 127);
+  }
+  for (int p = 0; p < kPatterns; ++p) {
+    buffer[rowOffset(kRowLength) + p] = masked(s.patternLengths[p], 255);
+    buffer[rowOffset(kRowResolution) + p] = masked(s.patternResolutions[p], 255);
+    buffer[rowOffset(kRowDirection) + p] = masked(s.patternDirections[p], 255);
+  }
+  return kStateBytes;
+}
+
+bool restoreState(KernelState &s, const uint8_t *buffer, uint32_t length) {
+  if (buffer == nullptr || length != uint32_t(kStateBytes) || buffer[0] != kStateVersion) return false;
+  // Every row is checked before anything changes.
+  for (int p = 0; p < kPatterns; ++p) {
+    const uint8_t patternLengthByte = buffer[rowOffset(kRowLength) + p];
+    if (patternLengthByte == 0 || patternLengthByte > kSteps) return false;
+    if (buffer[rowOffset(kRowResolution) + p] > 12) return false;
+    if (buffer[rowOffset(kRowDirection) + p] > 6) return false;
+  }
+  for (int i = 0; i < kLaneCells; ++i) {
+    s.stepNote[i] = buffer[laneOffset(kLaneNote) + i] % 128;
+    s.stepVelocity[i] = buffer[laneOffset(kLaneVelocity) + i] % 128;
+    s.stepGate[i] = std::clamp<int32_t>(buffer[laneOffset(kLaneGate) + i], 5, 200);
+    s.stepTie[i] = buffer[laneOffset(kLaneTie) + i] != 0 ? 1 : 0;
+    s.stepCurve[i] = buffer[laneOffset(kLaneCurve) + i] % 128;
+    const uint8_t ratchet = buffer[laneOffset(kLaneRatchet) + i];
+    s.stepRatchet[i] = ratchet == 0 ? 1 : std::min<int32_t>(ratchet, 8);
+    s.stepEnabled[i] = buffer[laneOffset(kLaneEnabled) + i] != 0 ? 1 : 0;
+  }
+  for (int p = 0; p < kPatterns; ++p) {
+    s.patternLengths[p] = buffer[rowOffset(kRowLength) + p];
+    s.patternResolutions[p] = buffer[rowOffset(kRowResolution) + p];
+    s.patternDirections[p] = buffer[rowOffset(kRowDirection) + p];
+  }
+  const int currentLength = patternLength(s, int(s.currentPattern));
+  if (s.walkPosition > currentLength - 1) s.walkPosition = 0;
+  if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
+  return true;
+}
+
+} // namespace norva::kernel

@@ -1,0 +1,339 @@
+// The kernel's exported plain-function interface: instance slots, handles,
+// the per-instance input event queue and output table.
+#include "kernel/kernel_interface.h"
+
+#include <cfloat>
+#include <cmath>
+#include <memory>
+#include <new>
+
+#include "kernel/kernel_state.h"
+#include "kernel/runtime.h"
+#include "params/params.h"
+
+#define NORVA_KERNEL_FN(op) lmpr_music_norva_tindrel_bf9421541c27_##op
+#define NORVA_KERNEL_NAME(op) NORVA_KERNEL_SYMBOL_PREFIX #op
+
+namespace {
+
+using namespace norva::kernel;
+
+constexpr int kMaxInstances = NORVA_KERNEL_MAX_INSTANCES;
+constexpr uint32_t kQueueCapacity = NORVA_KERNEL_MAX_EVENTS;
+constexpr int kOutputCapacity = NORVA_KERNEL_MAX_EVENT_OUTPUTS;
+// Generations wrap before the handle slot + 32 * (generation - 1) + 1 would
+// leave 32 bits.
+constexpr uint32_t kMaxGeneration = (1u << 27) - 1;
+
+struct Slot {
+  bool active = false;
+  uint32_t generation = 0;
+  uint32_t maximumBlockSize = 0;
+  std::unique_ptr<KernelState> state;
+  BlockRecord block;
+  uint32_t eventCount = 0;
+  int32_t egressCount = 0;
+  OutputView egressView;
+  std::unique_ptr<uint8_t[]> stateBuffer;
+
+  uint32_t eventFrames[kQueueCapacity];
+  uint32_t eventKinds[kQueueCapacity];
+  uint32_t eventParameters[kQueueCapacity];
+  int32_t eventA[kQueueCapacity];
+  float eventValues[kQueueCapacity];
+
+  int32_t egressFrames[kOutputCapacity];
+  int32_t egressKinds[kOutputCapacity];
+  int32_t egressA[kOutputCapacity];
+  float egressB[kOutputCapacity];
+};
+
+struct Library {
+  bool initialised = false;
+  Slot slots[kMaxInstances];
+};
+
+Library &library() {
+  static Library lib;
+  return lib;
+}
+
+// The views of an instance without audio: a valid pointer, length 0.
+float gEmptyView[1] = {0.0f};
+
+Slot *slotFor(uint32_t handle) {
+  Library &lib = library();
+  if (!lib.initialised || handle < 1) return nullptr;
+  Slot &slot = lib.slots[(handle - 1) % kMaxInstances];
+  if (!slot.active || (handle - 1) / kMaxInstances + 1 != slot.generation) return nullptr;
+  return &slot;
+}
+
+bool applyDefaults(KernelState &state) {
+  for (uint32_t id = 0; id < norva::kParamCount; ++id) {
+    if (!applyParameter(state, id, norva::NORVA_PARAMS[id].defaultPlain)) return false;
+  }
+  return true;
+}
+
+bool validEvent(uint32_t kind, uint32_t a, double value) {
+  switch (kind) {
+  case NORVA_KERNEL_EVENT_PARAMETER: return a < norva::kParamCount;
+  case NORVA_KERNEL_EVENT_NOTE_ON:
+    return a <= 127 && ((value >= 0 && value <= 1) || (value >= 2 && value <= 3));
+  case NORVA_KERNEL_EVENT_NOTE_OFF: return a <= 127 && value == 0;
+  case NORVA_KERNEL_EVENT_CONTROL_CHANGE: return a <= 127 && value >= 0 && value <= 1;
+  default: return false;
+  }
+}
+
+// Accessor of one output column; 0 for an unknown handle or index.
+template <typename T>
+double outputColumn(const char *symbol, uint32_t handle, uint32_t index, T Slot::*column) {
+  if (!runtime::enterLibrary(true, symbol)) return 0;
+  const Slot *slot = slotFor(handle);
+  if (slot == nullptr || index >= uint32_t(slot->egressCount)) return 0;
+  return double((slot->*column)[index]);
+}
+
+void emptyView(float **data, uint32_t *length) {
+  if (data != nullptr) *data = nullptr;
+  if (length != nullptr) *length = 0;
+}
+
+void handOutEmptyView(float **data, uint32_t *length) {
+  if (data != nullptr) *data = gEmptyView;
+  if (length != nullptr) *length = 0;
+  runtime::recordHandedOut();
+}
+
+} // namespace
+
+extern "C" {
+
+void NORVA_KERNEL_FN(runtime_init)(void) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(runtime_init))) return;
+  Library &lib = library();
+  for (Slot &slot : lib.slots) {
+    slot.active = false;
+    slot.generation = 0;
+    slot.maximumBlockSize = 0;
+    slot.state.reset();
+    slot.block = BlockRecord();
+    slot.eventCount = 0;
+    slot.egressCount = 0;
+    slot.egressView = OutputView();
+    slot.stateBuffer.reset();
+  }
+  lib.initialised = true;
+  (void)runtime::cycleThreshold();
+}
+
+void NORVA_KERNEL_FN(set_panic_sink)(norva_kernel_panic_sink sink, void *context) {
+  if (!runtime::enterCallbackGuard(NORVA_KERNEL_NAME(set_panic_sink))) return;
+  runtime::setPanicSink(sink, context);
+}
+
+uint32_t NORVA_KERNEL_FN(collect)(void) {
+  if (!runtime::enterLibrary(false, NORVA_KERNEL_NAME(collect))) return 0;
+  return runtime::collect();
+}
+
+double NORVA_KERNEL_FN(abi_version)(void) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(abi_version))) return 0;
+  return NORVA_KERNEL_ABI_VERSION;
+}
+
+double NORVA_KERNEL_FN(create)(double sampleRate, uint32_t maxFrames, uint32_t inputs,
+                               uint32_t outputs) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(create))) return 0;
+  Library &lib = library();
+  if (!lib.initialised) return 0;
+  // The rate travels on as a 32-bit float: it must be finite and positive there too.
+  if (!(sampleRate > 0) || !(sampleRate <= FLT_MAX)) return 0;
+  if (maxFrames < 1 || maxFrames > uint32_t(NORVA_KERNEL_MAX_FRAMES)) return 0;
+  if (inputs != 0 || outputs != 0) return 0;
+  const double kernelRate = double(float(sampleRate));
+  if (!(kernelRate > 0)) return 0;
+
+  int index = 0;
+  while (index < kMaxInstances && lib.slots[index].active) ++index;
+  if (index == kMaxInstances) return 0;
+  Slot &slot = lib.slots[index];
+  slot.generation = slot.generation >= kMaxGeneration ? 1 : slot.generation + 1;
+
+  std::unique_ptr<KernelState> state(createState());
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[NORVA_KERNEL_STATE_MAX_BYTES]());
+  if (state == nullptr || buffer == nullptr) {
+    runtime::trap("lumac: out of memory\n");
+    return 0;
+  }
+  PrepareConfig config;
+  config.maxFrames = maxFrames;
+  config.sampleRate = kernelRate;
+  if (!prepare(*state, config)) return 0;
+
+  slot.state = std::move(state);
+  slot.maximumBlockSize = maxFrames;
+  slot.eventCount = 0;
+  slot.egressCount = 0;
+  slot.egressView.capacity = kOutputCapacity;
+  slot.egressView.count = 0;
+  slot.egressView.frames = slot.egressFrames;
+  slot.egressView.kinds = slot.egressKinds;
+  slot.egressView.a = slot.egressA;
+  slot.egressView.b = slot.egressB;
+  slot.block = BlockRecord();
+  slot.stateBuffer = std::move(buffer);
+
+  if (!applyDefaults(*slot.state)) {
+    slot.maximumBlockSize = 0;
+    return 0;
+  }
+  slot.active = true;
+  return double(index) + 32.0 * (double(slot.generation) - 1) + 1;
+}
+
+double NORVA_KERNEL_FN(destroy)(uint32_t handle) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(destroy))) return 1;
+  Slot *slot = slotFor(handle);
+  if (slot == nullptr) return 1;
+  slot->active = false;
+  slot->maximumBlockSize = 0;
+  slot->eventCount = 0;
+  slot->egressCount = 0;
+  slot->stateBuffer.reset();
+  return 0;
+}
+
+double NORVA_KERNEL_FN(reset)(uint32_t handle) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(reset))) return 1;
+  Slot *slot = slotFor(handle);
+  if (slot == nullptr) return 1;
+  reset(*slot->state);
+  const bool defaultsAccepted = applyDefaults(*slot->state);
+  slot->eventCount = 0;
+  slot->egressCount = 0;
+  return defaultsAccepted ? 0 : 2;
+}
+
+double NORVA_KERNEL_FN(push_event)(uint32_t handle, uint32_t kind, uint32_t frame, uint32_t a,
+                                   double value) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(push_event))) return 1;
+  Slot *slot = slotFor(handle);
+  if (slot == nullptr || frame >= slot->maximumBlockSize) return 1;
+  if (!validEvent(kind, a, value)) return 2;
+  if (!std::isfinite(value) || slot->eventCount >= kQueueCapacity) return 3;
+  const uint32_t n = slot->eventCount;
+  if (n > 0 && slot->eventFrames[n - 1] > frame) return 4;
+  const bool parameter = kind == NORVA_KERNEL_EVENT_PARAMETER;
+  slot->eventFrames[n] = frame;
+  slot->eventKinds[n] = kind;
+  slot->eventParameters[n] = parameter ? a : 0;
+  slot->eventA[n] = parameter ? 0 : int32_t(a);
+  // Parameter values are finite here but may be huge: saturate instead of
+  // letting the narrowing overflow.
+  slot->eventValues[n] = value > FLT_MAX ? FLT_MAX : (value < -FLT_MAX ? -FLT_MAX : float(value));
+  slot->eventCount = n + 1;
+  return 0;
+}
+
+double NORVA_KERNEL_FN(process)(uint32_t handle, uint32_t frames) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(process))) return 1;
+  Slot *slot = slotFor(handle);
+  if (slot == nullptr || frames > slot->maximumBlockSize) return 1;
+  KernelState &state = *slot->state;
+  BlockRecord &block = slot->block;
+
+  // A rejected event is dropped and reported with status 2; the rest of the
+  // queue still applies and the block still runs, so one bad value never
+  // silences the sequencer.
+  bool rejected = false;
+  uint32_t cursor = 0;
+  const uint32_t count = slot->eventCount;
+  uint32_t i = 0;
+  while (i < count) {
+    const uint32_t f = slot->eventFrames[i];
+    if (f >= frames) break;
+    if (cursor < f) {
+      block.start = cursor;
+      block.length = f - cursor;
+      if (!process(state, block)) {
+        slot->eventCount = 0;
+        slot->egressCount = 0;
+        return 2;
+      }
+      cursor = f;
+    }
+    uint32_t end = i;
+    while (end < count && slot->eventFrames[end] == f) ++end;
+    // Parameters of a frame apply before its notes and controllers.
+    for (uint32_t k = i; k < end; ++k) {
+      if (slot->eventKinds[k] != NORVA_KERNEL_EVENT_PARAMETER) continue;
+      if (!applyParameter(state, slot->eventParameters[k], double(slot->eventValues[k]))) rejected = true;
+    }
+    for (uint32_t k = i; k < end; ++k) {
+      if (slot->eventKinds[k] == NORVA_KERNEL_EVENT_PARAMETER) continue;
+      if (!handleEvent(state, int(slot->eventKinds[k]), slot->eventA[k], double(slot->eventValues[k])))
+        rejected = true;
+    }
+    if (runtime::poisoned()) return 1;
+    i = end;
+  }
+  if (cursor < frames) {
+    block.start = cursor;
+    block.length = frames - cursor;
+    if (!process(state, block)) {
+      slot->eventCount = 0;
+      slot->egressCount = 0;
+      return 2;
+    }
+  }
+  if (runtime::poisoned()) return 1;
+
+  OutputView &view = slot->egressView;
+  view.count = 0;
+  slot->eventCount = 0;
+  if (!emitEvents(state, view) || view.count < 0 || view.count > kOutputCapacity) {
+    slot->egressCount = 0;
+    return 3;
+  }
+  slot->egressCount = view.count;
+  return rejected ? 2 : 0;
+}
+
+double NORVA_KERNEL_FN(event_output_count)(uint32_t handle) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(event_output_count))) return 0;
+  const Slot *slot = slotFor(handle);
+  return slot == nullptr ? 0 : double(slot->egressCount);
+}
+
+double NORVA_KERNEL_FN(event_output_frame)(uint32_t handle, uint32_t index) {
+  return outputColumn(NORVA_KERNEL_NAME(event_output_frame), handle, index, &Slot::egressFrames);
+}
+
+double NORVA_KERNEL_FN(event_output_kind)(uint32_t handle, uint32_t index) {
+  return outputColumn(NORVA_KERNEL_NAME(event_output_kind), handle, index, &Slot::egressKinds);
+}
+
+double NORVA_KERNEL_FN(event_output_a)(uint32_t handle, uint32_t index) {
+  return outputColumn(NORVA_KERNEL_NAME(event_output_a), handle, index, &Slot::egressA);
+}
+
+double NORVA_KERNEL_FN(event_output_b)(uint32_t handle, uint32_t index) {
+  return outputColumn(NORVA_KERNEL_NAME(event_output_b), handle, index, &Slot::egressB);
+}
+
+void NORVA_KERNEL_FN(input_view)(uint32_t handle, float **data, uint32_t *length) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(input_view))) return emptyView(data, length);
+  (void)slotFor(handle);
+  handOutEmptyView(data, length);
+}
+
+void NORVA_KERNEL_FN(output_view)(uint32_t handle, float **data, uint32_t *length) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(output_view))) return emptyView(data, length);
+  (void)slotFor(handle);
+  handOutEmptyView(data, length);
+}
+
+} // extern "C"

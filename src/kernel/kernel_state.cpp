@@ -1,0 +1,224 @@
+#include "kernel/kernel_state.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "params/params.h"
+
+namespace norva::kernel {
+namespace {
+
+double clampd(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+double micros(double v, double lo, double hi) { return std::floor(clampd(v, lo, hi) * 1000000.0 + 0.5); }
+
+// Parameter ids of the catalogue rows the kernel acts on.
+enum ParamId : int {
+  kRun = 0,
+  kBpm,
+  kResolution,
+  kShuffle,
+  kGateScale,
+  kVelocityScale,
+  kTranspose,
+  kOctave,
+  kDirection,
+  kPattern,
+  kLength,
+  kChainOn,
+  kChainStart,
+  kChainEnd,
+  kCurveCc,
+  kCurveBipolar,
+  kKeyRoot,
+  kScaleMask,
+  kKeyFollow,
+  kSeed,
+  kChannel,
+  kFirstVelocity,
+};
+
+void clampWalkToLength(KernelState &s) {
+  const int length = patternLength(s, int(s.currentPattern));
+  if (s.walkPosition > length - 1) s.walkPosition = 0;
+  if (s.cycleStep > length - 1) s.cycleStep = 0;
+}
+
+// Applies one accepted-or-rejected change by catalogue id. Every bound is
+// checked before anything changes, below as well as above the row's range:
+// a value under the minimum would otherwise index the plane with a negative
+// position.
+bool setById(KernelState &s, int id, double value) {
+  if (!std::isfinite(value)) return false;
+  switch (id) {
+  case kRun:
+    if (value < 0.5) {
+      s.running = 0;
+      s.hasStarted = 0;
+    } else {
+      if (s.running == 0) s.hasStarted = 0;
+      s.running = 1;
+    }
+    break;
+  case kBpm: s.bpmMicros = micros(value, 20, 300); break;
+  case kResolution:
+    if (value < 0) return false;
+    s.resolution = value > 11 ? 11 : std::floor(value);
+    break;
+  case kShuffle: s.shuffleMicros = micros(value, 0.5, 0.75); break;
+  case kGateScale: s.gateScaleMicros = micros(value, 0.05, 2); break;
+  case kVelocityScale: s.velocityScaleMicros = micros(value, 0, 2); break;
+  case kTranspose: s.transposeShifted = std::floor(clampd(value, -24, 24) + 0.5) + 64; break;
+  case kOctave: s.octave = value < 1 ? 1 : (value > 5 ? 5 : std::floor(value)); break;
+  case kDirection:
+    if (value < 0) return false;
+    s.direction = value > 5 ? 5 : std::floor(value);
+    break;
+  case kChannel:
+    if (value < 0) return false;
+    s.channel = value > 15 ? 15 : std::floor(value);
+    break;
+  case kSeed: s.seed = value; break;
+  case kCurveCc:
+    if (value < 0 || value > 119) return false;
+    s.curveCc = std::floor(value);
+    break;
+  case kCurveBipolar: s.curveBipolar = value < 0.5 ? 0 : 1; break;
+  case kKeyRoot:
+    if (value < 0 || value > 11) return false;
+    s.keyRoot = std::floor(value);
+    break;
+  case kScaleMask:
+    if (value < 1 || value > 4095) return false;
+    s.scaleMask = std::floor(value);
+    break;
+  case kKeyFollow: s.keyFollow = value < 0.5 ? 0 : 1; break;
+  case kChainOn: s.chainOn = value < 0.5 ? 0 : 1; break;
+  case kChainStart:
+    if (value < 0 || value > 31 || value > s.chainEnd) return false;
+    s.chainStart = std::floor(value);
+    break;
+  case kChainEnd:
+    if (value < 0 || value > 31 || value < s.chainStart) return false;
+    s.chainEnd = std::floor(value);
+    break;
+  case kPattern:
+    if (value < 0 || value > 31) return false;
+    s.selectedPattern = std::floor(value);
+    break;
+  case kLength: {
+    if (value < 1 || value > 32) return false;
+    const int selected = int(s.selectedPattern);
+    s.patternLengths[selected] = int32_t(std::floor(value));
+    if (s.selectedPattern == s.currentPattern) {
+      if (s.walkPosition > value - 1) s.walkPosition = 0;
+      if (s.cycleStep > value - 1) s.cycleStep = 0;
+    }
+    break;
+  }
+  default: {
+    const int step = id - kFirstVelocity;
+    if (step < 0 || step >= kSteps) return false;
+    if (value < 0 || value > 127) return false;
+    s.liveVelocities[step] = int32_t(std::floor(value));
+    break;
+  }
+  }
+
+  // Whatever changed, playback returns to the selected pattern and that
+  // pattern's velocity lane follows the step-velocity parameters.
+  s.currentPattern = s.selectedPattern;
+  clampWalkToLength(s);
+  std::memcpy(&s.stepVelocity[int(s.selectedPattern) * kSteps], s.liveVelocities,
+              sizeof s.liveVelocities);
+  return true;
+}
+
+} // namespace
+
+KernelState *createState() { return new (std::nothrow) KernelState(); }
+
+bool prepare(KernelState &s, const PrepareConfig &config) {
+  if (!(config.sampleRate > 0) || !std::isfinite(config.sampleRate)) return false;
+  if (config.maxFrames < 1 || config.maxFrames > uint32_t(kMaxFrames)) return false;
+  if (config.inputChannels != 0 || config.outputChannels != 0) return false;
+  s.sampleRate = std::floor(config.sampleRate);
+  seedAuthoredPlane(s);
+  clearPerformance(s);
+  s.baseFrame = 0;
+  s.cursorFrame = 0;
+  s.prepared = 1;
+  return true;
+}
+
+bool setParameter(KernelState &s, const char *key, double value) {
+  if (key == nullptr) return false;
+  const norva_param_desc *row = findParamByKey(key);
+  if (row == nullptr) return false;
+  return setById(s, int(row->id), value);
+}
+
+bool applyParameter(KernelState &s, double id, double value) {
+  if (!(id >= 0 && id < kParamCount) || id != std::floor(id)) return false;
+  return setById(s, int(id), value);
+}
+
+int velocityStep(const char *key) {
+  static constexpr char kPrefix[] = "tindrel.g";
+  if (key == nullptr || std::strncmp(key, kPrefix, sizeof kPrefix - 1) != 0) return -1;
+  const char *digits = key + sizeof kPrefix - 1;
+  // "1".."32" exactly: no sign, no leading zero, nothing after.
+  if (digits[0] < '1' || digits[0] > '9') return -1;
+  int k = digits[0] - '0';
+  if (digits[1] != '\0') {
+    if (digits[1] < '0' || digits[1] > '9' || digits[2] != '\0') return -1;
+    k = k * 10 + (digits[1] - '0');
+  }
+  return k >= 1 && k <= kSteps ? k - 1 : -1;
+}
+
+void resetWalk(KernelState &s) {
+  const int pattern = int(s.currentPattern);
+  s.walkPosition = effectiveDirection(s, pattern) == 1 ? patternLength(s, pattern) - 1 : 0;
+  s.walkPhase = 0;
+  s.cycleStep = 0;
+}
+
+void clearPerformance(KernelState &s) {
+  s.in.count = 0;
+  s.pending.count = 0;
+  s.out.count = 0;
+  s.nextStepFrame = 0;
+  s.hasStarted = 0;
+  s.stepCounter = 0;
+  s.sustainActive = 0;
+  s.sustainChannel = 0;
+  s.sustainNote = 0;
+  s.sustainOffFrame = 0;
+  s.previousTie = 0;
+  s.hasLastCc = 0;
+  s.lastCc = 0;
+  s.keyShift = 128;
+  resetWalk(s);
+}
+
+void reset(KernelState &s) {
+  seedAuthoredPlane(s);
+  clearPerformance(s);
+  s.baseFrame = 0;
+  s.cursorFrame = 0;
+}
+
+int patternLength(const KernelState &s, int pattern) {
+  const int32_t length = s.patternLengths[pattern];
+  if (length <= 0) return 1;
+  return length > kSteps ? kSteps : length;
+}
+
+int effectiveDirection(const KernelState &s, int pattern) {
+  const int32_t d = s.patternDirections[pattern];
+  return d >= 1 && d <= 6 ? d - 1 : int(s.direction);
+}
+
+} // namespace norva::kernel

@@ -1,0 +1,185 @@
+#include <cmath>
+
+#include "kernel/kernel_state.h"
+
+namespace norva::kernel {
+namespace {
+
+// round(x): floor, plus one when the fraction is at least one half.
+double roundHalfUp(double x) {
+  const double f = std::floor(x);
+  return x - f >= 0.5 ? f + 1 : f;
+}
+
+int32_t level127(double value) {
+  const double level = roundHalfUp(value * 127);
+  return level < 0 ? 0 : (level > 127 ? 127 : int32_t(level));
+}
+
+// Sorted insertion by frame; equal frames keep insertion order. A full queue
+// drops the message.
+template <int Capacity>
+void insertSorted(MessageQueue<Capacity> &q, double frame, int32_t status, int32_t number,
+                  int32_t level) {
+  if (q.count >= Capacity) return;
+  int at = q.count;
+  while (at > 0 && q.frames[at - 1] > frame) {
+    q.frames[at] = q.frames[at - 1];
+    q.status[at] = q.status[at - 1];
+    q.number[at] = q.number[at - 1];
+    q.level[at] = q.level[at - 1];
+    --at;
+  }
+  q.frames[at] = frame;
+  q.status[at] = status;
+  q.number[at] = number;
+  q.level[at] = level;
+  ++q.count;
+}
+
+// Low bits of a value taken as a signed 32-bit integer (two's complement).
+int32_t lowBits(int32_t value, uint32_t mask) { return int32_t(uint32_t(value) & mask); }
+
+} // namespace
+
+bool handleEvent(KernelState &s, int kind, int a, double value) {
+  if (kind != kKindNoteOn && kind != kKindNoteOff && kind != kKindControlChange) return false;
+  if (s.in.count >= kInCapacity || a < 0 || a > 127) return false;
+  if (!std::isfinite(value)) return false;
+  const int32_t channel = int32_t(s.channel);
+  int32_t status = 0;
+  int32_t level = 0;
+  switch (kind) {
+  case kKindNoteOn:
+    status = 144 + channel;
+    level = level127(value);
+    break;
+  case kKindNoteOff:
+    status = 128 + channel;
+    break;
+  default:
+    status = 176 + channel;
+    level = level127(value);
+    break;
+  }
+  const int i = s.in.count++;
+  s.in.frames[i] = s.baseFrame + s.cursorFrame;
+  s.in.status[i] = status;
+  s.in.number[i] = a;
+  s.in.level[i] = level;
+  return true;
+}
+
+void handleInputEntry(KernelState &s, int index, double frame) {
+  const int32_t status = s.in.status[index];
+  const int32_t number = s.in.number[index];
+  const int32_t level = s.in.level[index];
+  const int32_t type = status & 240;
+  if (type == 176 && number == 123) {
+    flushSustain(s, frame);
+    appendOutput(s, frame, status, 123, level);
+    return;
+  }
+  if (type == 144 && level > 0) {
+    if (s.keyFollow == 1) {
+      s.keyShift = number - 60 + 128;
+      return;
+    }
+    appendOutput(s, frame, status, number, level);
+    return;
+  }
+  if (type == 128 || type == 144) {
+    if (s.keyFollow == 1) return;
+    appendOutput(s, frame, status, number, level);
+    return;
+  }
+  appendOutput(s, frame, status, number, level);
+}
+
+void appendOutput(KernelState &s, double frame, int32_t status, int32_t number, int32_t level) {
+  insertSorted(s.out, frame, lowBits(status, 255), lowBits(number, 127), lowBits(level, 127));
+}
+
+void queueEvent(KernelState &s, double frame, int32_t status, int32_t number, int32_t level) {
+  insertSorted(s.pending, frame, status, number, level);
+}
+
+void cancelOff(KernelState &s, int32_t status, int32_t note) {
+  auto &q = s.pending;
+  int kept = 0;
+  for (int i = 0; i < q.count; ++i) {
+    if (q.status[i] == status && q.number[i] == note) continue;
+    if (kept != i) {
+      q.frames[kept] = q.frames[i];
+      q.status[kept] = q.status[i];
+      q.number[kept] = q.number[i];
+      q.level[kept] = q.level[i];
+    }
+    ++kept;
+  }
+  q.count = kept;
+}
+
+void endHeld(KernelState &s, double frame) {
+  const int32_t off = 128 + int32_t(s.sustainChannel);
+  const int32_t note = int32_t(s.sustainNote);
+  cancelOff(s, off, note);
+  appendOutput(s, frame, off, note, 0);
+  s.sustainActive = 0;
+}
+
+void flushSustain(KernelState &s, double frame) {
+  const auto &q = s.pending;
+  for (int i = 0; i < q.count; ++i) {
+    if (q.frames[i] < frame) {
+      appendOutput(s, q.frames[i], q.status[i], q.number[i], q.level[i]);
+    } else if ((q.status[i] & 240) == 128) {
+      appendOutput(s, frame, q.status[i], q.number[i], 0);
+    }
+    // A note-on scheduled after the flush never sounds.
+  }
+  s.pending.count = 0;
+  s.sustainActive = 0;
+  s.previousTie = 0;
+}
+
+bool emitEvents(KernelState &s, OutputView &view) {
+  for (int i = 0; i < s.out.count; ++i) {
+    if (view.count >= view.capacity) {
+      s.out.count = 0;
+      s.baseFrame += s.cursorFrame;
+      s.cursorFrame = 0;
+      return false;
+    }
+    const int32_t type = s.out.status[i] & 240;
+    const int32_t level = s.out.level[i];
+    int32_t kind = 0;
+    float b = 0;
+    if (type == 144 && level >= 1) {
+      kind = kKindNoteOn;
+      b = float(level / 127.0);
+    } else if (type == 144 || type == 128) {
+      kind = kKindNoteOff;
+    } else if (type == 176) {
+      kind = kKindControlChange;
+      b = float(level / 127.0);
+    } else {
+      continue;
+    }
+    // Output frames are offsets inside the host block just run: bounded by
+    // its length, never negative.
+    const double offset = s.out.frames[i] - s.baseFrame;
+    const int n = view.count;
+    view.kinds[n] = kind;
+    view.a[n] = s.out.number[i];
+    view.b[n] = b;
+    view.frames[n] = offset > 0 ? (offset < 2147483647.0 ? int32_t(offset) : 2147483647) : 0;
+    view.count = n + 1;
+  }
+  s.out.count = 0;
+  s.baseFrame += s.cursorFrame;
+  s.cursorFrame = 0;
+  return true;
+}
+
+} // namespace norva::kernel

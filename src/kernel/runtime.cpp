@@ -1,0 +1,173 @@
+#include "kernel/runtime.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace norva::kernel::runtime {
+namespace {
+
+struct RuntimeState {
+  const char *entrySymbol = "";
+  int hostCallbackDepth = 0;
+  bool poisoned = false;
+  bool sinkCalled = false;
+  norva_kernel_panic_sink sink = nullptr;
+  void *sinkContext = nullptr;
+  uint32_t handedOut = 0;
+  std::string lastRecord;
+};
+
+RuntimeState &state() {
+  static RuntimeState runtimeState;
+  return runtimeState;
+}
+
+struct TrapCode {
+  const char *prefix;
+  const char *code;
+};
+
+constexpr TrapCode kTrapCodes[] = {
+    {"Uncaught ", "LM4013"},
+    {"lumac: RangeError: ", "LM4014"},
+    {"lumac: TypeError: ", "LM4015"},
+    {"lumac: SyntaxError: ", "LM4016"},
+    {"lumac: out of memory", "LM4017"},
+    {"lumac: internal error: ", "LM4018"},
+    {"lumac: library callback ", "LM4025"},
+    {"lumac: library entry ", "LM4026"},
+};
+
+uint32_t readCycleThreshold() {
+  const char *text = std::getenv("LMR_CYCLE_THRESHOLD");
+  if (text == nullptr || *text == '\0') return 256;
+  uint64_t value = 0;
+  for (const char *c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return 256;
+    value = value * 10 + uint64_t(*c - '0');
+    if (value > 0xffffffffu) return 256;
+  }
+  return value == 0 ? 256 : uint32_t(value);
+}
+
+} // namespace
+
+const char *trapCodeFor(std::string_view message) {
+  for (const auto &entry : kTrapCodes) {
+    if (message.starts_with(entry.prefix)) return entry.code;
+  }
+  return "LM4019";
+}
+
+std::string buildPanicRecord(std::string_view message, std::string_view entrySymbol) {
+  const char *code = trapCodeFor(message);
+  const size_t codeLength = std::strlen(code);
+  // byte 1, message, byte 31, code, byte 31, symbol: the code and the symbol
+  // always stay whole, the message gives way.
+  const size_t fixed = 1 + 1 + codeLength + 1 + entrySymbol.size();
+  const size_t room = fixed < kMaxPanicRecordBytes ? kMaxPanicRecordBytes - fixed : 0;
+  const size_t messageLength = message.size() < room ? message.size() : room;
+
+  std::string record;
+  record.reserve(fixed + messageLength);
+  record.push_back('\x01');
+  for (size_t i = 0; i < messageLength; ++i) {
+    const char c = message[i];
+    record.push_back(c == '\x01' || c == '\x1f' ? ' ' : c);
+  }
+  record.push_back('\x1f');
+  record.append(code, codeLength);
+  record.push_back('\x1f');
+  record.append(entrySymbol);
+  return record;
+}
+
+void trap(std::string_view message, const void *codeAddress) {
+  RuntimeState &rt = state();
+  rt.poisoned = true;
+  if (!message.empty() && message.front() == '\x01') {
+    rt.lastRecord.assign(message);
+  } else {
+    rt.lastRecord = buildPanicRecord(message, rt.entrySymbol);
+  }
+  if (rt.sink == nullptr || rt.sinkCalled || rt.hostCallbackDepth > 0) return;
+  rt.sinkCalled = true;
+  HostCallbackScope scope;
+  rt.sink(rt.sinkContext, rt.lastRecord.data(), rt.lastRecord.size(), codeAddress);
+}
+
+void trapRange(long long index, size_t length) {
+  char message[160];
+  std::snprintf(message, sizeof message,
+                "lumac: RangeError: typed array index %lld out of bounds (length %zu)\n", index,
+                length);
+  trap(message, __builtin_return_address(0));
+}
+
+bool enterLibrary(bool release, const char *entrySymbol) {
+  RuntimeState &rt = state();
+  rt.entrySymbol = entrySymbol;
+  if (rt.hostCallbackDepth > 0) {
+    rt.hostCallbackDepth = 0;
+    char message[200];
+    std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
+                  entrySymbol);
+    trap(message, __builtin_return_address(0));
+    return false;
+  }
+  if (rt.poisoned) return false;
+  if (release) rt.handedOut = 0;
+  return true;
+}
+
+bool enterCallbackGuard(const char *entrySymbol) {
+  RuntimeState &rt = state();
+  if (rt.hostCallbackDepth > 0) {
+    rt.entrySymbol = entrySymbol;
+    rt.hostCallbackDepth = 0;
+    char message[200];
+    std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
+                  entrySymbol);
+    trap(message, __builtin_return_address(0));
+    return false;
+  }
+  return true;
+}
+
+void setPanicSink(norva_kernel_panic_sink sink, void *context) {
+  RuntimeState &rt = state();
+  rt.sink = sink;
+  rt.sinkContext = context;
+}
+
+bool poisoned() { return state().poisoned; }
+
+void recordHandedOut() { ++state().handedOut; }
+uint32_t handedOutCount() { return state().handedOut; }
+
+uint32_t collect() {
+  // Nothing the kernel owns forms a cycle; handed-out views are released.
+  state().handedOut = 0;
+  return 0;
+}
+
+uint32_t cycleThreshold() {
+  static const uint32_t threshold = readCycleThreshold();
+  return threshold;
+}
+
+const std::string &lastPanicRecord() { return state().lastRecord; }
+
+void resetForTesting() {
+  RuntimeState &rt = state();
+  rt = RuntimeState();
+}
+
+HostCallbackScope::HostCallbackScope() { ++state().hostCallbackDepth; }
+HostCallbackScope::~HostCallbackScope() {
+  RuntimeState &rt = state();
+  if (rt.hostCallbackDepth > 0) --rt.hostCallbackDepth;
+}
+
+} // namespace norva::kernel::runtime

@@ -1,0 +1,297 @@
+#include <cmath>
+
+#include "kernel/kernel_state.h"
+#include "kernel/runtime.h"
+
+namespace norva::kernel {
+namespace {
+
+// Steps per beat in millionths, by resolution index.
+constexpr double kStepsPerBeatMicros[12] = {
+    500000,   // half note
+    1000000,  // quarter
+    2000000,  // eighth
+    4000000,  // sixteenth
+    8000000,  // thirty-second
+    16000000, // sixty-fourth
+    1500000,  // quarter-note triplet
+    3000000,  // eighth-note triplet
+    6000000,  // sixteenth-note triplet
+    12000000, // thirty-second-note triplet
+    1333333,  // dotted eighth
+    2666667,  // dotted sixteenth
+};
+
+constexpr uint32_t kRandomPositionSeedMultiplier = 2654435761u;
+constexpr uint32_t kRandomWalkSeedMultiplier = 2246822519u;
+constexpr double kTwoToMinus32 = 1.0 / 4294967296.0;
+
+double stepsPerBeatMicros(double index) {
+  return index >= 0 && index <= 11 ? kStepsPerBeatMicros[int(index)] : kStepsPerBeatMicros[11];
+}
+
+double swing(const KernelState &s, double stepLength, double counter) {
+  if (std::fmod(counter, 2.0) == 0.0) return 0;
+  double delay = std::floor(stepLength * (2 * s.shuffleMicros - 1000000) / 1000000 + 0.5);
+  const double ceiling = std::floor(stepLength * 95 / 100);
+  if (delay > ceiling) delay = ceiling;
+  return delay < 0 ? 0 : delay;
+}
+
+// The cell of the step about to play; a position outside the plane is an
+// internal fault, never a read out of bounds.
+int currentCell(const KernelState &s) {
+  const double cell = s.currentPattern * kSteps + s.walkPosition;
+  if (!(cell >= 0 && cell < kLaneCells)) {
+    runtime::trapRange((long long)cell, kLaneCells);
+    return -1;
+  }
+  return int(cell);
+}
+
+// Pitch after scale quantisation, or -1 for no note.
+int quantise(const KernelState &s, double pitch) {
+  if (pitch < 0 || pitch > 127) return -1;
+  const int p = int(pitch);
+  const uint32_t mask = uint32_t(s.scaleMask);
+  if (mask == 4095) return p;
+  const int root = int(s.keyRoot);
+  for (int k = 0; k < 12; ++k) {
+    const int candidate = p - k;
+    if (candidate < 0) return -1;
+    if (mask >> ((candidate - root + 120) % 12) & 1u) return candidate;
+  }
+  return -1;
+}
+
+int nextPosition(KernelState &s, int length, int direction) {
+  const int pos = int(s.walkPosition);
+  if (length <= 1) return 0;
+  switch (direction) {
+  case 0: return (pos + 1) % length;
+  case 1: return (length + pos - 1) % length;
+  case 2:
+    if (s.walkPhase == 0) {
+      if (pos + 1 > length - 1) {
+        s.walkPhase = 1;
+        return length - 2;
+      }
+      return pos + 1;
+    }
+    if (pos >= 1) return pos - 1;
+    s.walkPhase = 0;
+    return 1;
+  case 3:
+    if (s.walkPhase == 0) {
+      if (pos + 1 > length - 1) {
+        s.walkPhase = 1;
+        return pos; // the last step repeats
+      }
+      return pos + 1;
+    }
+    if (pos >= 1) return pos - 1;
+    s.walkPhase = 0;
+    return pos; // the first step repeats
+  case 4: {
+    const uint32_t h = hashStep(s.stepCounter + multiplyU32(s.seed, kRandomPositionSeedMultiplier));
+    const int n = int(std::floor(length * double(h) * kTwoToMinus32));
+    return n > length - 1 ? length - 1 : n;
+  }
+  default: {
+    const uint32_t h = hashStep(s.stepCounter + multiplyU32(s.seed, kRandomWalkSeedMultiplier));
+    return (pos + ((h & 1u) == 0 ? length - 1 : 1)) % length;
+  }
+  }
+}
+
+// Plays one step at stepFrame; followingFrame is the swung frame of the next.
+void playStep(KernelState &s, double stepLength, double stepFrame, double followingFrame) {
+  const int cell = currentCell(s);
+  if (cell < 0) return;
+  const int channel = int(s.channel);
+
+  int curve = s.stepCurve[cell];
+  if (s.curveBipolar == 1) {
+    curve = 2 * (curve - 64) + 64;
+    curve = curve < 0 ? 0 : (curve > 127 ? 127 : curve);
+  }
+  if (!(s.hasLastCc == 1 && s.lastCc == curve)) {
+    s.hasLastCc = 1;
+    s.lastCc = curve;
+    appendOutput(s, stepFrame, 176 + channel, int32_t(s.curveCc), curve);
+  }
+
+  const bool held = s.previousTie == 1 && s.sustainActive == 1;
+  const double pitch = s.stepNote[cell] + (s.transposeShifted - 64) + (s.octave - 1) * 12 +
+                       (s.keyShift - 128);
+  const int q = quantise(s, pitch);
+
+  if (s.stepEnabled[cell] == 0 || s.stepVelocity[cell] == 0 || q < 0) {
+    if (held) endHeld(s, stepFrame);
+    s.previousTie = 0;
+    return;
+  }
+
+  double velocity = std::floor(s.velocityScaleMicros * s.stepVelocity[cell] / 1000000 + 0.5);
+  velocity = velocity < 1 ? 1 : (velocity > 127 ? 127 : velocity);
+  int ratchets = s.stepRatchet[cell];
+  ratchets = ratchets < 1 ? 1 : (ratchets > 8 ? 8 : ratchets);
+  const int tie = s.stepTie[cell] != 0 ? 1 : 0;
+  const int count = tie == 1 ? 1 : ratchets;
+  const double gate = s.stepGate[cell];
+  const int32_t noteOff = 128 + channel;
+
+  if (count == 1 && held && s.sustainNote == q && s.sustainChannel == channel) {
+    // Legato: the sounding note is extended rather than struck again.
+    cancelOff(s, noteOff, q);
+    double gateLength = std::floor(stepLength * gate * s.gateScaleMicros / 100000000 + 0.5);
+    if (gateLength < 1) gateLength = 1;
+    const double offFrame = (tie == 1 ? followingFrame : stepFrame) + gateLength;
+    queueEvent(s, offFrame, noteOff, q, 0);
+    s.sustainOffFrame = offFrame;
+    s.previousTie = tie;
+    return;
+  }
+
+  if (held) endHeld(s, stepFrame);
+  for (int j = 0; j < count; ++j) {
+    const double startOffset = std::floor(stepLength * j / count);
+    double subLength = std::floor(stepLength * (j + 1) / count) - startOffset;
+    if (subLength < 1) subLength = 1;
+    const double onFrame = stepFrame + startOffset;
+    queueEvent(s, onFrame, 144 + channel, q, int32_t(velocity));
+    double gateLength = std::floor(subLength * gate * s.gateScaleMicros / 100000000 + 0.5);
+    if (gateLength < 1) gateLength = 1;
+    const double offFrame = (tie == 1 ? followingFrame : onFrame) + gateLength;
+    queueEvent(s, offFrame, noteOff, q, 0);
+    s.sustainActive = 1;
+    s.sustainNote = q;
+    s.sustainChannel = channel;
+    s.sustainOffFrame = offFrame;
+  }
+  s.previousTie = tie;
+}
+
+void advance(KernelState &s) {
+  const int pattern = int(s.currentPattern);
+  const int length = patternLength(s, pattern);
+  const int n = nextPosition(s, length, effectiveDirection(s, pattern));
+  s.walkPosition = n < 0 ? 0 : n;
+
+  double m = s.cycleStep + 1;
+  if (m >= length) {
+    m = 0;
+    if (s.chainOn == 1) {
+      double next = s.currentPattern + 1;
+      if (next > s.chainEnd || next < s.chainStart) next = s.chainStart;
+      s.currentPattern = next;
+      const int p = int(next);
+      s.walkPosition = effectiveDirection(s, p) == 1 ? patternLength(s, p) - 1 : 0;
+      s.walkPhase = 0;
+    }
+  }
+  s.cycleStep = m;
+}
+
+} // namespace
+
+uint32_t toU32(double x) {
+  if (!std::isfinite(x)) return 0;
+  double t = std::trunc(x);
+  if (t >= 0 && t < 4294967296.0) return uint32_t(t);
+  t = std::fmod(t, 4294967296.0);
+  if (t < 0) t += 4294967296.0;
+  return uint32_t(t);
+}
+
+uint32_t multiplyU32(double a, double b) { return toU32(a) * toU32(b); }
+
+uint32_t hashStep(double x) {
+  uint32_t s = toU32(x) * 1664525u + 1013904223u;
+  s ^= s >> 15;
+  s *= 2246822519u;
+  s ^= s >> 13;
+  s *= 3266489917u;
+  s ^= s >> 16;
+  return s;
+}
+
+void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
+  if (s.running != 1 || s.hasStarted != 1) return;
+  for (int played = 0; played < kMaxEvents; ++played) {
+    const double samplesPerBeat =
+        std::fmax(1, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
+    const int32_t r = s.patternResolutions[int(s.currentPattern)];
+    const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
+    const double stepLength = std::fmax(1, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
+    const double stepFrame = s.nextStepFrame + swing(s, stepLength, s.stepCounter);
+    if (inclusive ? !(stepFrame <= limitFrame) : !(stepFrame < limitFrame)) return;
+    const double followingFrame = s.nextStepFrame + stepLength + swing(s, stepLength, s.stepCounter + 1);
+
+    playStep(s, stepLength, stepFrame, followingFrame);
+    if (runtime::poisoned()) return;
+    advance(s);
+    s.nextStepFrame += stepLength;
+    s.stepCounter += 1;
+  }
+}
+
+bool process(KernelState &s, const BlockRecord &block) {
+  if (s.prepared != 1 || block.inputChannels != 0 || block.outputChannels != 0) return false;
+  const double t0 = s.baseFrame + block.start;
+  const double t1 = t0 + block.length;
+
+  if (s.running == 1 && s.hasStarted == 0) {
+    resetWalk(s);
+    s.stepCounter = 0;
+    s.nextStepFrame = t0;
+    s.hasStarted = 1;
+  }
+
+  // Steps due at an input message's frame play after the message.
+  int handled = 0;
+  double last = 0;
+  for (; handled < s.in.count; ++handled) {
+    const double t = s.in.frames[handled];
+    if (!(t < t1)) break;
+    const double tt = t > t0 ? t : t0;
+    if (handled > 0 && last < tt) generateBefore(s, last, true);
+    generateBefore(s, tt, false);
+    handleInputEntry(s, handled, tt);
+    last = tt;
+  }
+  if (handled > 0) generateBefore(s, last, true);
+  generateBefore(s, t1, false);
+
+  if (handled > 0) {
+    const int rest = s.in.count - handled;
+    for (int i = 0; i < rest; ++i) {
+      s.in.frames[i] = s.in.frames[handled + i];
+      s.in.status[i] = s.in.status[handled + i];
+      s.in.number[i] = s.in.number[handled + i];
+      s.in.level[i] = s.in.level[handled + i];
+    }
+    s.in.count = rest;
+  }
+
+  // Move what falls due in this sub-block from pending to output.
+  int kept = 0;
+  for (int i = 0; i < s.pending.count; ++i) {
+    if (s.pending.frames[i] < t1) {
+      appendOutput(s, s.pending.frames[i], s.pending.status[i], s.pending.number[i],
+                   s.pending.level[i]);
+    } else {
+      s.pending.frames[kept] = s.pending.frames[i];
+      s.pending.status[kept] = s.pending.status[i];
+      s.pending.number[kept] = s.pending.number[i];
+      s.pending.level[kept] = s.pending.level[i];
+      ++kept;
+    }
+  }
+  s.pending.count = kept;
+
+  s.cursorFrame = double(block.start) + block.length;
+  return true;
+}
+
+} // namespace norva::kernel
