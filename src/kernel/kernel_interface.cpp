@@ -69,6 +69,16 @@ Slot *slotFor(uint32_t handle) {
   return &slot;
 }
 
+// Rounds to the nearest 32-bit float as IEEE arithmetic does: a finite
+// double beyond the float range becomes an infinity (which no parameter
+// accepts) instead of an undefined narrowing.
+float toFloat(double value) {
+  constexpr double kOverflow = 0x1.ffffffp+127; // FLT_MAX plus half a unit in the last place
+  if (value >= kOverflow) return HUGE_VALF;
+  if (value <= -kOverflow) return -HUGE_VALF;
+  return float(value);
+}
+
 bool applyDefaults(KernelState &state) {
   for (uint32_t id = 0; id < norva::kParamCount; ++id) {
     if (!applyParameter(state, id, norva::NORVA_PARAMS[id].defaultPlain)) return false;
@@ -149,12 +159,12 @@ double NORVA_KERNEL_FN(create)(double sampleRate, uint32_t maxFrames, uint32_t i
   if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(create))) return 0;
   Library &lib = library();
   if (!lib.initialised) return 0;
-  // The rate travels on as a 32-bit float: it must be finite and positive there too.
-  if (!(sampleRate > 0) || !(sampleRate <= FLT_MAX)) return 0;
+  if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return 0;
   if (maxFrames < 1 || maxFrames > uint32_t(NORVA_KERNEL_MAX_FRAMES)) return 0;
   if (inputs != 0 || outputs != 0) return 0;
-  const double kernelRate = double(float(sampleRate));
-  if (!(kernelRate > 0)) return 0;
+  // The rate travels on as a 32-bit float: it must be finite and positive there too.
+  const double kernelRate = double(toFloat(sampleRate));
+  if (!(kernelRate > 0) || !std::isfinite(kernelRate)) return 0;
 
   int index = 0;
   while (index < kMaxInstances && lib.slots[index].active) ++index;
@@ -231,9 +241,7 @@ double NORVA_KERNEL_FN(push_event)(uint32_t handle, uint32_t kind, uint32_t fram
   slot->eventKinds[n] = kind;
   slot->eventParameters[n] = parameter ? a : 0;
   slot->eventA[n] = parameter ? 0 : int32_t(a);
-  // Parameter values are finite here but may be huge: saturate instead of
-  // letting the narrowing overflow.
-  slot->eventValues[n] = value > FLT_MAX ? FLT_MAX : (value < -FLT_MAX ? -FLT_MAX : float(value));
+  slot->eventValues[n] = toFloat(value);
   slot->eventCount = n + 1;
   return 0;
 }
