@@ -1,0 +1,337 @@
+#include "probe_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+#include "params/params.h"
+
+namespace norva::probe {
+namespace {
+
+std::string quoted(std::string_view text) {
+  std::string out = "'";
+  out.append(text);
+  out += '\'';
+  return out;
+}
+
+uint64_t roundedFrame(double seconds, uint32_t sampleRate) {
+  return static_cast<uint64_t>(std::floor(seconds * sampleRate + 0.5));
+}
+
+bool isMultipleOf(double value, double step) {
+  const double steps = std::round(value / step);
+  return std::fabs(steps * step - value) <= 1e-9 * std::fmax(1.0, std::fabs(value));
+}
+
+// The plain values a row accepts, for error text.
+std::string expectedValues(const norva_param_desc &row) {
+  switch (row.kind) {
+  case kParamKindToggle:
+    return "0 or 1";
+  case kParamKindList:
+    return "a whole number from 0 to " + std::to_string(row.labelCount > 0 ? row.labelCount - 1 : 0);
+  default:
+    break;
+  }
+  const std::string bounds = "from " + formatNumber(row.min) + " to " + formatNumber(row.max);
+  if (row.step == 0) return "a number " + bounds;
+  if (row.step == 1) return "a whole number " + bounds;
+  return "a multiple of " + formatNumber(row.step) + " " + bounds;
+}
+
+bool acceptsPlainValue(const norva_param_desc &row, double value) {
+  switch (row.kind) {
+  case kParamKindToggle:
+    return value == 0 || value == 1;
+  case kParamKindList:
+    return value >= 0 && value <= (row.labelCount > 0 ? row.labelCount - 1 : 0) &&
+           value == std::floor(value);
+  default:
+    if (value < row.min || value > row.max) return false;
+    return row.step == 0 || isMultipleOf(value, row.step);
+  }
+}
+
+bool parseWholeNumberInRange(std::string_view option, std::string_view text, uint64_t min,
+                             uint64_t max, uint64_t &value, std::string &error) {
+  if (!parseStrictWholeNumber(text, value) || value < min || value > max) {
+    error = "bad value " + quoted(text) + " for " + std::string(option) +
+            " (expected a whole number from " + std::to_string(min) + " to " +
+            std::to_string(max) + ")";
+    return false;
+  }
+  return true;
+}
+
+bool isHelpWord(std::string_view word) {
+  return word == "--help" || word == "-h" || word == "help";
+}
+
+bool parseRenderOptions(const std::vector<std::string> &args, size_t first, ParsedCommand &command,
+                        std::string &error) {
+  RenderOptions &options = command.render;
+  bool haveOut = false;
+  for (size_t i = first; i < args.size(); ++i) {
+    std::string_view word = args[i];
+    if (isHelpWord(word)) {
+      command.kind = CommandKind::Help;
+      return true;
+    }
+    if (word.size() < 3 || word.substr(0, 2) != "--") {
+      error = "unexpected argument " + quoted(word) + " (try --help)";
+      return false;
+    }
+    std::string_view name = word;
+    std::string_view value;
+    bool haveValue = false;
+    if (const size_t eq = word.find('='); eq != std::string_view::npos) {
+      name = word.substr(0, eq);
+      value = word.substr(eq + 1);
+      haveValue = true;
+    }
+    if (name != "--rate" && name != "--seconds" && name != "--block" && name != "--set" &&
+        name != "--note" && name != "--out") {
+      error = "unknown option " + quoted(name) + " (try --help)";
+      return false;
+    }
+    if (!haveValue) {
+      if (i + 1 >= args.size()) {
+        error = "option " + quoted(name) + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+
+    if (name == "--rate") {
+      uint64_t rate = 0;
+      if (!parseWholeNumberInRange(name, value, kMinSampleRate, kMaxSampleRate, rate, error))
+        return false;
+      options.sampleRate = static_cast<uint32_t>(rate);
+    } else if (name == "--seconds") {
+      double seconds = 0;
+      if (!parseStrictNumber(value, seconds) || seconds <= 0 || seconds > kMaxSeconds) {
+        error = "bad value " + quoted(value) + " for --seconds (expected a number above 0, at most " +
+                formatNumber(kMaxSeconds) + ")";
+        return false;
+      }
+      options.seconds = seconds;
+    } else if (name == "--block") {
+      uint64_t block = 0;
+      if (!parseWholeNumberInRange(name, value, 1, kMaxBlockFrames, block, error)) return false;
+      options.blockFrames = static_cast<uint32_t>(block);
+    } else if (name == "--set") {
+      ParameterSetting setting;
+      if (!parseParameterSetting(value, setting, error)) return false;
+      options.settings.push_back(setting);
+    } else if (name == "--note") {
+      NoteInput note;
+      if (!parseNoteInput(value, note, error)) return false;
+      options.notes.push_back(note);
+    } else {
+      if (value.empty()) {
+        error = "bad value '' for --out (expected a file name)";
+        return false;
+      }
+      options.outPath = std::string(value);
+      haveOut = true;
+    }
+  }
+
+  if (!haveOut) {
+    error = "render needs --out FILE.mid";
+    return false;
+  }
+  options.totalFrames = roundedFrame(options.seconds, options.sampleRate);
+  if (options.totalFrames == 0) {
+    error = "bad value '" + formatNumber(options.seconds) + "' for --seconds (shorter than one frame)";
+    return false;
+  }
+  for (NoteInput &note : options.notes) {
+    note.frame = roundedFrame(note.seconds, options.sampleRate);
+    if (note.frame >= options.totalFrames) {
+      error = "note at " + formatNumber(note.seconds) + " s lies outside the render (" +
+              formatNumber(options.seconds) + " s)";
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+std::string formatNumber(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+bool parseStrictNumber(std::string_view text, double &value) {
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) return false;
+  }
+  if (text.empty()) return false;
+  double parsed = 0;
+  const auto result =
+      std::from_chars(text.data(), text.data() + text.size(), parsed, std::chars_format::general);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
+  if (!std::isfinite(parsed)) return false;
+  value = parsed;
+  return true;
+}
+
+bool parseStrictWholeNumber(std::string_view text, uint64_t &value) {
+  if (text.empty()) return false;
+  uint64_t parsed = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), parsed, 10);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
+  value = parsed;
+  return true;
+}
+
+bool parseParameterSetting(std::string_view text, ParameterSetting &setting, std::string &error) {
+  const size_t eq = text.find('=');
+  if (eq == std::string_view::npos || eq == 0) {
+    error = "bad --set " + quoted(text) + " (expected KEY=VALUE)";
+    return false;
+  }
+  const std::string_view key = text.substr(0, eq);
+  const std::string_view valueText = text.substr(eq + 1);
+
+  const norva_param_desc *row = nullptr;
+  if (key.front() >= '0' && key.front() <= '9') {
+    uint64_t id = 0;
+    if (!parseStrictWholeNumber(key, id) || id >= kParamCount) {
+      error = "unknown parameter id " + quoted(key) + " (ids run from 0 to " +
+              std::to_string(kParamCount - 1) + ")";
+      return false;
+    }
+    row = &NORVA_PARAMS[id];
+  } else {
+    row = findParamByKey(key);
+    if (row == nullptr) {
+      error = "unknown parameter key " + quoted(key);
+      return false;
+    }
+  }
+
+  double value = 0;
+  if (!parseStrictNumber(valueText, value) || !acceptsPlainValue(*row, value)) {
+    error = "bad value " + quoted(valueText) + " for " + row->key + " (expected " +
+            expectedValues(*row) + ")";
+    return false;
+  }
+  setting.id = row->id;
+  setting.value = value;
+  return true;
+}
+
+bool parseNoteInput(std::string_view text, NoteInput &note, std::string &error) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  while (true) {
+    const size_t colon = text.find(':', start);
+    fields.push_back(text.substr(start, colon == std::string_view::npos ? colon : colon - start));
+    if (colon == std::string_view::npos) break;
+    start = colon + 1;
+  }
+  if (fields.size() != 3 && fields.size() != 4) {
+    error = "bad --note " + quoted(text) + " (expected SECONDS:NOTE:on|off[:VELOCITY])";
+    return false;
+  }
+
+  NoteInput parsed;
+  if (!parseStrictNumber(fields[0], parsed.seconds) || parsed.seconds < 0) {
+    error = "bad note time " + quoted(fields[0]) + " in --note " + quoted(text) +
+            " (expected seconds, 0 or more)";
+    return false;
+  }
+  uint64_t number = 0;
+  if (!parseStrictWholeNumber(fields[1], number) || number > 127) {
+    error = "bad note number " + quoted(fields[1]) + " in --note " + quoted(text) +
+            " (expected a whole number from 0 to 127)";
+    return false;
+  }
+  parsed.note = static_cast<uint32_t>(number);
+  if (fields[2] == "on") {
+    parsed.on = true;
+  } else if (fields[2] == "off") {
+    parsed.on = false;
+  } else {
+    error = "bad note action " + quoted(fields[2]) + " in --note " + quoted(text) +
+            " (expected on or off)";
+    return false;
+  }
+  parsed.velocity = parsed.on ? 1.0 : 0.0;
+  if (fields.size() == 4) {
+    if (!parsed.on) {
+      error = "a note off takes no velocity: --note " + quoted(text);
+      return false;
+    }
+    if (!parseStrictNumber(fields[3], parsed.velocity) || parsed.velocity < 0 ||
+        parsed.velocity > 1) {
+      error = "bad velocity " + quoted(fields[3]) + " in --note " + quoted(text) +
+              " (expected a number from 0 to 1)";
+      return false;
+    }
+  }
+  note = parsed;
+  return true;
+}
+
+bool parseCommandLine(const std::vector<std::string> &args, ParsedCommand &command,
+                      std::string &error) {
+  command = ParsedCommand{};
+  if (args.empty()) {
+    error = "no command given (try --help)";
+    return false;
+  }
+  if (isHelpWord(args[0])) {
+    command.kind = CommandKind::Help;
+    return true;
+  }
+  if (args[0] != "render") {
+    error = "unknown command " + quoted(args[0]) + " (try --help)";
+    return false;
+  }
+  command.kind = CommandKind::Render;
+  return parseRenderOptions(args, 1, command, error);
+}
+
+double effectiveParameterValue(const RenderOptions &options, uint32_t id) {
+  double value = NORVA_PARAMS[id].defaultPlain;
+  for (const ParameterSetting &setting : options.settings) {
+    if (setting.id == id) value = setting.value;
+  }
+  return value;
+}
+
+const char *usageText() {
+  return "usage: norva-probe render [options] --out FILE.mid\n"
+         "       norva-probe --help\n"
+         "\n"
+         "Runs the Tindrel sequencer kernel offline and writes what it plays as a\n"
+         "Standard MIDI File (format 0, one track, 480 ticks per quarter note).\n"
+         "\n"
+         "render options:\n"
+         "  --rate HZ                 sample rate, a whole number from 1000 to 768000\n"
+         "                            (default 48000)\n"
+         "  --seconds S               length of the render in seconds (default 8)\n"
+         "  --block N                 frames per kernel call, 1 to 128 (default 128)\n"
+         "  --set KEY=VALUE           plain parameter value by key or id, applied at\n"
+         "                            frame 0 in the order given; repeatable\n"
+         "                            (e.g. --set tindrel.bpm=140 --set 8=2)\n"
+         "  --note S:NOTE:on|off[:V]  input note at S seconds, NOTE 0 to 127, note-on\n"
+         "                            velocity V from 0 to 1 (default 1); repeatable\n"
+         "  --out FILE.mid            the MIDI file to write\n"
+         "\n"
+         "The file carries the tempo of tindrel.bpm and every note and controller on\n"
+         "the channel of tindrel.channel. The summary lists the note-ons, the first\n"
+         "and last note-on frame and the distinct pitches played.\n"
+         "\n"
+         "Exit status: 0 done, 1 the render or the file failed, 2 bad command line.\n";
+}
+
+} // namespace norva::probe
