@@ -25,16 +25,18 @@ struct Reader {
 
 // Skips space, tab, line feed and carriage return.
 void skipWhitespace(Reader &r);
-// True when, after whitespace, the next byte is c (consumed) .
+// True when, after whitespace, the next byte is c (then consumed).
 bool consumeByte(Reader &r, char c);
 // True when, after whitespace, the input is exhausted.
 bool atEnd(Reader &r);
 
 // One string token; out (when given) receives the decoded bytes appended.
 bool parseString(Reader &r, std::string *out);
-// One number token with strtod's grammar, never looking past the range.
+// One number token with strtod's grammar (C locale), never looking past the
+// range: the result is that of strtod on the range followed by a NUL.
 bool parseNumber(Reader &r, double *out);
-// "true"/"false" (out may be null).
+// "true"/"false" (out may be null). Like every literal, only the literal's
+// own bytes are compared; the separator check after it rejects run-on text.
 bool parseBool(Reader &r, bool *out);
 // "null".
 bool parseNull(Reader &r);
@@ -59,13 +61,19 @@ template <typename OnMember> bool readObject(Reader &r, int depth, OnMember &&on
   }
 }
 
-// Writing.
+// Writing. Only the quote and the backslash are escaped; every other byte,
+// control characters included, is written as it is.
 void jsonAppendQuoted(std::string &out, const char *text);
+// Shortest text that reads back to the same double; the plain form unless the
+// exponent form ("1e+05", "1e-04") is strictly shorter; null when not finite.
 void jsonAppendNumber(std::string &out, double value);
 
 // Base64 (RFC 4648 alphabet, "=" padding, no line breaks).
 void base64Append(std::string &out, const uint8_t *bytes, size_t count);
+// The 6-bit value of one alphabet character; 0xFFFFFFFF for anything else ("=" too).
 uint32_t base64Digit(char c);
+// Fails on a length that is not a multiple of 4, a result above maxBytes (out
+// untouched), and any misplaced padding or character outside the alphabet.
 bool base64Decode(const std::string &text, std::vector<uint8_t> &out, size_t maxBytes);
 
 } // namespace norva

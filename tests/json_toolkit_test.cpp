@@ -1,0 +1,272 @@
+// The JSON toolkit: string and number tokens, value skipping and its depth
+// limit, the member loop, the writer's escapes and number forms, and Base64.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/json.h"
+
+namespace {
+
+using norva::Reader;
+
+struct TokenCase {
+  const char *text;
+  bool ok;
+  const char *decoded;  // for strings
+};
+
+TEST(JsonReader, StringTokens) {
+  const TokenCase cases[] = {
+      {R"("a\u0041b")", true, "a?b"},
+      {R"("\t\"\/\\")", true, "\t\"/\\"},
+      {R"("\b\f\n\r\q")", true, "\b\f\n\rq"},
+      {"\"raw\n\x01\xff\"", true, "raw\n\x01\xff"},
+      {" \t\r\n\"x\"", true, "x"},
+      {R"("\u12")", false, ""},  // the escape swallows the closing quote
+      {R"("\u)", false, ""},
+      {R"("abc)", false, ""},
+      {"\"", false, ""},
+      {R"("abc\)", false, ""},
+      {"\v\"x\"", false, ""},  // not JSON white space
+      {"abc", false, ""},
+      {"", false, ""},
+  };
+  for (const TokenCase &c : cases) {
+    Reader r(c.text, std::strlen(c.text));
+    std::string out = "pre:";
+    EXPECT_EQ(norva::parseString(r, &out), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(out, std::string("pre:") + c.decoded) << c.text;
+    }
+  }
+}
+
+// Every prefix of each text, read from a range whose memory goes on beyond
+// its end, must convert exactly as strtod converts the prefix on its own
+// (1e3 is 1000, nan is a number, a lone minus and the empty text are not).
+// The long run decides its rounding only in its last digit.
+TEST(JsonReader, NumbersMatchStrtodOnTheRangeAlone) {
+  const std::string longHalfway = "9007199254740993." + std::string(300, '0');
+  const std::string texts[] = {
+      "1e3",  "-0.5e-3x", "+2", "0x1p4", "inf", "-infinity", "nan(abc)", "1e+",   ".5",
+      "-",    "null",     "",   " \v 7", "1.5e308", "1e999", "0X",      "12345", longHalfway + "1",
+  };
+  for (const std::string &text : texts) {
+    for (size_t length = 0; length <= text.size(); ++length) {
+      const std::string prefix = text.substr(0, length);
+      char *end = nullptr;
+      const double expected = std::strtod(prefix.c_str(), &end);
+      const size_t consumed = static_cast<size_t>(end - prefix.c_str());
+
+      Reader r(text.data(), length);
+      double value = -1;
+      const bool ok = norva::parseNumber(r, &value);
+      ASSERT_EQ(ok, consumed > 0) << '"' << prefix << '"';
+      if (!ok) continue;
+      EXPECT_EQ(r.cur - text.data(), static_cast<ptrdiff_t>(consumed)) << prefix;
+      if (std::isnan(expected)) {
+        EXPECT_TRUE(std::isnan(value)) << prefix;
+      } else {
+        EXPECT_EQ(value, expected) << prefix;
+      }
+    }
+  }
+}
+
+TEST(JsonReader, Literals) {
+  bool b = false;
+  Reader t("true", 4);
+  EXPECT_TRUE(norva::parseBool(t, &b));
+  EXPECT_TRUE(b);
+  Reader f(" false", 6);
+  EXPECT_TRUE(norva::parseBool(f, &b));
+  EXPECT_FALSE(b);
+  Reader cut("truex", 3);
+  EXPECT_FALSE(norva::parseBool(cut, &b));
+  Reader n("null", 3);
+  EXPECT_FALSE(norva::parseNull(n)) << "the literal must lie inside the range";
+  Reader runOn("nullx", 5);
+  EXPECT_TRUE(norva::parseNull(runOn));
+  EXPECT_EQ(*runOn.cur, 'x') << "the byte after a literal is the separator check's business";
+}
+
+std::string nested(int arrays) {
+  return "{\"m\":" + std::string(static_cast<size_t>(arrays), '[') + std::string(static_cast<size_t>(arrays), ']') + "}";
+}
+
+TEST(JsonReader, SkipValue) {
+  const struct {
+    std::string text;
+    bool ok;
+  } cases[] = {
+      {R"([1,"a",{"k":[true,null]}])", true},
+      {" [ ] ", true},
+      {"{}", true},
+      {"nan", true},
+      {"-1e-3", true},
+      {R"([1,2,])", false},
+      {R"({"a":1,})", false},
+      {"[,]", false},
+      {"[1 2]", false},
+      {R"({"a" 1})", false},
+      {"{a:1}", false},
+      {R"({"a":1)", false},
+      {"[1", false},
+      {"[truex]", false},
+      {"tru", false},
+      {"-", false},
+      {"", false},
+      {nested(31), true},
+      {nested(32), true},
+      {nested(33), false},
+  };
+  for (const auto &c : cases) {
+    Reader r(c.text.data(), c.text.size());
+    EXPECT_EQ(norva::skipValue(r, 0) && norva::atEnd(r), c.ok) << c.text;
+  }
+  Reader deep("1", 1);
+  EXPECT_FALSE(norva::skipValue(deep, 33));
+}
+
+TEST(JsonReader, MemberLoop) {
+  const auto read = [](const std::string &text, std::string *seen) {
+    Reader r(text.data(), text.size());
+    return norva::readObject(r, 0, [&](const std::string &key, Reader &reader, int depth) {
+          if (key != "n") return norva::skipValue(reader, depth + 1);
+          double v = 0;
+          if (!norva::parseNumber(reader, &v)) return false;
+          *seen += std::to_string(static_cast<int>(v)) + ";";
+          return true;
+        }) && norva::atEnd(r);
+  };
+  std::string seen;
+  EXPECT_TRUE(read(R"( { "n" : 1 , "x":[{"n":9}], "n":2 } )", &seen));
+  EXPECT_EQ(seen, "1;2;") << "duplicates are read twice, nested keys are skipped";
+  EXPECT_TRUE(read("{}", &seen));
+  for (const char *bad : {R"({"n":1,})", R"({"n" 1})", R"({n:1})", R"({"x":truex})", R"({"n":1} x)", "[]", "{"}) {
+    EXPECT_FALSE(read(bad, &seen)) << bad;
+  }
+}
+
+TEST(JsonWriter, QuotedEscapesOnlyQuoteAndBackslash) {
+  std::string out;
+  norva::jsonAppendQuoted(out, "a\"b\\c\nd\x01\xc3\xa9");
+  EXPECT_EQ(out, "\"a\\\"b\\\\c\nd\x01\xc3\xa9\"");
+  out.clear();
+  norva::jsonAppendQuoted(out, "");
+  EXPECT_EQ(out, "\"\"");
+}
+
+TEST(JsonWriter, NumberForms) {
+  const struct {
+    double value;
+    const char *text;
+  } cases[] = {
+      {120, "120"},
+      {0.5, "0.5"},
+      {0.1, "0.1"},
+      {-24, "-24"},
+      {0, "0"},
+      {-0.0, "-0"},
+      {65536, "65536"},
+      {10000, "10000"},
+      {100000, "1e+05"},
+      {0.001, "0.001"},
+      {0.0001, "1e-04"},
+      {0.000123, "0.000123"},
+      {1e21, "1e+21"},
+      {1.5e-7, "1.5e-07"},
+      {1180591620717411303424.0, "1180591620717411303424"},  // 2^70: a tie, so fixed with every digit
+      {1e100, "1e+100"},
+      {-1e-300, "-1e-300"},
+      {0.1 + 0.2, "0.30000000000000004"},
+      {5e-324, "5e-324"},
+      {std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
+      {std::numeric_limits<double>::quiet_NaN(), "null"},
+      {-std::numeric_limits<double>::infinity(), "null"},
+  };
+  for (const auto &c : cases) {
+    std::string out = "x";
+    norva::jsonAppendNumber(out, c.value);
+    EXPECT_EQ(out, std::string("x") + c.text);
+  }
+}
+
+// Random bit patterns: always a text that reads back exactly, and never one
+// longer than the shorter of the two notations needs.
+TEST(JsonWriter, NumbersRoundTrip) {
+  std::mt19937_64 random(20240611);
+  for (int i = 0; i < 20000; ++i) {
+    const uint64_t bits = random();
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    if (!std::isfinite(value)) continue;
+    std::string out;
+    norva::jsonAppendNumber(out, value);
+    ASSERT_EQ(std::strtod(out.c_str(), nullptr), value) << out;
+    char scientific[64];
+    const auto done = std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific);
+    ASSERT_LE(out.size(), static_cast<size_t>(done.ptr - scientific)) << out;
+  }
+}
+
+TEST(Base64, Rfc4648Vectors) {
+  const std::pair<const char *, const char *> vectors[] = {
+      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+  };
+  for (const auto &[plain, encoded] : vectors) {
+    std::string out;
+    norva::base64Append(out, reinterpret_cast<const uint8_t *>(plain), std::strlen(plain));
+    EXPECT_EQ(out, encoded);
+    std::vector<uint8_t> decoded = {42};
+    ASSERT_TRUE(norva::base64Decode(encoded, decoded, 6)) << encoded;
+    EXPECT_EQ(std::string(decoded.begin(), decoded.end()), plain);
+  }
+}
+
+TEST(Base64, EveryByteValueRoundTrips) {
+  std::vector<uint8_t> bytes(256);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(255 - i);
+  std::string text;
+  norva::base64Append(text, bytes.data(), bytes.size());
+  EXPECT_EQ(text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+            std::string::npos);
+  std::vector<uint8_t> back;
+  ASSERT_TRUE(norva::base64Decode(text, back, 256));
+  EXPECT_EQ(back, bytes);
+  EXPECT_EQ(norva::base64Digit('/'), 63u);
+  EXPECT_EQ(norva::base64Digit('='), 0xFFFFFFFFu);
+  EXPECT_EQ(norva::base64Digit('-'), 0xFFFFFFFFu);
+}
+
+TEST(Base64, DecodeRefusals) {
+  const struct {
+    const char *text;
+    size_t maxBytes;
+  } refused[] = {
+      {"Zg", 9},       {"Zm9vY", 9},   {"Zm 9", 9},     {"Zm9\n", 9}, {"Zg==Zm8=", 9}, {"Zm=vZm8=", 9},
+      {"=Zg=", 9},     {"Z===", 9},    {"Zm-_", 9},     {"Zm9v", 2},  {"Zm9vYg==", 3},
+  };
+  for (const auto &c : refused) {
+    std::vector<uint8_t> out = {7};
+    EXPECT_FALSE(norva::base64Decode(c.text, out, c.maxBytes)) << c.text;
+  }
+  std::vector<uint8_t> out = {7};
+  EXPECT_FALSE(norva::base64Decode("Zm9vYmFy", out, 5));
+  EXPECT_EQ(out, std::vector<uint8_t>{7}) << "an oversized text is refused before decoding";
+  ASSERT_TRUE(norva::base64Decode("", out, 0));
+  EXPECT_TRUE(out.empty());
+  ASSERT_TRUE(norva::base64Decode("/w==", out, 1));
+  EXPECT_EQ(out, std::vector<uint8_t>{0xFF});
+}
+
+}  // namespace
