@@ -75,6 +75,10 @@ const char *diagnosticPhaseName(uint8_t phase);
 void recordDiagnostic(norva_runtime_diagnostic_ring &ring, uint32_t code, uint8_t severity,
                       uint8_t phase, const char *message, const char *detail);
 
+// Main thread: the record a drain leaves when the audio thread's posts found
+// the queue full ("dropped=<count>; source=audio callback").
+void recordRealtimeOverflow(norva_runtime_diagnostic_ring &ring, uint32_t dropped);
+
 // The audio thread's side of the diagnostics: 32 slots, head advanced by the
 // producer, tail by the consumer, and an overflow counter.
 class RealtimeDiagnosticQueue {
