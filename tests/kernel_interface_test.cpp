@@ -1,0 +1,194 @@
+// The exported interface: handles, status codes, event queue checks and the
+// output records of one process call.
+#include "kernel_test_support.h"
+
+#include <limits>
+#include <tuple>
+
+namespace kt {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr uint32_t kParam = NORVA_KERNEL_EVENT_PARAMETER;
+
+class KernelInterface : public KernelTest {
+protected:
+  // An instance whose sequencer is stopped: only passed-through input shows.
+  uint32_t idle() {
+    const uint32_t h = make();
+    EXPECT_EQ(pushParam(h, kRun, 0), 0);
+    EXPECT_EQ(process(h, 128), 0);
+    EXPECT_EQ(outCount(h), 0) << "a stop at frame 0 plays no step";
+    return h;
+  }
+};
+
+TEST_F(KernelInterface, HandlesEncodeSlotAndGeneration) {
+  EXPECT_EQ(NORVA_FN(abi_version)(), 2);
+  EXPECT_EQ(create(), 1);
+  EXPECT_EQ(destroy(1), 0);
+  EXPECT_EQ(create(), 33) << "same slot, second generation";
+  EXPECT_EQ(process(33, 16), 0);
+  ASSERT_GT(outCount(33), 0);
+  // The stale handle addresses nothing any more.
+  EXPECT_EQ(destroy(1) + reset(1) + push(1, kOn, 0, 60, 1) + process(1, 16), 4);
+  EXPECT_EQ(outCount(1) + outFrame(1, 0) + outKind(1, 0), 0);
+  for (uint32_t h : {0u, 2u, 65u, 0xFFFFFFFFu}) EXPECT_EQ(process(h, 1), 1) << h;
+
+  for (int i = 2; i <= 32; ++i) EXPECT_EQ(create(), i);
+  EXPECT_EQ(create(), 0) << "the 33rd instance is refused";
+  EXPECT_EQ(destroy(6), 0);
+  EXPECT_EQ(create(), 6 + 32) << "the freed slot is taken again";
+  init();
+  EXPECT_EQ(process(33, 1), 1) << "initialising again discards every instance";
+  EXPECT_EQ(create(), 1);
+}
+
+TEST_F(KernelInterface, CreateRefusesBadConfigurations) {
+  const struct { double rate; uint32_t frames, in, out; } bad[] = {
+      {0, 128, 0, 0},   {-48000, 128, 0, 0}, {kNaN, 128, 0, 0},  {kInf, 128, 0, 0},
+      {48000, 0, 0, 0}, {48000, 129, 0, 0},  {48000, 128, 1, 0}, {48000, 128, 0, 2}};
+  for (const auto &c : bad)
+    EXPECT_EQ(create(c.rate, c.frames, c.in, c.out), 0) << c.rate << " " << c.frames;
+  EXPECT_EQ(create(48000, 1), 1) << "a refused configuration takes no slot";
+  // Finite as a double, but not finite and positive as the kernel's 32-bit rate.
+  EXPECT_EQ(create(1e39), 0);
+  EXPECT_EQ(create(1e-50), 0);
+  EXPECT_GT(create(1e-30), 0);
+}
+
+TEST_F(KernelInterface, PushEventChecksInOrder) {
+  const uint32_t h = make(48000, 64);
+  const struct { uint32_t kind, frame, a; double value, status; } cases[] = {
+      {kParam, 64, 0, 1, 1},    {9, 64, 0, 1, 1}, // the frame is checked before the kind
+      {0, 0, 0, 0, 2},          {5, 0, 0, 0, 2},          {kParam, 0, 53, 1, 2},
+      {kParam, 0, 53, kNaN, 2}, // the id is checked before the value
+      {kParam, 0, 1, kNaN, 3},  {kParam, 0, 1, kInf, 3},  {kParam, 0, 1, -kInf, 3},
+      {kOn, 0, 128, 1, 2},      {kOn, 0, 60, 1.5, 2},     {kOn, 0, 60, -0.1, 2},
+      {kOn, 0, 60, 3.01, 2},    {kOn, 0, 60, kNaN, 2},    {kOff, 0, 60, 0.5, 2},
+      {kOff, 0, 128, 0, 2},     {kCc, 0, 1, 1.0001, 2},   {kCc, 0, 128, 0.5, 2}};
+  for (const auto &c : cases)
+    EXPECT_EQ(push(h, c.kind, c.frame, c.a, c.value), c.status)
+        << "kind " << c.kind << " frame " << c.frame << " a " << c.a << " value " << c.value;
+  // Accepted forms; none of the refusals above took a place in the queue.
+  for (auto [kind, a, value] : {std::tuple{kOn, 60u, 2.5}, {kOn, 127u, 0.0}, {kOn, 60u, 3.0},
+                                {kOff, 60u, 0.0}, {kCc, 127u, 1.0}})
+    EXPECT_EQ(push(h, kind, 0, a, value), 0);
+  EXPECT_EQ(push(h, kParam, 63, kSeed, 1e6), 0);
+  EXPECT_EQ(process(h, 64), 0);
+  EXPECT_EQ(outCount(h), 5 + 2) << "five passed-through messages and the first step";
+}
+
+TEST_F(KernelInterface, QueueHoldsSixtyFourEventsInFrameOrder) {
+  const uint32_t h = make();
+  EXPECT_EQ(pushParam(h, kSeed, 1, 20), 0);
+  EXPECT_EQ(pushParam(h, kSeed, 1, 10), 4);
+  EXPECT_EQ(pushParam(h, kSeed, kNaN, 10), 3) << "the value is checked before the order";
+  EXPECT_EQ(pushParam(h, kSeed, 2, 20), 0) << "equal frames are accepted";
+  for (int i = 2; i < 64; ++i) ASSERT_EQ(pushParam(h, kSeed, i, 30), 0) << i;
+  EXPECT_EQ(pushParam(h, kSeed, 1, 30), 3) << "the 65th event";
+  EXPECT_EQ(pushParam(h, kSeed, 1, 10), 3) << "a full queue is reported before the order";
+  EXPECT_EQ(push(h, 7, 30, 0, 0), 2);
+  EXPECT_EQ(process(h, 129), 1) << "more frames than the instance was created for";
+  EXPECT_EQ(process(h, 128), 0);
+  EXPECT_EQ(pushParam(h, kSeed, 1, 0), 0) << "process empties the queue";
+}
+
+TEST_F(KernelInterface, EventsBeyondTheProcessedFramesAreDropped) {
+  const uint32_t h = idle();
+  for (uint32_t frame : {10u, 50u, 90u}) EXPECT_EQ(push(h, kOn, frame, 51 + frame / 10, 1), 0);
+  EXPECT_EQ(process(h, 50), 0);
+  ASSERT_EQ(outCount(h), 1);
+  EXPECT_EQ(outA(h, 0), 52);
+  EXPECT_EQ(process(h, 128), 0);
+  EXPECT_EQ(outCount(h), 0) << "dropped events do not come back";
+  EXPECT_EQ(push(h, kOn, 0, 60, 1), 0);
+  EXPECT_EQ(process(h, 0), 0);
+  EXPECT_EQ(process(h, 128), 0);
+  EXPECT_EQ(outCount(h), 0) << "a call of 0 frames drops every event";
+}
+
+TEST_F(KernelInterface, ParametersOfAFrameComeBeforeItsNotes) {
+  const uint32_t h = idle();
+  // Key follow is pushed after the note but applies first: the note is swallowed.
+  EXPECT_EQ(push(h, kOn, 5, 64, 1), 0);
+  EXPECT_EQ(pushParam(h, kKeyFollow, 1, 5), 0);
+  EXPECT_EQ(process(h, 128), 0);
+  EXPECT_EQ(outCount(h), 0);
+  // One frame later the same change comes too late for the note.
+  EXPECT_EQ(pushParam(h, kKeyFollow, 0, 0), 0);
+  EXPECT_EQ(push(h, kOn, 5, 64, 1), 0);
+  EXPECT_EQ(pushParam(h, kKeyFollow, 1, 6), 0);
+  EXPECT_EQ(process(h, 128), 0);
+  EXPECT_EQ(outCount(h), 1);
+}
+
+TEST_F(KernelInterface, OutputRecords) {
+  const uint32_t h = idle();
+  EXPECT_EQ(push(h, kOn, 3, 70, 0.5), 0);
+  EXPECT_EQ(push(h, kCc, 3, 7, 1), 0);
+  EXPECT_EQ(push(h, kOff, 100, 70, 0), 0);
+  EXPECT_EQ(process(h, 101), 0);
+  ASSERT_EQ(outCount(h), 3);
+  const double expected[3][4] = {{3, kOn, 70, 64.0f / 127.0f}, {3, kCc, 7, 1}, {100, kOff, 70, 0}};
+  for (uint32_t i = 0; i < 3; ++i)
+    EXPECT_EQ((V{outFrame(h, i), outKind(h, i), outA(h, i), outB(h, i)}),
+              (V{expected[i][0], expected[i][1], expected[i][2], float(expected[i][3])}));
+  // Past the count, and for unknown handles, every accessor answers 0.
+  for (auto [handle, i] : {std::pair{h, 3u}, std::pair{999u, 0u}})
+    EXPECT_EQ((V{outFrame(handle, i), outKind(handle, i), outA(handle, i), outB(handle, i)}),
+              (V{0, 0, 0, 0}));
+  for (uint32_t handle : {h, 77u}) {
+    float *data = nullptr;
+    uint32_t in = 99, out = 99;
+    NORVA_FN(input_view)(handle, &data, &in);
+    NORVA_FN(output_view)(handle, &data, &out);
+    EXPECT_EQ(in + out, 0u) << "the views are always empty";
+  }
+}
+
+TEST_F(KernelInterface, GeneratedOutputOnTheFrameAxis) {
+  const uint32_t h = make();
+  EXPECT_EQ(process(h, 128), 0);
+  ASSERT_EQ(outCount(h), 2);
+  EXPECT_EQ((V{outKind(h, 0), outA(h, 0), outKind(h, 1), outA(h, 1)}), (V{kCc, 1, kOn, 60}))
+      << "the curve controller comes before the first note";
+  EXPECT_FLOAT_EQ(outB(h, 1), 100.0f / 127.0f);
+  // The first note-off is due at 3000, 56 frames into the call at 2944.
+  position_ = 128;
+  EXPECT_TRUE(run(h, 2944 - 128).empty());
+  EXPECT_EQ(process(h, 128), 0);
+  ASSERT_EQ(outCount(h), 1);
+  EXPECT_EQ(outFrame(h, 0), 56);
+  // Calls of other lengths see the same timeline.
+  position_ += 128;
+  const auto outs = run(h, 13000 - position_, 100);
+  EXPECT_EQ(framesOf(outs, kOn), (V{6000}));
+  EXPECT_EQ(framesOf(outs, kOff), (V{9000}));
+}
+
+TEST_F(KernelInterface, TempoTravelsAtThirtyTwoBitPrecision) {
+  // At 47172 frames per second a quarter note lasts 23514 frames at exactly
+  // 120.37 BPM but 23513 at 120.37000274658203, the 32-bit form of 120.37.
+  const uint32_t h = make(47172);
+  EXPECT_EQ(pushParam(h, kBpm, 120.37), 0);
+  EXPECT_EQ(pushParam(h, kResolution, 1), 0);
+  EXPECT_EQ(framesOf(run(h, 23600), kOn), (V{0, 23513}));
+}
+
+TEST_F(KernelInterface, ResetRestoresDefaultsAndEmptiesTheQueue) {
+  const uint32_t h = make();
+  EXPECT_EQ(pushParam(h, kResolution, 1), 0);
+  run(h, 1000);
+  EXPECT_EQ(push(h, kOn, 0, 90, 1), 0);
+  EXPECT_EQ(reset(h), 0);
+  EXPECT_EQ(outCount(h), 0);
+  position_ = 0;
+  const auto outs = run(h, 6100);
+  EXPECT_EQ(notesOf(outs, kOn), (Seq{60, 60})) << "the queued note is gone";
+  EXPECT_EQ(framesOf(outs, kOn), (V{0, 6000})) << "default resolution, from frame 0 again";
+}
+
+} // namespace
+} // namespace kt

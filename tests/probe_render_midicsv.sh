@@ -1,0 +1,53 @@
+#!/bin/sh
+# Renders with the built norva-probe and checks that midicsv reads the file.
+# Exits 77 (skipped) when midicsv is not installed.
+set -u
+probe="$1"
+dir=$(mktemp -d) || exit 1
+trap 'rm -rf "$dir"' EXIT
+
+if ! "$probe" render --seconds 2 --set tindrel.bpm=140 --set tindrel.channel=9 \
+    --note 0.5:72:on:0.5 --note 1:72:off --out "$dir/out.mid" >"$dir/summary.txt"; then
+  echo "norva-probe render failed" >&2
+  exit 1
+fi
+if ! grep -q '^notes: ' "$dir/summary.txt"; then
+  echo "no summary on stdout" >&2
+  exit 1
+fi
+
+if ! command -v midicsv >/dev/null 2>&1; then
+  echo "midicsv not installed; skipping the file check"
+  exit 77
+fi
+if ! midicsv "$dir/out.mid" "$dir/out.csv" 2>"$dir/midicsv.err" || [ -s "$dir/midicsv.err" ]; then
+  echo "midicsv rejected the file:" >&2
+  cat "$dir/midicsv.err" >&2
+  exit 1
+fi
+# midicsv reads damaged files without complaint, so check what it read: every
+# event known, as many note-ons as the summary counted, the track closed last.
+if grep -q 'Unknown_event' "$dir/out.csv"; then
+  echo "midicsv found events it does not know:" >&2
+  cat "$dir/out.csv" >&2
+  exit 1
+fi
+notes=$(sed -n 's/^notes: //p' "$dir/summary.txt")
+ons=$(grep -c 'Note_on_c' "$dir/out.csv")
+if [ "$notes" != "$ons" ]; then
+  echo "summary counts $notes notes, the file holds $ons note-ons" >&2
+  exit 1
+fi
+if [ "$(tail -n 2 "$dir/out.csv" | head -n 1 | cut -d, -f3)" != " End_track" ]; then
+  echo "the track does not end with End_track" >&2
+  exit 1
+fi
+for line in '0, 0, Header, 0, 1, 480' '1, 0, Tempo, 428571' '1, 0, Note_on_c, 9, 60, 100' \
+    '1, 560, Note_on_c, 9, 72, 64' '1, 1120, Note_off_c, 9, 72, 0' '1, 2240, End_track'; do
+  if ! grep -q "$line" "$dir/out.csv"; then
+    echo "midicsv output lacks '$line':" >&2
+    cat "$dir/out.csv" >&2
+    exit 1
+  fi
+done
+exit 0
