@@ -1,0 +1,122 @@
+// The module's exported entry points and its class factory.
+//
+// Hosts on Linux call ModuleEntry/ModuleExit around using the module; the
+// bundle convention's bundleEntry/bundleExit are exported too with the same
+// reference counting, so a host of either kind finds what it looks for.
+#include <dlfcn.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "controller/norva_controller.h"
+#include "module/plugin_ids.h"
+#include "processor/norva_processor.h"
+#include "vst3/ivstaudioprocessor.h"
+#include "vst3/ivsteditcontroller.h"
+#include "vst3/pluginfactory.h"
+#include "vst3/vsttypes.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+constexpr const char *kVendor = "Norva Music";
+constexpr const char *kVendorUrl = "https://norva.music";
+constexpr const char *kVendorEmail = "mailto:support@norva.music";
+
+// Module reference counting, one counter per entry convention.
+std::mutex gModuleMutex;
+int gModuleRefs = 0;
+void *gModuleHandle = nullptr;
+int gBundleRefs = 0;
+void *gBundleHandle = nullptr;
+char gModulePath[2048] = {};
+
+// Finds this shared object's own path, for resources next to it.
+void rememberModulePath() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void *>(&rememberModulePath), &info) != 0 && info.dli_fname != nullptr) {
+    std::strncpy(gModulePath, info.dli_fname, sizeof gModulePath - 1);
+  }
+}
+
+// No module initialisers or terminators are registered: both succeed.
+bool initModule() {
+  rememberModulePath();
+  return true;
+}
+bool deinitModule() { return true; }
+
+const PClassInfo2 &processorClassInfo() {
+  static const PClassInfo2 info(norva::kProcessorUid.toTUID(), PClassInfo::kManyInstances, kVstAudioEffectClass,
+                                "Tindrel", kDistributable, "Fx", "", norva::kPluginVersion,
+                                kVstVersionString);
+  return info;
+}
+
+const PClassInfo2 &controllerClassInfo() {
+  static const PClassInfo2 info(norva::kControllerUid.toTUID(), PClassInfo::kManyInstances,
+                                kVstComponentControllerClass, "Tindrel Controller", 0, "", "",
+                                norva::kPluginVersion, kVstVersionString);
+  return info;
+}
+
+} // namespace
+
+namespace norva {
+
+const char *modulePath() { return gModulePath; }
+
+} // namespace norva
+
+extern "C" {
+
+SMTG_EXPORT_SYMBOL IPluginFactory *PLUGIN_API GetPluginFactory() {
+  if (gPluginFactory != nullptr) {
+    gPluginFactory->addRef();
+    return gPluginFactory;
+  }
+  static const PFactoryInfo factoryInfo(kVendor, kVendorUrl, kVendorEmail, PFactoryInfo::kUnicode);
+  gPluginFactory = new CPluginFactory(factoryInfo);
+  gPluginFactory->registerClass(&processorClassInfo(), norva::NorvaProcessor::createInstance);
+  gPluginFactory->registerClass(&controllerClassInfo(), norva::NorvaController::createInstance);
+  return gPluginFactory;
+}
+
+SMTG_EXPORT_SYMBOL bool ModuleEntry(void *sharedLibraryHandle) {
+  std::lock_guard<std::mutex> lock(gModuleMutex);
+  if (++gModuleRefs > 1) return true;
+  gModuleHandle = sharedLibraryHandle;
+  return initModule();
+}
+
+SMTG_EXPORT_SYMBOL bool ModuleExit() {
+  std::lock_guard<std::mutex> lock(gModuleMutex);
+  if (gModuleRefs <= 0) return false;
+  if (--gModuleRefs == 0) {
+    gModuleHandle = nullptr;
+    return deinitModule();
+  }
+  return true;
+}
+
+SMTG_EXPORT_SYMBOL bool bundleEntry(void *bundleRef) {
+  if (bundleRef == nullptr) return true;
+  std::lock_guard<std::mutex> lock(gModuleMutex);
+  if (++gBundleRefs > 1) return true;
+  gBundleHandle = bundleRef;
+  return initModule();
+}
+
+SMTG_EXPORT_SYMBOL bool bundleExit() {
+  std::lock_guard<std::mutex> lock(gModuleMutex);
+  if (gBundleRefs <= 0) return true;
+  if (--gBundleRefs == 0) {
+    gBundleHandle = nullptr;
+    return deinitModule();
+  }
+  return true;
+}
+
+} // extern "C"

@@ -1,0 +1,68 @@
+// NorvaProcessor: the plug-in's audio processor. No audio buses: one event
+// input and one event output around the kernel engine. It answers the host's
+// processing questions, reports host facts and runtime diagnostics to the
+// controller, and keeps the plug-in state.
+#pragma once
+
+#include <string>
+
+#include "ccmap/cc_map.h"
+#include "diagnostics/host_facts.h"
+#include "engine/kernel_engine.h"
+#include "vst3/vstaudioeffect.h"
+
+namespace norva {
+
+class NorvaProcessor : public Steinberg::Vst::AudioEffect {
+public:
+  NorvaProcessor();
+  ~NorvaProcessor() override;
+
+  static Steinberg::FUnknown *createInstance(void *context);
+
+  // IComponent
+  Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown *context) override;
+  Steinberg::tresult PLUGIN_API setActive(Steinberg::TBool state) override;
+  Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream *state) override;
+  Steinberg::tresult PLUGIN_API getState(Steinberg::IBStream *state) override;
+  // IConnectionPoint
+  Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage *message) override;
+  // IAudioProcessor
+  Steinberg::tresult PLUGIN_API setBusArrangements(Steinberg::Vst::SpeakerArrangement *inputs,
+                                                   Steinberg::int32 numIns,
+                                                   Steinberg::Vst::SpeakerArrangement *outputs,
+                                                   Steinberg::int32 numOuts) override;
+  Steinberg::tresult PLUGIN_API canProcessSampleSize(Steinberg::int32 symbolicSampleSize) override;
+  Steinberg::uint32 PLUGIN_API getLatencySamples() override;
+  Steinberg::tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup &setup) override;
+  Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData &data) override;
+
+  // For tests and the probe.
+  const KernelEngine &engine() const { return engine_; }
+  const HostFacts &lastHostFacts() const { return lastHostFacts_; }
+  const CcMap &ccMap() const { return ccMap_; }
+  bool ccMapPresent() const { return ccMapPresent_; }
+  const std::string &loadedPresetId() const { return loadedPresetId_; }
+
+  // Sends the runtime health report ("norva.runtimeDiagnostics").
+  void sendRuntimeDiagnostics(bool failed);
+
+private:
+  void refreshHostFacts();
+  void captureHostFacts(HostFacts &facts);
+  void queueParameterChanges(Steinberg::Vst::IParameterChanges *changes);
+  void queueNoteEvents(Steinberg::Vst::IEventList *events);
+  void drainMidiOutputEvents(Steinberg::Vst::IEventList *events);
+  bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
+  void recallSampleBank(const char *bankId);
+
+  KernelEngine engine_;
+  std::string runtimeBankSource_;
+  std::string runtimeBankLocator_;
+  std::string loadedPresetId_;
+  CcMap ccMap_;
+  bool ccMapPresent_ = false;
+  HostFacts lastHostFacts_;
+};
+
+} // namespace norva

@@ -1,0 +1,97 @@
+// Messages between processor and controller. Every payload travels in one
+// binary attribute named "json".
+#include <cstring>
+
+#include "banks/pad_overrides.h"
+#include "module/plugin_ids.h"
+#include "processor/norva_processor.h"
+#include "vst3/ivstattributes.h"
+#include "vst3/ivstmessage.h"
+
+namespace norva {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+constexpr const char *kPayloadAttribute = "json";
+
+// The "json" attribute of a message; false when it is missing or empty.
+bool payloadOf(IMessage *message, const char *&bytes, uint32 &size) {
+  IAttributeList *attributes = message->getAttributes();
+  if (attributes == nullptr) return false;
+  const void *data = nullptr;
+  uint32 length = 0;
+  if (attributes->getBinary(kPayloadAttribute, data, length) != kResultOk || data == nullptr ||
+      length == 0) {
+    return false;
+  }
+  bytes = static_cast<const char *>(data);
+  size = length;
+  return true;
+}
+
+} // namespace
+
+bool NorvaProcessor::sendPayload(const char *id, const void *bytes, uint32 size) {
+  IMessage *message = allocateMessage();
+  if (message == nullptr) return false;
+  message->setMessageID(id);
+  bool sent = false;
+  if (IAttributeList *attributes = message->getAttributes()) {
+    attributes->setBinary(kPayloadAttribute, bytes, size);
+    sent = sendMessage(message) == kResultOk;
+  }
+  message->release();
+  return sent;
+}
+
+void NorvaProcessor::sendRuntimeDiagnostics(bool failed) {
+  engine_.drainRuntimeDiagnostics();
+  const norva_runtime_diagnostic_ring ring = engine_.diagnostics();
+  const std::string report = writeRuntimeHealthJson(ring, kModuleId, kPluginVersion, engine_.sampleRate(),
+                                                    engine_.maxBlockFrames(), failed);
+  sendPayload("norva.runtimeDiagnostics", report.data(), uint32(report.size()));
+}
+
+tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
+  if (message == nullptr) return kInvalidArgument;
+  const char *id = message->getMessageID();
+  if (id == nullptr) return AudioEffect::notify(message);
+
+  const char *bytes = nullptr;
+  uint32 size = 0;
+  if (std::strcmp(id, "norva.ccMap") == 0) {
+    CcMap map;
+    if (payloadOf(message, bytes, size) && parseCcMapJson(bytes, size, map)) {
+      ccMap_ = map;
+      ccMapPresent_ = true;
+    }
+    return kResultOk;
+  }
+  if (std::strcmp(id, "norva.padOverrides") == 0) {
+    SamplerPadOverrides pads;
+    if (payloadOf(message, bytes, size) && parseSamplerPadOverridesJson(bytes, size, pads)) {
+      engine_.publishSamplerPadOverrides(pads);
+    }
+    return kResultOk;
+  }
+  if (std::strcmp(id, "norva.diag.presetLoaded") == 0) {
+    if (payloadOf(message, bytes, size)) {
+      loadedPresetId_.assign(bytes, size);
+    } else {
+      loadedPresetId_.clear();
+    }
+    return kResultOk;
+  }
+  if (std::strcmp(id, "norva.diag.transportPoll") == 0 || std::strcmp(id, "norva.diag.feedDrain") == 0 ||
+      std::strcmp(id, "norva.diag.resetCounters") == 0) {
+    // This processor publishes no transport snapshots and keeps no feed.
+    return kResultOk;
+  }
+  if (std::strcmp(id, "norva.stageResourceSlot") == 0) return kResultFalse;
+  return AudioEffect::notify(message);
+}
+
+} // namespace norva

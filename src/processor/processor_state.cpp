@@ -1,0 +1,64 @@
+// The component state: one state document in the host's stream, nothing else.
+#include <cstdio>
+#include <string>
+
+#include "formats/state_document.h"
+#include "processor/norva_processor.h"
+#include "vst3/ibstream.h"
+#include "vst3/stream_reader.h"
+
+namespace norva {
+
+using namespace Steinberg;
+
+tresult PLUGIN_API NorvaProcessor::getState(IBStream *state) {
+  if (state == nullptr) return kResultFalse;
+  if (engine_.realtimeDiagnosticsPending()) sendRuntimeDiagnostics(false);
+
+  double values[kParamCount];
+  for (uint32_t i = 0; i < kParamCount; ++i) values[i] = engine_.paramValue(i);
+  const std::shared_ptr<const SamplerPadOverrides> pads = engine_.padOverrides();
+  // No bank is ever published by this engine, so no bank block is written.
+  const std::string text =
+      writeStateJson(std::span<const double, kParamCount>(values), engine_.variation(),
+                     ccMapPresent_ ? &ccMap_ : nullptr, SamplerAssetDiagnostic::none,
+                     SamplerZoneProgram::legacySingleZone, nullptr, pads.get(), nullptr);
+  int32 written = 0;
+  return state->write(const_cast<char *>(text.data()), int32(text.size()), &written);
+}
+
+tresult PLUGIN_API NorvaProcessor::setState(IBStream *state) {
+  if (state == nullptr) return kResultFalse;
+  std::string text;
+  readWholeStream(state, text);
+
+  StateChunk chunk;
+  if (!parseStateJson(text.data(), text.size(), chunk)) return kResultFalse;
+
+  for (uint32_t i = 0; i < kParamCount; ++i) {
+    if (chunk.present[i]) engine_.setParamValue(i, chunk.values[i]);
+  }
+  if (chunk.variation >= 0) engine_.setVariation(chunk.variation);
+  if (chunk.hasCcMap) {
+    ccMap_ = chunk.ccMap;
+    ccMapPresent_ = true;
+  }
+  engine_.publishSamplerPadOverrides(chunk.hasPads ? chunk.pads : SamplerPadOverrides());
+
+  // Bank folders named by a restored reference are not loaded by this build:
+  // the reference falls through to the recall, which reports it.
+  if (chunk.hasBankRef && chunk.bankId[0] != '\0') recallSampleBank(chunk.bankId);
+  return kResultOk;
+}
+
+void NorvaProcessor::recallSampleBank(const char *bankId) {
+  std::string detail = "{\"bank\":";
+  jsonAppendQuoted(detail, bankId);
+  detail += ",\"banks\":0}";
+  engine_.recordDiagnostic(kDiagBankMissing, kSeverityError, kPhaseState,
+                           "state recall named a bank this build does not contain; parameters kept, "
+                           "output silent, no bank substituted",
+                           detail.c_str());
+}
+
+} // namespace norva
