@@ -53,10 +53,9 @@ struct Library {
   Slot slots[kMaxInstances];
 };
 
-Library &library() {
-  static Library lib;
-  return lib;
-}
+Library gLibrary;
+
+Library &library() { return gLibrary; }
 
 // The views of an instance without audio: a valid pointer, length 0.
 float gEmptyView[1] = {0.0f};

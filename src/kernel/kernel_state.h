@@ -91,6 +91,22 @@ struct KernelState {
   MessageQueue<kInCapacity> in;        // incoming notes and controllers
   MessageQueue<kMaxEvents> pending;    // scheduled generated messages
   MessageQueue<kOutCapacity> out;      // messages due in the current host block
+
+  // Timing of the next step, kept with the inputs it was computed from so
+  // that a block without a due step costs a few comparisons. Recomputed
+  // whenever any input differs.
+  struct StepTiming {
+    double nextStepFrame = -1;
+    double stepCounter = -1;
+    double sampleRate = 0;
+    double bpmMicros = 0;
+    double shuffleMicros = 0;
+    double resolution = -1;
+    int32_t patternResolution = -1;
+    double stepLength = 0;
+    double stepFrame = 0;
+    double followingFrame = 0;
+  } timing;
 };
 
 struct PrepareConfig {

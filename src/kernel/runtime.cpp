@@ -8,20 +8,15 @@ namespace norva::kernel::runtime {
 namespace {
 
 struct RuntimeState {
-  const char *entrySymbol = "";
-  int hostCallbackDepth = 0;
-  bool poisoned = false;
   bool sinkCalled = false;
   norva_kernel_panic_sink sink = nullptr;
   void *sinkContext = nullptr;
-  uint32_t handedOut = 0;
   std::string lastRecord;
 };
 
-RuntimeState &state() {
-  static RuntimeState runtimeState;
-  return runtimeState;
-}
+RuntimeState gRuntime;
+
+RuntimeState &state() { return gRuntime; }
 
 struct TrapCode {
   const char *prefix;
@@ -85,13 +80,14 @@ std::string buildPanicRecord(std::string_view message, std::string_view entrySym
 
 void trap(std::string_view message, const void *codeAddress) {
   RuntimeState &rt = state();
-  rt.poisoned = true;
+  detail::EntryState &e = detail::gEntry;
+  e.poisoned = true;
   if (!message.empty() && message.front() == '\x01') {
     rt.lastRecord.assign(message);
   } else {
-    rt.lastRecord = buildPanicRecord(message, rt.entrySymbol);
+    rt.lastRecord = buildPanicRecord(message, e.entrySymbol);
   }
-  if (rt.sink == nullptr || rt.sinkCalled || rt.hostCallbackDepth > 0) return;
+  if (rt.sink == nullptr || rt.sinkCalled || e.hostCallbackDepth > 0) return;
   rt.sinkCalled = true;
   HostCallbackScope scope;
   rt.sink(rt.sinkContext, rt.lastRecord.data(), rt.lastRecord.size(), codeAddress);
@@ -105,27 +101,33 @@ void trapRange(long long index, size_t length) {
   trap(message, __builtin_return_address(0));
 }
 
-bool enterLibrary(bool release, const char *entrySymbol) {
-  RuntimeState &rt = state();
-  rt.entrySymbol = entrySymbol;
-  if (rt.hostCallbackDepth > 0) {
-    rt.hostCallbackDepth = 0;
+namespace detail {
+
+EntryState gEntry;
+
+bool enterLibrarySlow(bool release, const char *entrySymbol) {
+  EntryState &e = gEntry;
+  e.entrySymbol = entrySymbol;
+  if (e.hostCallbackDepth > 0) {
+    e.hostCallbackDepth = 0;
     char message[200];
     std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
                   entrySymbol);
     trap(message, __builtin_return_address(0));
     return false;
   }
-  if (rt.poisoned) return false;
-  if (release) rt.handedOut = 0;
+  if (e.poisoned) return false;
+  if (release) e.handedOut = 0;
   return true;
 }
 
+} // namespace detail
+
 bool enterCallbackGuard(const char *entrySymbol) {
-  RuntimeState &rt = state();
-  if (rt.hostCallbackDepth > 0) {
-    rt.entrySymbol = entrySymbol;
-    rt.hostCallbackDepth = 0;
+  detail::EntryState &e = detail::gEntry;
+  if (e.hostCallbackDepth > 0) {
+    e.entrySymbol = entrySymbol;
+    e.hostCallbackDepth = 0;
     char message[200];
     std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
                   entrySymbol);
@@ -141,14 +143,12 @@ void setPanicSink(norva_kernel_panic_sink sink, void *context) {
   rt.sinkContext = context;
 }
 
-bool poisoned() { return state().poisoned; }
-
-void recordHandedOut() { ++state().handedOut; }
-uint32_t handedOutCount() { return state().handedOut; }
+void recordHandedOut() { ++detail::gEntry.handedOut; }
+uint32_t handedOutCount() { return detail::gEntry.handedOut; }
 
 uint32_t collect() {
   // Nothing the kernel owns forms a cycle; handed-out views are released.
-  state().handedOut = 0;
+  detail::gEntry.handedOut = 0;
   return 0;
 }
 
@@ -160,14 +160,14 @@ uint32_t cycleThreshold() {
 const std::string &lastPanicRecord() { return state().lastRecord; }
 
 void resetForTesting() {
-  RuntimeState &rt = state();
-  rt = RuntimeState();
+  gRuntime = RuntimeState();
+  detail::gEntry = detail::EntryState();
 }
 
-HostCallbackScope::HostCallbackScope() { ++state().hostCallbackDepth; }
+HostCallbackScope::HostCallbackScope() { ++detail::gEntry.hostCallbackDepth; }
 HostCallbackScope::~HostCallbackScope() {
-  RuntimeState &rt = state();
-  if (rt.hostCallbackDepth > 0) --rt.hostCallbackDepth;
+  detail::EntryState &e = detail::gEntry;
+  if (e.hostCallbackDepth > 0) --e.hostCallbackDepth;
 }
 
 } // namespace norva::kernel::runtime

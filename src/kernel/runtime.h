@@ -17,11 +17,29 @@ namespace norva::kernel::runtime {
 
 inline constexpr size_t kMaxPanicRecordBytes = 2047;
 
+namespace detail {
+// The library-wide entry state, read on every entry.
+struct EntryState {
+  const char *entrySymbol = "";
+  int hostCallbackDepth = 0;
+  bool poisoned = false;
+  uint32_t handedOut = 0;
+};
+extern EntryState gEntry;
+bool enterLibrarySlow(bool release, const char *entrySymbol);
+} // namespace detail
+
 // First action of every exported operation but `set_panic_sink`. Records the
 // entry symbol, traps a re-entry from a host callback, releases handed-out
 // objects when `release` is set. Returns false when the library is poisoned
 // (or just became so): the operation must do no work.
-bool enterLibrary(bool release, const char *entrySymbol);
+inline bool enterLibrary(bool release, const char *entrySymbol) {
+  detail::EntryState &e = detail::gEntry;
+  if (e.hostCallbackDepth > 0 || e.poisoned) return detail::enterLibrarySlow(release, entrySymbol);
+  e.entrySymbol = entrySymbol;
+  if (release) e.handedOut = 0;
+  return true;
+}
 // First action of `set_panic_sink`: the re-entry check alone. False when the
 // call must be refused.
 bool enterCallbackGuard(const char *entrySymbol);
@@ -34,7 +52,7 @@ void trap(std::string_view message, const void *codeAddress = nullptr);
 // Trap for an index outside a kernel array.
 void trapRange(long long index, size_t length);
 
-bool poisoned();
+inline bool poisoned() { return detail::gEntry.poisoned; }
 
 // The code for a message: "LM4013".."LM4026".
 const char *trapCodeFor(std::string_view message);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "kernel/kernel_state.h"
@@ -30,8 +31,13 @@ double stepsPerBeatMicros(double index) {
   return index >= 0 && index <= 11 ? kStepsPerBeatMicros[int(index)] : kStepsPerBeatMicros[11];
 }
 
+bool isOdd(double counter) {
+  // Counters are whole and non-negative; beyond 2^53 every double is even.
+  return counter < 9007199254740992.0 && (uint64_t(counter) & 1u) != 0;
+}
+
 double swing(const KernelState &s, double stepLength, double counter) {
-  if (std::fmod(counter, 2.0) == 0.0) return 0;
+  if (!isOdd(counter)) return 0;
   double delay = std::floor(stepLength * (2 * s.shuffleMicros - 1000000) / 1000000 + 0.5);
   const double ceiling = std::floor(stepLength * 95 / 100);
   if (delay > ceiling) delay = ceiling;
@@ -172,6 +178,32 @@ void playStep(KernelState &s, double stepLength, double stepFrame, double follow
   s.previousTie = tie;
 }
 
+// The timing of the step about to play: its length, its swung frame and the
+// swung frame of the one after it.
+const KernelState::StepTiming &stepTiming(KernelState &s) {
+  KernelState::StepTiming &t = s.timing;
+  const int32_t r = s.patternResolutions[int(s.currentPattern)];
+  if (t.nextStepFrame == s.nextStepFrame && t.stepCounter == s.stepCounter &&
+      t.sampleRate == s.sampleRate && t.bpmMicros == s.bpmMicros &&
+      t.shuffleMicros == s.shuffleMicros && t.resolution == s.resolution && t.patternResolution == r) {
+    return t;
+  }
+  const double samplesPerBeat = std::max(1.0, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
+  const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
+  const double stepLength = std::max(1.0, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
+  t.nextStepFrame = s.nextStepFrame;
+  t.stepCounter = s.stepCounter;
+  t.sampleRate = s.sampleRate;
+  t.bpmMicros = s.bpmMicros;
+  t.shuffleMicros = s.shuffleMicros;
+  t.resolution = s.resolution;
+  t.patternResolution = r;
+  t.stepLength = stepLength;
+  t.stepFrame = s.nextStepFrame + swing(s, stepLength, s.stepCounter);
+  t.followingFrame = s.nextStepFrame + stepLength + swing(s, stepLength, s.stepCounter + 1);
+  return t;
+}
+
 void advance(KernelState &s) {
   const int pattern = int(s.currentPattern);
   const int length = patternLength(s, pattern);
@@ -219,16 +251,10 @@ uint32_t hashStep(double x) {
 void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
   if (s.running != 1 || s.hasStarted != 1) return;
   for (int played = 0; played < kMaxEvents; ++played) {
-    const double samplesPerBeat =
-        std::fmax(1, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
-    const int32_t r = s.patternResolutions[int(s.currentPattern)];
-    const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
-    const double stepLength = std::fmax(1, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
-    const double stepFrame = s.nextStepFrame + swing(s, stepLength, s.stepCounter);
-    if (inclusive ? !(stepFrame <= limitFrame) : !(stepFrame < limitFrame)) return;
-    const double followingFrame = s.nextStepFrame + stepLength + swing(s, stepLength, s.stepCounter + 1);
-
-    playStep(s, stepLength, stepFrame, followingFrame);
+    const KernelState::StepTiming &t = stepTiming(s);
+    if (inclusive ? !(t.stepFrame <= limitFrame) : !(t.stepFrame < limitFrame)) return;
+    const double stepLength = t.stepLength;
+    playStep(s, stepLength, t.stepFrame, t.followingFrame);
     if (runtime::poisoned()) return;
     advance(s);
     s.nextStepFrame += stepLength;
