@@ -70,6 +70,20 @@ tresult PLUGIN_API NorvaController::initialize(FUnknown *context) {
   return kResultOk;
 }
 
+tresult PLUGIN_API NorvaController::getMidiControllerAssignment(int32 busIndex, int16 channel,
+                                                               CtrlNumber midiControllerNumber,
+                                                               ParamID &id) {
+  if (busIndex != 0 || midiControllerNumber < 0 || midiControllerNumber > 127) return kResultFalse;
+  for (uint32_t i = 0; i < ccMap_.count && i < ccMap_.bindings.size(); ++i) {
+    const CcBinding &binding = ccMap_.bindings[i];
+    if (!binding.enabled || binding.cc != midiControllerNumber || binding.paramIndex >= kParamCount) continue;
+    if (binding.channel != 0 && binding.channel != channel + 1) continue;
+    id = binding.paramIndex;
+    return kResultTrue;
+  }
+  return kResultFalse;
+}
+
 tresult PLUGIN_API NorvaController::setComponentState(IBStream *state) {
   std::string text;
   if (!readWholeStream(state, text)) return kResultFalse;

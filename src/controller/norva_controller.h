@@ -14,7 +14,7 @@
 
 namespace norva {
 
-class NorvaController : public Steinberg::Vst::EditControllerEx1 {
+class NorvaController : public Steinberg::Vst::EditControllerEx1, public Steinberg::Vst::IMidiMapping {
 public:
   NorvaController();
   ~NorvaController() override;
@@ -25,6 +25,18 @@ public:
   Steinberg::tresult PLUGIN_API setComponentState(Steinberg::IBStream *state) override;
   Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream *state) override;
   Steinberg::tresult PLUGIN_API getState(Steinberg::IBStream *state) override;
+
+  // IMidiMapping: the first enabled binding of the CC map that matches.
+  Steinberg::tresult PLUGIN_API getMidiControllerAssignment(Steinberg::int32 busIndex,
+                                                            Steinberg::int16 channel,
+                                                            Steinberg::Vst::CtrlNumber midiControllerNumber,
+                                                            Steinberg::Vst::ParamID &id) override;
+
+  OBJ_METHODS(NorvaController, EditControllerEx1)
+  DEFINE_INTERFACES
+  DEF_INTERFACE(Steinberg::Vst::IMidiMapping)
+  END_DEFINE_INTERFACES(EditControllerEx1)
+  REFCOUNT_METHODS(EditControllerEx1)
 
   const std::string &hostName() const { return hostName_; }
   uint8_t validatorHostKind() const { return validatorKind_; }

@@ -72,6 +72,7 @@ void zeroOutputs(float **outputs, int32_t outputCount, int32_t frames) {
 bool kernelTrapped() { return gKernelTrapped.load(); }
 
 KernelEngine::KernelEngine() {
+  std::fill(std::begin(soundingChannel_), std::end(soundingChannel_), kNotSounding);
   for (uint32_t i = 0; i < kParamCount; ++i) {
     values_[i] = NORVA_PARAMS[i].defaultPlain;
     shadow_[i] = NORVA_PARAMS[i].defaultPlain;
@@ -464,6 +465,10 @@ void KernelEngine::processBlock(const float *const *, int32_t, float **, int32_t
 
 void KernelEngine::readChunkOutput(int32_t off, int32_t chunk) {
   const uint32_t count = uint32_t(KERNEL(event_output_count)(handle_));
+  if (count == 0) return;
+  // The kernel's records carry no channel: everything it sends is on its
+  // "tindrel.channel", the value it last accepted.
+  const uint8_t channel = kernelChannel();
   for (uint32_t i = 0; i < count && midiCount_ < kMidiCapacity; ++i) {
     const double kind = KERNEL(event_output_kind)(handle_, i);
     double frame = KERNEL(event_output_frame)(handle_, i);
@@ -475,19 +480,31 @@ void KernelEngine::readChunkOutput(int32_t off, int32_t chunk) {
     record.data1 = noteByte(a);
     if (kind == 2) {
       const double velocity = b > 1.0 ? b - 2.0 : b;
-      record.status = 0x90;
+      record.status = uint8_t(0x90 | channel);
+      soundingChannel_[record.data1] = channel;
       record.data2 = midiByte(velocity * 127);
     } else if (kind == 3) {
-      record.status = 0x80;
+      // A note ends on the channel it started on, even if the channel
+      // changed while it sounded.
+      uint8_t &started = soundingChannel_[record.data1];
+      record.status = uint8_t(0x80 | (started <= 15 ? started : channel));
+      started = kNotSounding;
       record.data2 = 0;
     } else if (kind == 4) {
-      record.status = 0xB0;
+      record.status = uint8_t(0xB0 | channel);
       record.data2 = midiByte(b * 127);
     } else {
       continue;
     }
     midi_[midiCount_++] = record;
   }
+}
+
+uint8_t KernelEngine::kernelChannel() const {
+  constexpr uint32_t kChannelParam = 20;
+  double channel = shadow_[kChannelParam];
+  if (!(channel >= 0 && channel <= 15)) channel = values_[kChannelParam];
+  return channel >= 0 && channel <= 15 ? uint8_t(channel) : 0;
 }
 
 bool KernelEngine::publishRuntimeBank(std::shared_ptr<const StagedBank>) {

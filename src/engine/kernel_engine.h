@@ -30,7 +30,7 @@ struct KernelEngineEvent {
 
 struct KernelEngineMidi {
   uint32_t frame = 0; // offset within the whole host block
-  uint8_t status = 0; // 0x90, 0x80 or 0xB0; channel bits 0
+  uint8_t status = 0; // 0x90, 0x80 or 0xB0 with the sequencer's MIDI channel
   uint8_t data1 = 0;
   uint8_t data2 = 0;
 };
@@ -119,6 +119,7 @@ private:
   void sortQueue();
   bool queueEvent(const KernelEngineEvent &event);
   void readChunkOutput(int32_t off, int32_t chunk);
+  uint8_t kernelChannel() const;
   void buildInterpolationTables();
   void destroyKernel();
 
@@ -161,6 +162,8 @@ private:
   int32_t variation_ = 0;
 
   // Output.
+  static constexpr uint8_t kNotSounding = 0xFF;
+  uint8_t soundingChannel_[128]; // per note: the channel its note-on went out on
   KernelEngineMidi midi_[kMidiCapacity];
   int32_t midiCount_ = 0;
 

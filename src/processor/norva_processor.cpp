@@ -62,10 +62,13 @@ tresult PLUGIN_API NorvaProcessor::setBusArrangements(SpeakerArrangement *inputs
   return result;
 }
 
+uint32_t latencySamplesFor(double hostRate, bool rateConverted) {
+  if (!rateConverted || hostRate == KernelEngine::kReferenceRate || !(hostRate > 0)) return 0;
+  return uint32_t(hostRate * 20 / KernelEngine::kReferenceRate + 16 + 0.999999);
+}
+
 uint32 PLUGIN_API NorvaProcessor::getLatencySamples() {
-  const double rate = engine_.sampleRate();
-  if (!engine_.rateConverted() || rate == KernelEngine::kReferenceRate) return 0;
-  return uint32(rate * 20 / KernelEngine::kReferenceRate + 16 + 0.999999);
+  return latencySamplesFor(engine_.sampleRate(), engine_.rateConverted());
 }
 
 void NorvaProcessor::queueParameterChanges(IParameterChanges *changes) {

@@ -13,6 +13,10 @@
 
 namespace norva {
 
+// The latency a rate converter in front of the kernel adds: none while the
+// kernel runs at the host rate.
+uint32_t latencySamplesFor(double hostRate, bool rateConverted);
+
 class NorvaProcessor : public Steinberg::Vst::AudioEffect {
 public:
   NorvaProcessor();

@@ -7,9 +7,9 @@
 
 namespace norva {
 
-// Reads the stream in 4096-byte pieces, appending to out, until a read fails,
-// delivers nothing or delivers less than a full piece. There is no size
-// limit. False only when the stream is null.
+// Reads the stream in pieces of up to 4096 bytes, appending to out, until a
+// read fails or delivers nothing. There is no size limit. False only when the
+// stream is null.
 bool readWholeStream(Steinberg::IBStream *stream, std::string &out);
 
 } // namespace norva
