@@ -1,12 +1,13 @@
 #!/bin/sh
-# Renders with the built norva-probe and checks that midicsv reads the file.
-# Exits 77 (skipped) when midicsv is not installed.
+# Renders the built bundle with norva-probe and checks that midicsv reads the
+# file. Exits 77 (skipped) when midicsv is not installed.
 set -u
 probe="$1"
+bundle="$2"
 dir=$(mktemp -d) || exit 1
 trap 'rm -rf "$dir"' EXIT
 
-if ! "$probe" render --seconds 2 --set tindrel.bpm=140 --set tindrel.channel=9 \
+if ! "$probe" render "$bundle" --seconds 2 --set tindrel.bpm=140 \
     --note 0.5:72:on:0.5 --note 1:72:off --out "$dir/out.mid" >"$dir/summary.txt"; then
   echo "norva-probe render failed" >&2
   exit 1
@@ -42,8 +43,9 @@ if [ "$(tail -n 2 "$dir/out.csv" | head -n 1 | cut -d, -f3)" != " End_track" ]; 
   echo "the track does not end with End_track" >&2
   exit 1
 fi
-for line in '0, 0, Header, 0, 1, 480' '1, 0, Tempo, 428571' '1, 0, Note_on_c, 9, 60, 100' \
-    '1, 560, Note_on_c, 9, 72, 64' '1, 1120, Note_off_c, 9, 72, 0' '1, 2240, End_track'; do
+# The plug-in plays on the first channel (0 in midicsv's numbering).
+for line in '0, 0, Header, 0, 1, 480' '1, 0, Tempo, 428571' '1, 0, Note_on_c, 0, 60, 100' \
+    '1, 560, Note_on_c, 0, 72, 64' '1, 1120, Note_off_c, 0, 72, 0' '1, 2240, End_track'; do
   if ! grep -q "$line" "$dir/out.csv"; then
     echo "midicsv output lacks '$line':" >&2
     cat "$dir/out.csv" >&2

@@ -145,4 +145,24 @@ bool writeBinaryFile(const std::string &path, const std::vector<uint8_t> &bytes,
   return true;
 }
 
+bool readBinaryFile(const std::string &path, std::vector<uint8_t> &bytes, std::string &error) {
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = "cannot read '" + path + "': " + reasonFor(errno);
+    return false;
+  }
+  bytes.clear();
+  uint8_t buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+  const bool failed = std::ferror(file) != 0;
+  const int readErrno = errno;
+  std::fclose(file);
+  if (failed) {
+    error = "cannot read '" + path + "': " + reasonFor(readErrno);
+    return false;
+  }
+  return true;
+}
+
 } // namespace norva::probe

@@ -41,5 +41,7 @@ bool buildMidiFile(uint32_t tempoMicrosPerQuarter, const std::vector<MidiFileEve
 // Writes bytes to path; on failure error reads "cannot write 'path': reason".
 bool writeBinaryFile(const std::string &path, const std::vector<uint8_t> &bytes,
                      std::string &error);
+// Reads the whole file; on failure error reads "cannot read 'path': reason".
+bool readBinaryFile(const std::string &path, std::vector<uint8_t> &bytes, std::string &error);
 
 } // namespace norva::probe

@@ -1,10 +1,12 @@
 #include "probe_cli.h"
 
-#include "kernel_backend.h"
 #include "midi_file.h"
 #include "params/params.h"
+#include "plugin_info.h"
 #include "render.h"
 #include "summary.h"
+#include "validate.h"
+#include "vst3_backend.h"
 
 namespace norva::probe {
 namespace {
@@ -13,20 +15,46 @@ constexpr const char *kPrefix = "norva-probe: ";
 constexpr uint32_t kBpmParam = 1;
 constexpr uint32_t kChannelParam = 20;
 
+bool hasSetting(const RenderOptions &options, uint32_t id) {
+  for (const ParameterSetting &setting : options.settings) {
+    if (setting.id == id) return true;
+  }
+  return false;
+}
+
+// The value a parameter held during the render: the command line's, else,
+// after a restored state, what the plug-in reports, else the default.
+double renderedValue(const RenderOptions &options, SequencerBackend &backend, uint32_t id) {
+  double value = 0;
+  if (!hasSetting(options, id) && !options.loadStatePath.empty() &&
+      backend.currentPlainValue(id, value))
+    return value;
+  return effectiveParameterValue(options, id);
+}
+
 } // namespace
 
 int runRender(const RenderOptions &options, SequencerBackend &backend, std::ostream &out,
               std::ostream &err) {
-  RenderResult result;
   std::string error;
+  if (!options.loadStatePath.empty()) {
+    std::vector<uint8_t> state;
+    if (!readBinaryFile(options.loadStatePath, state, error) ||
+        !backend.setInitialState(state, error)) {
+      err << kPrefix << error << '\n';
+      return kExitFailure;
+    }
+  }
+
+  RenderResult result;
   if (!renderSequence(backend, options, result, error)) {
     err << kPrefix << error << '\n';
     return kExitFailure;
   }
   if (!result.warning.empty()) err << kPrefix << "warning: " << result.warning << '\n';
 
-  const double bpm = effectiveParameterValue(options, kBpmParam);
-  const auto channel = static_cast<uint32_t>(effectiveParameterValue(options, kChannelParam));
+  const double bpm = renderedValue(options, backend, kBpmParam);
+  const auto channel = static_cast<uint32_t>(renderedValue(options, backend, kChannelParam));
   const double rate = options.sampleRate;
   std::vector<uint8_t> bytes;
   if (!buildMidiFile(microsPerQuarter(bpm), toMidiFileEvents(result.events, rate, bpm, channel),
@@ -34,6 +62,13 @@ int runRender(const RenderOptions &options, SequencerBackend &backend, std::ostr
       !writeBinaryFile(options.outPath, bytes, error)) {
     err << kPrefix << error << '\n';
     return kExitFailure;
+  }
+  if (!options.saveStatePath.empty()) {
+    std::vector<uint8_t> state;
+    if (!backend.readState(state, error) || !writeBinaryFile(options.saveStatePath, state, error)) {
+      err << kPrefix << error << '\n';
+      return kExitFailure;
+    }
   }
 
   out << formatSummary(summarizeRender(result.events));
@@ -51,11 +86,25 @@ int runProbe(const std::vector<std::string> &args, std::ostream &out, std::ostre
     err << kPrefix << error << '\n';
     return kExitUsage;
   }
-  if (command.kind == CommandKind::Help) {
+  switch (command.kind) {
+  case CommandKind::Help:
     out << usageText();
     return kExitOk;
+  case CommandKind::Info: {
+    std::string text;
+    if (!describePlugin(command.bundlePath, text, error)) {
+      err << kPrefix << error << '\n';
+      return kExitFailure;
+    }
+    out << text;
+    return kExitOk;
   }
-  KernelBackend backend;
+  case CommandKind::Validate:
+    return validatePlugin(command.bundlePath, out) ? kExitOk : kExitFailure;
+  case CommandKind::Render:
+    break;
+  }
+  Vst3Backend backend(command.render.bundlePath);
   return runRender(command.render, backend, out, err);
 }
 

@@ -92,7 +92,7 @@ bool parseRenderOptions(const std::vector<std::string> &args, size_t first, Pars
       haveValue = true;
     }
     if (name != "--rate" && name != "--seconds" && name != "--block" && name != "--set" &&
-        name != "--note" && name != "--out") {
+        name != "--note" && name != "--out" && name != "--save-state" && name != "--load-state") {
       error = "unknown option " + quoted(name) + " (try --help)";
       return false;
     }
@@ -131,11 +131,17 @@ bool parseRenderOptions(const std::vector<std::string> &args, size_t first, Pars
       options.notes.push_back(note);
     } else {
       if (value.empty()) {
-        error = "bad value '' for --out (expected a file name)";
+        error = "bad value '' for " + std::string(name) + " (expected a file name)";
         return false;
       }
-      options.outPath = std::string(value);
-      haveOut = true;
+      if (name == "--out") {
+        options.outPath = std::string(value);
+        haveOut = true;
+      } else if (name == "--save-state") {
+        options.saveStatePath = std::string(value);
+      } else {
+        options.loadStatePath = std::string(value);
+      }
     }
   }
 
@@ -292,12 +298,35 @@ bool parseCommandLine(const std::vector<std::string> &args, ParsedCommand &comma
     command.kind = CommandKind::Help;
     return true;
   }
-  if (args[0] != "render") {
-    error = "unknown command " + quoted(args[0]) + " (try --help)";
+  const std::string &name = args[0];
+  if (name == "info") {
+    command.kind = CommandKind::Info;
+  } else if (name == "render") {
+    command.kind = CommandKind::Render;
+  } else if (name == "validate") {
+    command.kind = CommandKind::Validate;
+  } else {
+    error = "unknown command " + quoted(name) + " (try --help)";
     return false;
   }
-  command.kind = CommandKind::Render;
-  return parseRenderOptions(args, 1, command, error);
+  if (args.size() > 1 && isHelpWord(args[1])) {
+    command.kind = CommandKind::Help;
+    return true;
+  }
+  if (args.size() < 2 || args[1].empty() || args[1].rfind("--", 0) == 0) {
+    error = name + " needs a BUNDLE (a .vst3 folder or its .so)";
+    return false;
+  }
+  command.bundlePath = args[1];
+  if (command.kind != CommandKind::Render) {
+    if (args.size() > 2) {
+      error = "unexpected argument " + quoted(args[2]) + " (try --help)";
+      return false;
+    }
+    return true;
+  }
+  command.render.bundlePath = command.bundlePath;
+  return parseRenderOptions(args, 2, command, error);
 }
 
 double effectiveParameterValue(const RenderOptions &options, uint32_t id) {
@@ -309,29 +338,42 @@ double effectiveParameterValue(const RenderOptions &options, uint32_t id) {
 }
 
 const char *usageText() {
-  return "usage: norva-probe render [options] --out FILE.mid\n"
+  return "usage: norva-probe info BUNDLE\n"
+         "       norva-probe render BUNDLE [options] --out FILE.mid\n"
+         "       norva-probe validate BUNDLE\n"
          "       norva-probe --help\n"
          "\n"
-         "Runs the Tindrel sequencer kernel offline and writes what it plays as a\n"
-         "Standard MIDI File (format 0, one track, 480 ticks per quarter note).\n"
+         "Loads a VST 3 plug-in as a host does. BUNDLE is a .vst3 folder (its library\n"
+         "is Contents/x86_64-linux/NAME.so) or the .so itself.\n"
+         "\n"
+         "info      prints the factory, its classes, the processor's buses and the\n"
+         "          controller's parameters.\n"
+         "render    runs the plug-in offline and writes what it plays as a Standard\n"
+         "          MIDI File (format 0, one track, 480 ticks per quarter note).\n"
+         "validate  runs the probe's checks on the plug-in, one line each\n"
+         "          (\"PASS name\" or \"FAIL name: reason\"), then a count.\n"
          "\n"
          "render options:\n"
          "  --rate HZ                 sample rate, a whole number from 1000 to 768000\n"
          "                            (default 48000)\n"
          "  --seconds S               length of the render in seconds (default 8)\n"
-         "  --block N                 frames per kernel call, 1 to 128 (default 128)\n"
+         "  --block N                 frames per process call, 1 to 16384; also the\n"
+         "                            maximum block announced to the plug-in (default 512)\n"
          "  --set KEY=VALUE           plain parameter value by key or id, applied at\n"
          "                            frame 0 in the order given; repeatable\n"
          "                            (e.g. --set tindrel.bpm=140 --set 8=2)\n"
          "  --note S:NOTE:on|off[:V]  input note at S seconds, NOTE 0 to 127, note-on\n"
          "                            velocity V from 0 to 1 (default 1); repeatable\n"
+         "  --load-state FILE         restore this processor state before rendering\n"
+         "  --save-state FILE         write the processor's state after rendering\n"
          "  --out FILE.mid            the MIDI file to write\n"
          "\n"
          "The file carries the tempo of tindrel.bpm and every note and controller on\n"
-         "the channel of tindrel.channel. The summary lists the note-ons, the first\n"
-         "and last note-on frame and the distinct pitches played.\n"
+         "the channel the plug-in played it on. The summary lists the note-ons, the\n"
+         "first and last note-on frame and the distinct pitches played.\n"
          "\n"
-         "Exit status: 0 done, 1 the render or the file failed, 2 bad command line.\n";
+         "Exit status: 0 done (validate: every check passed), 1 the plug-in, the\n"
+         "render, a file or a check failed, 2 bad command line.\n";
 }
 
 } // namespace norva::probe

@@ -1,4 +1,5 @@
-// Command line of norva-probe: what to render and where to write it.
+// Command line of norva-probe: which command, which bundle, and for render
+// what to play and where to write it.
 //
 // Parsing is strict: every number must be finite, in range and free of
 // trailing characters. A failure leaves one line of error text and never
@@ -14,11 +15,12 @@ namespace norva::probe {
 
 inline constexpr uint32_t kDefaultSampleRate = 48000;
 inline constexpr double kDefaultSeconds = 8.0;
-inline constexpr uint32_t kDefaultBlockFrames = 128;
+inline constexpr uint32_t kDefaultBlockFrames = 512;
 inline constexpr uint32_t kMinSampleRate = 1000;
 inline constexpr uint32_t kMaxSampleRate = 768000;
 inline constexpr double kMaxSeconds = 3600.0;
-inline constexpr uint32_t kMaxBlockFrames = 128;
+// The largest block the probe announces to a plug-in as its maximum.
+inline constexpr uint32_t kMaxBlockFrames = 16384;
 
 // One --set: a catalogue row and a plain value inside its range.
 struct ParameterSetting {
@@ -36,6 +38,7 @@ struct NoteInput {
 };
 
 struct RenderOptions {
+  std::string bundlePath;
   uint32_t sampleRate = kDefaultSampleRate;
   double seconds = kDefaultSeconds;
   uint32_t blockFrames = kDefaultBlockFrames;
@@ -43,12 +46,15 @@ struct RenderOptions {
   std::vector<ParameterSetting> settings; // in command-line order
   std::vector<NoteInput> notes;           // in command-line order
   std::string outPath;
+  std::string saveStatePath; // empty: do not save
+  std::string loadStatePath; // empty: start from the plug-in's defaults
 };
 
-enum class CommandKind { Help, Render };
+enum class CommandKind { Help, Info, Render, Validate };
 
 struct ParsedCommand {
   CommandKind kind = CommandKind::Help;
+  std::string bundlePath; // info and validate
   RenderOptions render;
 };
 

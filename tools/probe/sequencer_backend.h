@@ -1,7 +1,7 @@
 // What the probe's render loop needs from a sequencer: create an instance,
 // queue parameter changes and notes for the coming block, run the block and
-// read back what it played. The kernel backend drives the kernel's plain
-// functions; a plug-in backend can stand in for it without touching the loop.
+// read back what it played. The VST 3 backend drives a plug-in bundle as a
+// host does; tests stand in their own backends without touching the loop.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +48,19 @@ public:
   virtual BlockStatus runBlock(uint32_t frames, std::string &message) = 0;
   // Appends the last block's output, in frame order.
   virtual bool readOutputs(std::vector<BackendOutput> &outputs, std::string &error) = 0;
+
+  // Saved state, for backends that keep one. setInitialState is called
+  // before create and applied by it; readState after the render.
+  virtual bool setInitialState(const std::vector<uint8_t> &, std::string &error) {
+    error = "this sequencer keeps no state";
+    return false;
+  }
+  virtual bool readState(std::vector<uint8_t> &, std::string &error) {
+    error = "this sequencer keeps no state";
+    return false;
+  }
+  // The plain value a parameter holds now; false when the backend cannot tell.
+  virtual bool currentPlainValue(uint32_t, double &) { return false; }
 };
 
 } // namespace norva::probe
