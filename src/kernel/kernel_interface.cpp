@@ -118,6 +118,15 @@ void handOutEmptyView(float **data, uint32_t *length) {
 
 } // namespace
 
+namespace norva::kernel {
+
+KernelState *instanceState(uint32_t handle) {
+  Slot *slot = slotFor(handle);
+  return slot != nullptr ? slot->state.get() : nullptr;
+}
+
+} // namespace norva::kernel
+
 extern "C" {
 
 void NORVA_KERNEL_FN(runtime_init)(void) {

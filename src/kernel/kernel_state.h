@@ -166,6 +166,10 @@ void flushSustain(KernelState &s, double frame);
 void handleInputEntry(KernelState &s, int index, double frame);
 bool emitEvents(KernelState &s, OutputView &view);
 
+// The state of a live instance, for tools that measure or inspect the
+// kernel in-process; nullptr for an unknown handle. Not exported.
+KernelState *instanceState(uint32_t handle);
+
 // Authored pattern plane and its byte form (version 1, 7265 bytes).
 void seedAuthoredPlane(KernelState &s);
 int saveState(const KernelState &s, uint8_t *buffer, uint32_t capacity);
