@@ -4,7 +4,7 @@
 # package lists are updated once and only the missing packages are installed.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev midicsv valgrind)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev midicsv valgrind ardour)
 
 missing=()
 for package in "${packages[@]}"; do
