@@ -122,11 +122,11 @@ local function record_take(rec)
   check(wait_until(function() return Session:transport_stopped() end, 10), "the transport stops")
 
   -- After the stop, Ardour's butler thread closes the capture and only then
-  -- adds the take to the playlist. Nothing here touches the session until the
+  -- adds the take to the playlist. Nothing here changes the session until the
   -- take is there and the butler has had time to finish: disarming the track
-  -- or dropping record while it still works on the capture crashes Ardour 7
-  -- (DiskWriter::finish_capture). The track stays armed, as it would in a GUI
-  -- session after stopping.
+  -- or dropping record while it still works on the capture can crash Ardour 7
+  -- in DiskWriter::finish_capture. The track stays armed, as it would in a
+  -- GUI session after stopping.
   wait_until(function()
     for r in rec:playlist():region_list():iter() do
       if not before[r:to_stateful():id():to_s()] then return true end

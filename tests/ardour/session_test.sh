@@ -73,6 +73,10 @@ step() {
     tail -n 30 "$log" >&2
     fail "$label: Ardour did not finish within ${TINDREL_STEP_TIMEOUT:-60} s"
   fi
+  if [[ $status -gt 128 ]]; then
+    tail -n 30 "$log" >&2
+    fail "$label: Ardour died of signal $((status - 128))"
+  fi
   if [[ $status -ne 0 ]] || ! grep -q '^RESULT: pass' "$log"; then
     tail -n 30 "$log" >&2
     fail "$label: exit status $status"
