@@ -19,8 +19,6 @@ namespace {
 // once, the trace file is opened once, a trap is remembered for good.
 std::once_flag gRuntimeOnce;
 std::atomic<bool> gKernelTrapped{false};
-std::once_flag gTraceOnce;
-FILE *gTraceFile = nullptr;
 unsigned long long gTraceBlocks = 0;
 std::atomic<bool> gAudioRefusalPrinted{false};
 
@@ -36,12 +34,15 @@ void initialiseKernelRuntime() {
   });
 }
 
+FILE *openTraceFile() {
+  const char *path = std::getenv("NORVA_KERNEL_TRACE");
+  return path != nullptr && *path != '\0' ? std::fopen(path, "a") : nullptr;
+}
+
+// Opened on first use, once per process; later calls cost one load.
 FILE *traceFile() {
-  std::call_once(gTraceOnce, [] {
-    const char *path = std::getenv("NORVA_KERNEL_TRACE");
-    if (path != nullptr && *path != '\0') gTraceFile = std::fopen(path, "a");
-  });
-  return gTraceFile;
+  static FILE *const file = openTraceFile();
+  return file;
 }
 
 uint64_t gcd(uint64_t a, uint64_t b) {
@@ -139,7 +140,12 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
   }
   fifoCapacity_ = uint64_t(capacity);
   for (auto &fifo : fifos_) fifo.assign(size_t(2 * fifoCapacity_), 0.0f);
-  buildInterpolationTables();
+  // The tables depend on the rate alone: a re-setup at the same rate (the host's
+  // setupProcessing followed by setActive) keeps them.
+  if (tablesRate_ != sampleRate_ || tables_[0].empty()) {
+    buildInterpolationTables();
+    tablesRate_ = sampleRate_;
+  }
 
   converterPrimed_ = false;
   rateConverted_ = false;
@@ -301,7 +307,8 @@ bool KernelEngine::offerParameter(uint32_t index, int32_t frame, double plain, c
 }
 
 void KernelEngine::publishDirtyParameters(const bool *excluded) {
-  if (!paramsDirty_.exchange(false)) return;
+  // A plain load first: most calls find nothing to publish.
+  if (!paramsDirty_.load(std::memory_order_acquire) || !paramsDirty_.exchange(false)) return;
   // Values the kernel dropped are offered one per kernel call, in turn, so
   // that a value it keeps refusing is singled out and cannot hold the others
   // back.

@@ -135,6 +135,7 @@ private:
   std::vector<float> fifos_[4];
   std::vector<uint8_t> scratch_;
   std::vector<float> tables_[2];
+  double tablesRate_ = 0; // the rate the tables were built for
   uint64_t converterPositions_[8] = {};
   uint32_t handle_ = 0;
   double kernelRate_ = 0;
