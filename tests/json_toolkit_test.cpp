@@ -1,5 +1,6 @@
 // The JSON toolkit: string and number tokens, value skipping and its depth
 // limit, the member loop, the writer's escapes and number forms, and Base64.
+// fuzz/fuzz_json_reader.cpp and fuzz/fuzz_base64.cpp cover arbitrary input.
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -9,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/json.h"
@@ -17,29 +19,23 @@ namespace {
 
 using norva::Reader;
 
-struct TokenCase {
-  const char *text;
-  bool ok;
-  const char *decoded;  // for strings
-};
-
 TEST(JsonReader, StringTokens) {
-  const TokenCase cases[] = {
+  const struct {
+    const char *text;
+    bool ok;
+    const char *decoded;
+  } cases[] = {
       {R"("a\u0041b")", true, "a?b"},
       {R"("\t\"\/\\")", true, "\t\"/\\"},
       {R"("\b\f\n\r\q")", true, "\b\f\n\rq"},
       {"\"raw\n\x01\xff\"", true, "raw\n\x01\xff"},
       {" \t\r\n\"x\"", true, "x"},
       {R"("\u12")", false, ""},  // the escape swallows the closing quote
-      {R"("\u)", false, ""},
-      {R"("abc)", false, ""},
-      {"\"", false, ""},
-      {R"("abc\)", false, ""},
-      {"\v\"x\"", false, ""},  // not JSON white space
-      {"abc", false, ""},
-      {"", false, ""},
+      {R"("\u)", false, ""},    {R"("abc\)", false, ""}, {R"("abc)", false, ""},
+      {"\v\"x\"", false, ""},   // not JSON white space
+      {"abc", false, ""},      {"", false, ""},
   };
-  for (const TokenCase &c : cases) {
+  for (const auto &c : cases) {
     Reader r(c.text, std::strlen(c.text));
     std::string out = "pre:";
     EXPECT_EQ(norva::parseString(r, &out), c.ok) << c.text;
@@ -50,87 +46,50 @@ TEST(JsonReader, StringTokens) {
 }
 
 // Every prefix of each text, read from a range whose memory goes on beyond
-// its end, must convert exactly as strtod converts the prefix on its own
-// (1e3 is 1000, nan is a number, a lone minus and the empty text are not).
+// its end, must convert exactly as strtod converts the prefix on its own.
 // The long run decides its rounding only in its last digit.
 TEST(JsonReader, NumbersMatchStrtodOnTheRangeAlone) {
-  const std::string longHalfway = "9007199254740993." + std::string(300, '0');
   const std::string texts[] = {
-      "1e3",  "-0.5e-3x", "+2", "0x1p4", "inf", "-infinity", "nan(abc)", "1e+",   ".5",
-      "-",    "null",     "",   " \v 7", "1.5e308", "1e999", "0X",      "12345", longHalfway + "1",
+      "1e3", "-0.5e-3x", "0x1p4", "-infinity", "nan(abc)", " \v 7", "1e999",
+      "9007199254740993." + std::string(300, '0') + "1",
   };
   for (const std::string &text : texts) {
     for (size_t length = 0; length <= text.size(); ++length) {
       const std::string prefix = text.substr(0, length);
       char *end = nullptr;
       const double expected = std::strtod(prefix.c_str(), &end);
-      const size_t consumed = static_cast<size_t>(end - prefix.c_str());
-
       Reader r(text.data(), length);
       double value = -1;
-      const bool ok = norva::parseNumber(r, &value);
-      ASSERT_EQ(ok, consumed > 0) << '"' << prefix << '"';
-      if (!ok) continue;
-      EXPECT_EQ(r.cur - text.data(), static_cast<ptrdiff_t>(consumed)) << prefix;
-      if (std::isnan(expected)) {
-        EXPECT_TRUE(std::isnan(value)) << prefix;
-      } else {
-        EXPECT_EQ(value, expected) << prefix;
-      }
+      ASSERT_EQ(norva::parseNumber(r, &value), end != prefix.c_str()) << '"' << prefix << '"';
+      if (end == prefix.c_str()) continue;
+      EXPECT_EQ(r.cur - text.data(), end - prefix.c_str()) << prefix;
+      EXPECT_TRUE(value == expected || (std::isnan(value) && std::isnan(expected))) << prefix;
     }
   }
 }
 
 TEST(JsonReader, Literals) {
   bool b = false;
-  Reader t("true", 4);
-  EXPECT_TRUE(norva::parseBool(t, &b));
-  EXPECT_TRUE(b);
-  Reader f(" false", 6);
-  EXPECT_TRUE(norva::parseBool(f, &b));
-  EXPECT_FALSE(b);
-  Reader cut("truex", 3);
+  Reader t("true", 4), f(" false", 6), cut("truex", 3), n("null", 3), runOn("nullx", 5);
+  EXPECT_TRUE(norva::parseBool(t, &b) && b);
+  EXPECT_TRUE(norva::parseBool(f, &b) && !b);
   EXPECT_FALSE(norva::parseBool(cut, &b));
-  Reader n("null", 3);
   EXPECT_FALSE(norva::parseNull(n)) << "the literal must lie inside the range";
-  Reader runOn("nullx", 5);
   EXPECT_TRUE(norva::parseNull(runOn));
   EXPECT_EQ(*runOn.cur, 'x') << "the byte after a literal is the separator check's business";
 }
 
-std::string nested(int arrays) {
-  return "{\"m\":" + std::string(static_cast<size_t>(arrays), '[') + std::string(static_cast<size_t>(arrays), ']') + "}";
-}
-
 TEST(JsonReader, SkipValue) {
-  const struct {
-    std::string text;
-    bool ok;
-  } cases[] = {
-      {R"([1,"a",{"k":[true,null]}])", true},
-      {" [ ] ", true},
-      {"{}", true},
-      {"nan", true},
-      {"-1e-3", true},
-      {R"([1,2,])", false},
-      {R"({"a":1,})", false},
-      {"[,]", false},
-      {"[1 2]", false},
-      {R"({"a" 1})", false},
-      {"{a:1}", false},
-      {R"({"a":1)", false},
-      {"[1", false},
-      {"[truex]", false},
-      {"tru", false},
-      {"-", false},
-      {"", false},
-      {nested(31), true},
-      {nested(32), true},
-      {nested(33), false},
+  const auto nested = [](size_t n) { return "{\"m\":" + std::string(n, '[') + std::string(n, ']') + "}"; };
+  const std::pair<std::string, bool> cases[] = {
+      {R"([1,"a",{"k":[true,null]}])", true}, {" [ ] ", true}, {"{}", true}, {"nan", true}, {"-1e-3", true},
+      {R"([1,2,])", false}, {R"({"a":1,})", false}, {"[,]", false}, {"[1 2]", false}, {R"({"a" 1})", false},
+      {"{a:1}", false}, {R"({"a":1)", false}, {"[1", false}, {"[truex]", false}, {"tru", false}, {"-", false},
+      {"", false}, {nested(32), true}, {nested(33), false},
   };
-  for (const auto &c : cases) {
-    Reader r(c.text.data(), c.text.size());
-    EXPECT_EQ(norva::skipValue(r, 0) && norva::atEnd(r), c.ok) << c.text;
+  for (const auto &[text, ok] : cases) {
+    Reader r(text.data(), text.size());
+    EXPECT_EQ(norva::skipValue(r, 0) && norva::atEnd(r), ok) << text;
   }
   Reader deep("1", 1);
   EXPECT_FALSE(norva::skipValue(deep, 33));
@@ -140,12 +99,12 @@ TEST(JsonReader, MemberLoop) {
   const auto read = [](const std::string &text, std::string *seen) {
     Reader r(text.data(), text.size());
     return norva::readObject(r, 0, [&](const std::string &key, Reader &reader, int depth) {
-          if (key != "n") return norva::skipValue(reader, depth + 1);
-          double v = 0;
-          if (!norva::parseNumber(reader, &v)) return false;
-          *seen += std::to_string(static_cast<int>(v)) + ";";
-          return true;
-        }) && norva::atEnd(r);
+             if (key != "n") return norva::skipValue(reader, depth + 1);
+             double v = 0;
+             if (!norva::parseNumber(reader, &v)) return false;
+             *seen += std::to_string(static_cast<int>(v)) + ";";
+             return true;
+           }) && norva::atEnd(r);
   };
   std::string seen;
   EXPECT_TRUE(read(R"( { "n" : 1 , "x":[{"n":9}], "n":2 } )", &seen));
@@ -157,46 +116,27 @@ TEST(JsonReader, MemberLoop) {
 }
 
 TEST(JsonWriter, QuotedEscapesOnlyQuoteAndBackslash) {
-  std::string out;
+  std::string out = "x";
   norva::jsonAppendQuoted(out, "a\"b\\c\nd\x01\xc3\xa9");
-  EXPECT_EQ(out, "\"a\\\"b\\\\c\nd\x01\xc3\xa9\"");
-  out.clear();
   norva::jsonAppendQuoted(out, "");
-  EXPECT_EQ(out, "\"\"");
+  EXPECT_EQ(out, "x\"a\\\"b\\\\c\nd\x01\xc3\xa9\"\"\"");
 }
 
 TEST(JsonWriter, NumberForms) {
-  const struct {
-    double value;
-    const char *text;
-  } cases[] = {
-      {120, "120"},
-      {0.5, "0.5"},
-      {0.1, "0.1"},
-      {-24, "-24"},
-      {0, "0"},
-      {-0.0, "-0"},
-      {65536, "65536"},
-      {10000, "10000"},
-      {100000, "1e+05"},
-      {0.001, "0.001"},
-      {0.0001, "1e-04"},
-      {0.000123, "0.000123"},
-      {1e21, "1e+21"},
-      {1.5e-7, "1.5e-07"},
+  const std::pair<double, const char *> cases[] = {
+      {120, "120"},           {0.5, "0.5"},         {0.1, "0.1"},         {-24, "-24"},
+      {0, "0"},               {-0.0, "-0"},         {65536, "65536"},     {10000, "10000"},
+      {100000, "1e+05"},      {0.001, "0.001"},     {0.0001, "1e-04"},    {0.000123, "0.000123"},
+      {1e21, "1e+21"},        {1.5e-7, "1.5e-07"},  {1e100, "1e+100"},    {-1e-300, "-1e-300"},
+      {5e-324, "5e-324"},     {0.1 + 0.2, "0.30000000000000004"},
       {1180591620717411303424.0, "1180591620717411303424"},  // 2^70: a tie, so fixed with every digit
-      {1e100, "1e+100"},
-      {-1e-300, "-1e-300"},
-      {0.1 + 0.2, "0.30000000000000004"},
-      {5e-324, "5e-324"},
       {std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
-      {std::numeric_limits<double>::quiet_NaN(), "null"},
-      {-std::numeric_limits<double>::infinity(), "null"},
+      {std::numeric_limits<double>::quiet_NaN(), "null"}, {-std::numeric_limits<double>::infinity(), "null"},
   };
-  for (const auto &c : cases) {
+  for (const auto &[value, text] : cases) {
     std::string out = "x";
-    norva::jsonAppendNumber(out, c.value);
-    EXPECT_EQ(out, std::string("x") + c.text);
+    norva::jsonAppendNumber(out, value);
+    EXPECT_EQ(out, std::string("x") + text);
   }
 }
 
@@ -221,7 +161,7 @@ TEST(JsonWriter, NumbersRoundTrip) {
 TEST(Base64, Rfc4648Vectors) {
   const std::pair<const char *, const char *> vectors[] = {
       {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xfb\xff", "+/8="},
   };
   for (const auto &[plain, encoded] : vectors) {
     std::string out;
@@ -233,32 +173,14 @@ TEST(Base64, Rfc4648Vectors) {
   }
 }
 
-TEST(Base64, EveryByteValueRoundTrips) {
-  std::vector<uint8_t> bytes(256);
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(255 - i);
-  std::string text;
-  norva::base64Append(text, bytes.data(), bytes.size());
-  EXPECT_EQ(text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
-            std::string::npos);
-  std::vector<uint8_t> back;
-  ASSERT_TRUE(norva::base64Decode(text, back, 256));
-  EXPECT_EQ(back, bytes);
-  EXPECT_EQ(norva::base64Digit('/'), 63u);
-  EXPECT_EQ(norva::base64Digit('='), 0xFFFFFFFFu);
-  EXPECT_EQ(norva::base64Digit('-'), 0xFFFFFFFFu);
-}
-
 TEST(Base64, DecodeRefusals) {
-  const struct {
-    const char *text;
-    size_t maxBytes;
-  } refused[] = {
-      {"Zg", 9},       {"Zm9vY", 9},   {"Zm 9", 9},     {"Zm9\n", 9}, {"Zg==Zm8=", 9}, {"Zm=vZm8=", 9},
-      {"=Zg=", 9},     {"Z===", 9},    {"Zm-_", 9},     {"Zm9v", 2},  {"Zm9vYg==", 3},
+  const std::pair<const char *, size_t> refused[] = {
+      {"Zg", 9},    {"Zm9vY", 9},    {"Zm 9", 9},     {"Zm9\n", 9}, {"Zg==Zm8=", 9}, {"Zm=vZm8=", 9},
+      {"=Zg=", 9},  {"Z===", 9},     {"Zm-_", 9},     {"Zm8=Zm8=", 9}, {"Zm9v", 2},  {"Zm9vYg==", 3},
   };
-  for (const auto &c : refused) {
-    std::vector<uint8_t> out = {7};
-    EXPECT_FALSE(norva::base64Decode(c.text, out, c.maxBytes)) << c.text;
+  for (const auto &[text, maxBytes] : refused) {
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(norva::base64Decode(text, out, maxBytes)) << text;
   }
   std::vector<uint8_t> out = {7};
   EXPECT_FALSE(norva::base64Decode("Zm9vYmFy", out, 5));
