@@ -85,6 +85,12 @@ TEST(PadOverrides, PadCountAndKeyLimits) {
   const SamplerPadOverrides keys = parsed(R"({")" + longest + R"(":{"gain":1},")" + longest + R"(k":{"gain":1}})");
   ASSERT_EQ(keys.size(), 1u);
   EXPECT_EQ(keys[0].key, longest);
+
+  // A nameless pad is dropped, so the rest of the set can still be published.
+  const SamplerPadOverrides named = parsed(R"({"":{"gain":1},"kick":{"pan":0.5}})");
+  ASSERT_EQ(named.size(), 1u);
+  EXPECT_EQ(named[0].key, "kick");
+  EXPECT_TRUE(padOverridesPublishable(named));
 }
 
 TEST(PadOverrides, MalformedTextLeavesTheSetUnchanged) {

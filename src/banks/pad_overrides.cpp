@@ -118,7 +118,9 @@ bool parsePadOverrideMap(Reader &r, SamplerPadOverrides &out) {
     if (reader.cur >= reader.end || *reader.cur != '{') return skipValue(reader, depth + 1);
     SamplerPadOverride pad;
     if (!readPad(reader, pad)) return false;
-    if (pad.mask == 0 || key.size() > kMaxPadKeyBytes) return true;
+    // A pad without a name can be neither written nor published: dropping it
+    // here keeps the other pads of the set usable.
+    if (pad.mask == 0 || key.empty() || key.size() > kMaxPadKeyBytes) return true;
     for (SamplerPadOverride &stored : pads) {
       if (stored.key == key) {
         pad.key = key;
