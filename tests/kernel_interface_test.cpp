@@ -138,20 +138,6 @@ TEST_F(KernelInterface, OutputRecords) {
   }
 }
 
-TEST_F(KernelInterface, GeneratedOutputOnTheFrameAxis) {
-  const uint32_t h = make();
-  EXPECT_EQ(process(h, 128), 0);
-  ASSERT_EQ(outCount(h), 2);
-  EXPECT_EQ((V{outKind(h, 0), outA(h, 0), outKind(h, 1), outA(h, 1), outB(h, 1)}),
-            (V{kCc, 1, kOn, 60, 100.0f / 127.0f}))
-      << "the curve controller comes before the first note";
-  // The first note-off is due at 3000, 56 frames into the call at 2944.
-  position_ = 128;
-  EXPECT_TRUE(run(h, 2944 - 128).empty());
-  EXPECT_EQ(process(h, 128), 0);
-  EXPECT_EQ((V{outCount(h), outFrame(h, 0)}), (V{1, 56}));
-}
-
 TEST_F(KernelInterface, TempoTravelsAtThirtyTwoBitPrecision) {
   // At 47172 frames per second a quarter note lasts 23514 frames at exactly
   // 120.37 BPM but 23513 at 120.37000274658203, the 32-bit form of 120.37.
