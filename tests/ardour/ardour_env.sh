@@ -69,3 +69,26 @@ ardour_scan() {
   LD_LIBRARY_PATH="/usr/lib/ardour${ARDOUR_MAJOR}${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
     timeout -k 5 60 "$ARDOUR_SCANNER" -f -v "$1" >"$2" 2>&1
 }
+
+# ardour_test_start NAME BUNDLE: the common start of a DAW test. Defines
+# fail(), sets bundle and module, and exits 77 where Ardour is missing or the
+# module carries a sanitizer runtime Ardour cannot load.
+ardour_test_start() {
+  test_name=$1
+  fail() {
+    echo "$test_name: FAIL: $*" >&2
+    exit 1
+  }
+  [[ $# -eq 2 ]] || fail "usage: $test_name.sh BUNDLE"
+  bundle=$(ardour_bundle_of "$2") || fail "no .vst3 bundle at $2"
+  module="$bundle/Contents/x86_64-linux/Tindrel.so"
+  [[ -f "$module" ]] || fail "the bundle has no $module"
+  if ! ardour_find; then
+    echo "$test_name: SKIP: Ardour (ardourN-lua and its ardour-vst3-scanner) is not installed"
+    exit 77
+  fi
+  if ardour_sanitized_binary "$module"; then
+    echo "$test_name: SKIP: $module is built with a sanitizer runtime, which Ardour cannot load"
+    exit 77
+  fi
+}

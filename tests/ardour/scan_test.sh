@@ -11,24 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=ardour_env.sh
 . "$here/ardour_env.sh"
 
-fail() {
-  echo "scan_test: FAIL: $*" >&2
-  exit 1
-}
-
-[[ $# -eq 1 ]] || fail "usage: scan_test.sh BUNDLE"
-bundle=$(ardour_bundle_of "$1") || fail "no .vst3 bundle at $1"
-module="$bundle/Contents/x86_64-linux/Tindrel.so"
-[[ -f "$module" ]] || fail "the bundle has no $module"
-
-if ! ardour_find; then
-  echo "scan_test: SKIP: Ardour (ardourN-lua and its ardour-vst3-scanner) is not installed"
-  exit 77
-fi
-if ardour_sanitized_binary "$module"; then
-  echo "scan_test: SKIP: $module is built with a sanitizer runtime, which Ardour cannot load"
-  exit 77
-fi
+[[ $# -eq 1 ]] || { echo "usage: scan_test.sh BUNDLE" >&2; exit 1; }
+ardour_test_start scan_test "$1"
 
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT

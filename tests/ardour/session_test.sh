@@ -20,24 +20,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/ardour_env.sh"
 
 started=$SECONDS
-fail() {
-  echo "session_test: FAIL: $*" >&2
-  exit 1
-}
-
-[[ $# -eq 1 ]] || fail "usage: session_test.sh BUNDLE"
-bundle=$(ardour_bundle_of "$1") || fail "no .vst3 bundle at $1"
-module="$bundle/Contents/x86_64-linux/Tindrel.so"
-[[ -f "$module" ]] || fail "the bundle has no $module"
-
-if ! ardour_find; then
-  echo "session_test: SKIP: Ardour (ardourN-lua and its ardour-vst3-scanner) is not installed"
-  exit 77
-fi
-if ardour_sanitized_binary "$module"; then
-  echo "session_test: SKIP: $module is built with a sanitizer runtime, which Ardour cannot load"
-  exit 77
-fi
+[[ $# -eq 1 ]] || { echo "usage: session_test.sh BUNDLE" >&2; exit 1; }
+ardour_test_start session_test "$1"
 
 work=$(mktemp -d) || exit 1
 if [[ "${TINDREL_KEEP_SESSION:-0}" == 1 ]]; then
