@@ -54,12 +54,15 @@ uint64_t gcd(uint64_t a, uint64_t b) {
   return a;
 }
 
+// value rounded half away from zero and clamped to 0..127; NaN gives 0.
+// Below 0.5 everything rounds or clamps to 0, so only positive values are
+// rounded, by truncating value + 0.5.
 uint8_t midiByte(double value) {
-  const double rounded = std::round(value);
-  return uint8_t(rounded < 0 ? 0 : (rounded > 127 ? 127 : rounded));
+  if (!(value >= 0.5)) return 0;
+  return value >= 127 ? 127 : uint8_t(value + 0.5);
 }
 
-uint8_t noteByte(double a) { return uint8_t(a < 0 ? 0 : (a > 127 ? 127 : a)); }
+uint8_t noteByte(double a) { return uint8_t(!(a > 0) ? 0 : (a > 127 ? 127 : a)); }
 
 void zeroOutputs(float **outputs, int32_t outputCount, int32_t frames) {
   if (outputs == nullptr || outputCount <= 0 || frames <= 0) return;
@@ -167,7 +170,8 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
   // Handles beyond 32 bits are not handed out by the kernel.
   handle_ = created > 0 && created <= 4294967295.0 ? uint32_t(created) : 0;
 
-  if (FILE *trace = traceFile()) {
+  trace_ = traceFile();
+  if (FILE *trace = trace_) {
     std::fprintf(trace, "S this=%p rate=%.17g kernelRate=%.17g handle=%u\n", static_cast<void *>(this),
                  sampleRate_, kernelRate_, handle_);
     std::fflush(trace);
@@ -307,8 +311,7 @@ bool KernelEngine::offerParameter(uint32_t index, int32_t frame, double plain, c
 }
 
 void KernelEngine::publishDirtyParameters(const bool *excluded) {
-  // A plain load first: most calls find nothing to publish.
-  if (!paramsDirty_.load(std::memory_order_acquire) || !paramsDirty_.exchange(false)) return;
+  if (!paramsDirty_.exchange(false)) return;
   // Values the kernel dropped are offered one per kernel call, in turn, so
   // that a value it keeps refusing is singled out and cannot hold the others
   // back.
@@ -360,11 +363,6 @@ void KernelEngine::sortQueue() {
   }
 }
 
-void KernelEngine::processBlock(const float *const *inputs, int32_t inputCount, float **outputs,
-                                int32_t outputCount, int32_t frames) {
-  processBlock(inputs, inputCount, outputs, outputCount, outputs, outputCount, frames);
-}
-
 void KernelEngine::processBlock(const float *const *, int32_t, float **, int32_t, float **outputs,
                                 int32_t outputCount, int32_t frames) {
   midiCount_ = 0;
@@ -398,6 +396,28 @@ void KernelEngine::processBlock(const float *const *, int32_t, float **, int32_t
     return;
   }
 
+  if (queueCount_ > 0 || trace_ != nullptr) {
+    runQueuedBlock(frames);
+    return;
+  }
+  // Most blocks: nothing queued, no trace. Per chunk only the republish
+  // check, the kernel call and its output.
+  static constexpr bool kNoFrameZero[kParamCount] = {};
+  for (int32_t off = 0; off < frames; off += kKernelChunk) {
+    const int32_t chunk = std::min(frames - off, kKernelChunk);
+    if (paramsDirty_.load(std::memory_order_acquire)) publishDirtyParameters(kNoFrameZero);
+    const double status = KERNEL(process)(handle_, uint32_t(chunk));
+    if (status != 0 || pushedCount_ > 0) {
+      settleChunk(status, off, chunk);
+      continue;
+    }
+    readChunkOutput(off, chunk);
+  }
+}
+
+__attribute__((noinline)) void KernelEngine::runQueuedBlock(int32_t frames) {
+  // The parameters this block's queue sets at frame 0: the republish leaves
+  // them to the queue.
   sortQueue();
   bool frameZero[kParamCount] = {};
   int32_t next = 0;
@@ -406,50 +426,28 @@ void KernelEngine::processBlock(const float *const *, int32_t, float **, int32_t
     if (queue_[i].kind == 0 && queue_[i].a < kParamCount) frameZero[queue_[i].a] = true;
   }
 
-  FILE *trace = traceFile();
+  FILE *const trace = trace_;
   for (int32_t off = 0; off < frames; off += kKernelChunk) {
     const int32_t chunk = std::min(frames - off, kKernelChunk);
-    if (trace != nullptr) {
-      if (off == 0) ++gTraceBlocks;
-      std::fprintf(trace, "B this=%p blk=%llu off=%d chunk=%d frames=%d events=%d\n",
-                   static_cast<void *>(this), gTraceBlocks, off, chunk, frames, queueCount_);
+    // Chunks with nothing to deliver go straight to the kernel.
+    if (trace != nullptr || (next < queueCount_ && queue_[next].frame < off + chunk) ||
+        paramsDirty_.load(std::memory_order_acquire)) {
+      next = deliverChunkInputs(trace, frames, off, chunk, next, frameZero);
     }
-    pushedCount_ = 0;
-    pushedFresh_ = false;
-    bool notesRejected = false;
-    publishDirtyParameters(frameZero);
-
-    for (; next < queueCount_ && queue_[next].frame < off + chunk; ++next) {
-      const KernelEngineEvent &event = queue_[next];
-      const uint32_t relative = uint32_t(event.frame - off);
-      if (event.kind == 0) {
-        if (event.a >= kParamCount) continue;
-        values_[event.a] = event.value;
-        offerParameter(event.a, int32_t(relative), event.value, "queue", true);
-        continue;
-      }
-      double status = -1.0; // controllers are not delivered
-      if (event.kind == 1) {
-        status = KERNEL(push_event)(handle_, 2, relative, event.note, event.value);
-      } else if (event.kind == 2) {
-        status = KERNEL(push_event)(handle_, 3, relative, event.note, 0.0);
-      }
-      if (trace != nullptr) {
-        std::fprintf(trace, "E this=%p blk=%llu frame=%u kind=%d a=%u value=%.17g src=queue status=%g\n",
-                     static_cast<void *>(this), gTraceBlocks, relative,
-                     event.kind == 1 ? 2 : (event.kind == 2 ? 3 : 0), event.note, event.value, status);
-      }
-      if (status != 0 && status != -1.0) notesRejected = true;
-    }
-    if (trace != nullptr) std::fflush(trace);
-    if (notesRejected) recordRealtimeDiagnostic(kDiagEventRejected, kSeverityError, kPhaseProcess);
-
     const double status = KERNEL(process)(handle_, uint32_t(chunk));
-    if (status == 0) {
-      for (int32_t i = 0; i < pushedCount_; ++i) retrying_[pushed_[i]] = false;
-      readChunkOutput(off, chunk);
+    if (status != 0 || pushedCount_ > 0) {
+      settleChunk(status, off, chunk);
       continue;
     }
+    readChunkOutput(off, chunk);
+  }
+  queueCount_ = 0;
+}
+
+void KernelEngine::settleChunk(double status, int32_t off, int32_t chunk) {
+  if (status == 0) {
+    for (int32_t i = 0; i < pushedCount_; ++i) retrying_[pushed_[i]] = false;
+  } else {
     // The kernel may have dropped any parameter of this call: offer them all
     // again until it takes them or their values change.
     for (int32_t i = 0; i < pushedCount_; ++i) {
@@ -457,22 +455,64 @@ void KernelEngine::processBlock(const float *const *, int32_t, float **, int32_t
       retrying_[pushed_[i]] = true;
     }
     if (pushedCount_ > 0) paramsDirty_.store(true);
-    if (status == 2) {
-      // The call ran its block: its output must be read, or note-offs are lost.
-      readChunkOutput(off, chunk);
-      if (pushedFresh_ || pushedCount_ == 0) {
-        recordRealtimeDiagnostic(kDiagEventRejected, kSeverityError, kPhaseProcess);
-      }
-    } else {
-      recordRealtimeDiagnostic(kDiagProcessFailed, kSeverityError, kPhaseProcess);
-    }
   }
-  queueCount_ = 0;
+  // A call that ran its block has output to read, or note-offs are lost.
+  if (status == 0 || status == 2) readChunkOutput(off, chunk);
+  if (status == 2) {
+    if (pushedFresh_ || pushedCount_ == 0) {
+      recordRealtimeDiagnostic(kDiagEventRejected, kSeverityError, kPhaseProcess);
+    }
+  } else if (status != 0) {
+    recordRealtimeDiagnostic(kDiagProcessFailed, kSeverityError, kPhaseProcess);
+  }
+  pushedCount_ = 0;
+  pushedFresh_ = false;
+}
+
+int32_t KernelEngine::deliverChunkInputs(FILE *trace, int32_t frames, int32_t off, int32_t chunk,
+                                         int32_t next, const bool *frameZero) {
+  if (trace != nullptr) {
+    if (off == 0) ++gTraceBlocks;
+    std::fprintf(trace, "B this=%p blk=%llu off=%d chunk=%d frames=%d events=%d\n",
+                 static_cast<void *>(this), gTraceBlocks, off, chunk, frames, queueCount_);
+  }
+  bool notesRejected = false;
+  if (paramsDirty_.load(std::memory_order_acquire)) publishDirtyParameters(frameZero);
+
+  for (; next < queueCount_ && queue_[next].frame < off + chunk; ++next) {
+    const KernelEngineEvent &event = queue_[next];
+    const uint32_t relative = uint32_t(event.frame - off);
+    if (event.kind == 0) {
+      if (event.a >= kParamCount) continue;
+      values_[event.a] = event.value;
+      offerParameter(event.a, int32_t(relative), event.value, "queue", true);
+      continue;
+    }
+    double status = -1.0; // controllers are not delivered
+    if (event.kind == 1) {
+      status = KERNEL(push_event)(handle_, 2, relative, event.note, event.value);
+    } else if (event.kind == 2) {
+      status = KERNEL(push_event)(handle_, 3, relative, event.note, 0.0);
+    }
+    if (trace != nullptr) {
+      std::fprintf(trace, "E this=%p blk=%llu frame=%u kind=%d a=%u value=%.17g src=queue status=%g\n",
+                   static_cast<void *>(this), gTraceBlocks, relative,
+                   event.kind == 1 ? 2 : (event.kind == 2 ? 3 : 0), event.note, event.value, status);
+    }
+    if (status != 0 && status != -1.0) notesRejected = true;
+  }
+  if (trace != nullptr) std::fflush(trace);
+  if (notesRejected) recordRealtimeDiagnostic(kDiagEventRejected, kSeverityError, kPhaseProcess);
+  return next;
 }
 
 void KernelEngine::readChunkOutput(int32_t off, int32_t chunk) {
+  // Most chunks play nothing: the count alone, without a call frame here.
   const uint32_t count = uint32_t(KERNEL(event_output_count)(handle_));
-  if (count == 0) return;
+  if (count != 0) readChunkRecords(off, chunk, count);
+}
+
+void KernelEngine::readChunkRecords(int32_t off, int32_t chunk, uint32_t count) {
   // The kernel's records carry no channel: everything it sends is on its
   // "tindrel.channel", the value it last accepted.
   const uint8_t channel = kernelChannel();

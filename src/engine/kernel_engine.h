@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -64,8 +65,11 @@ public:
   bool pushNoteOff(int32_t note, int32_t frame, uint32_t route, uint32_t channel);
   bool pushController(uint32_t controller, uint32_t value, int32_t frame, uint32_t route,
                       uint32_t channel);
+  // The processor's entry: the output array doubles as the side inputs.
   void processBlock(const float *const *inputs, int32_t inputCount, float **outputs,
-                    int32_t outputCount, int32_t frames);
+                    int32_t outputCount, int32_t frames) {
+    processBlock(inputs, inputCount, outputs, outputCount, outputs, outputCount, frames);
+  }
   void processBlock(const float *const *inputs, int32_t inputCount, float **sideInputs,
                     int32_t sideInputCount, float **outputs, int32_t outputCount, int32_t frames);
 
@@ -115,10 +119,20 @@ public:
 private:
   bool offerParameter(uint32_t index, int32_t frame, double plain, const char *source, bool fresh);
   void publishDirtyParameters(const bool *excluded);
+  // Steps a to c of a chunk: trace line, republish, the chunk's queued
+  // events. Returns the index of the first event not yet delivered.
+  int32_t deliverChunkInputs(FILE *trace, int32_t frames, int32_t off, int32_t chunk, int32_t next,
+                             const bool *frameZero);
   void refuseBlock(float **outputs, int32_t outputCount, int32_t frames, uint8_t severity);
   void sortQueue();
   bool queueEvent(const KernelEngineEvent &event);
+  // Step 5 for a block with queued events or a trace.
+  void runQueuedBlock(int32_t frames);
+  // After a kernel call that failed or took parameters: settle the
+  // parameters it was offered, read the output of a call that ran, report.
+  void settleChunk(double status, int32_t off, int32_t chunk);
   void readChunkOutput(int32_t off, int32_t chunk);
+  void readChunkRecords(int32_t off, int32_t chunk, uint32_t count);
   uint8_t kernelChannel() const;
   void buildInterpolationTables();
   void destroyKernel();
@@ -138,6 +152,7 @@ private:
   double tablesRate_ = 0; // the rate the tables were built for
   uint64_t converterPositions_[8] = {};
   uint32_t handle_ = 0;
+  FILE *trace_ = nullptr; // the process-wide trace file, looked up at setup
   double kernelRate_ = 0;
   float *kernelInput_ = nullptr;
   uint32_t kernelInputCount_ = 0;
@@ -152,8 +167,9 @@ private:
   // Set for a value the kernel dropped at process time and that is being
   // offered again; its repeated rejection is not reported again.
   bool retrying_[kParamCount] = {};
-  // Parameters pushed into the current kernel call, to re-offer those the
-  // kernel may have dropped; at most one kernel queue's worth.
+  // Parameters pushed since the last kernel call, to re-offer those the
+  // kernel may have dropped; at most one kernel queue's worth. Emptied
+  // after every call.
   static constexpr int32_t kPushedCapacity = 64;
   uint8_t pushed_[kPushedCapacity] = {};
   int32_t pushedCount_ = 0;

@@ -24,10 +24,14 @@ constexpr int kOutputCapacity = NORVA_KERNEL_MAX_EVENT_OUTPUTS;
 // Generations wrap before the handle slot + 32 * (generation - 1) + 1 would
 // leave 32 bits.
 constexpr uint32_t kMaxGeneration = (1u << 27) - 1;
+constexpr double kNotQuiet = -HUGE_VAL;
 
 struct Slot {
   bool active = false;
   uint32_t generation = 0;
+  // The slot's handle while active, 0 otherwise: one comparison finds a live
+  // instance.
+  uint32_t liveHandle = 0;
   uint32_t maximumBlockSize = 0;
   std::unique_ptr<KernelState> state;
   BlockRecord block;
@@ -35,6 +39,9 @@ struct Slot {
   int32_t egressCount = 0;
   OutputView egressView;
   std::unique_ptr<uint8_t[]> stateBuffer;
+  // Calls with no queued event that end at or before this frame only move
+  // the time base (the kernel's quietUntil after the last full call).
+  double quietUntil = kNotQuiet;
 
   uint32_t eventFrames[kQueueCapacity];
   uint32_t eventKinds[kQueueCapacity];
@@ -60,11 +67,11 @@ Library &library() { return gLibrary; }
 // The views of an instance without audio: a valid pointer, length 0.
 float gEmptyView[1] = {0.0f};
 
+// Slots are live only between a successful create and its destroy, and only
+// after runtime_init, so a handle match is the whole check.
 Slot *slotFor(uint32_t handle) {
-  Library &lib = library();
-  if (!lib.initialised || handle < 1) return nullptr;
-  Slot &slot = lib.slots[(handle - 1) % kMaxInstances];
-  if (!slot.active || (handle - 1) / kMaxInstances + 1 != slot.generation) return nullptr;
+  Slot &slot = library().slots[(handle - 1) % kMaxInstances];
+  if (handle == 0 || slot.liveHandle != handle) return nullptr;
   return &slot;
 }
 
@@ -98,11 +105,24 @@ bool validEvent(uint32_t kind, uint32_t a, double value) {
 
 // Accessor of one output column; 0 for an unknown handle or index.
 template <typename T>
-double outputColumn(const char *symbol, uint32_t handle, uint32_t index, T Slot::*column) {
-  if (!runtime::enterLibrary(true, symbol)) return 0;
+double outputColumnEntered(uint32_t handle, uint32_t index, T Slot::*column) {
   const Slot *slot = slotFor(handle);
   if (slot == nullptr || index >= uint32_t(slot->egressCount)) return 0;
   return double((slot->*column)[index]);
+}
+
+template <typename T>
+[[gnu::noinline, gnu::cold]] double outputColumnAfterCheckedEntry(const char *symbol, uint32_t handle,
+                                                                  uint32_t index, T Slot::*column) {
+  if (!runtime::enterLibrary(true, symbol)) return 0;
+  return outputColumnEntered(handle, index, column);
+}
+
+template <typename T>
+double outputColumn(const char *symbol, uint32_t handle, uint32_t index, T Slot::*column) {
+  if (!runtime::enterLibraryUsual(true, symbol)) [[unlikely]]
+    return outputColumnAfterCheckedEntry(symbol, handle, index, column);
+  return outputColumnEntered(handle, index, column);
 }
 
 void emptyView(float **data, uint32_t *length) {
@@ -116,13 +136,116 @@ void handOutEmptyView(float **data, uint32_t *length) {
   runtime::recordHandedOut();
 }
 
+// A call that runs the kernel over its queue and its frames.
+__attribute__((noinline)) double processFully(Slot &slot, uint32_t frames) {
+  KernelState &state = *slot.state;
+  slot.quietUntil = kNotQuiet;
+  BlockRecord &block = slot.block;
+
+  // A rejected event is dropped and reported with status 2; the rest of the
+  // queue still applies and the block still runs, so one bad value never
+  // silences the sequencer.
+  bool rejected = false;
+  uint32_t cursor = 0;
+  const uint32_t count = slot.eventCount;
+  uint32_t i = 0;
+  while (i < count) {
+    const uint32_t f = slot.eventFrames[i];
+    if (f >= frames) break;
+    if (cursor < f) {
+      block.start = cursor;
+      block.length = f - cursor;
+      if (!process(state, block)) {
+        slot.eventCount = 0;
+        slot.egressCount = 0;
+        return 2;
+      }
+      cursor = f;
+    }
+    uint32_t end = i;
+    while (end < count && slot.eventFrames[end] == f) ++end;
+    // Parameters of a frame apply before its notes and controllers.
+    for (uint32_t k = i; k < end; ++k) {
+      if (slot.eventKinds[k] != NORVA_KERNEL_EVENT_PARAMETER) continue;
+      if (!applyParameter(state, slot.eventParameters[k], double(slot.eventValues[k]))) rejected = true;
+    }
+    for (uint32_t k = i; k < end; ++k) {
+      if (slot.eventKinds[k] == NORVA_KERNEL_EVENT_PARAMETER) continue;
+      if (!handleEvent(state, int(slot.eventKinds[k]), slot.eventA[k], double(slot.eventValues[k])))
+        rejected = true;
+    }
+    if (runtime::poisoned()) return 1;
+    i = end;
+  }
+  if (cursor < frames) {
+    block.start = cursor;
+    block.length = frames - cursor;
+    if (!process(state, block)) {
+      slot.eventCount = 0;
+      slot.egressCount = 0;
+      return 2;
+    }
+  }
+  if (runtime::poisoned()) return 1;
+
+  OutputView &view = slot.egressView;
+  view.count = 0;
+  slot.eventCount = 0;
+  if (!emitEvents(state, view) || view.count < 0 || view.count > kOutputCapacity) {
+    slot.egressCount = 0;
+    return 3;
+  }
+  slot.egressCount = view.count;
+  slot.quietUntil = quietUntil(state);
+  return rejected ? 2 : 0;
+}
+
+
+
+// The two operations every engine chunk makes. Their usual entry is inlined;
+// an entry that needs the runtime's checks takes the out-of-line functions
+// below, so the usual path saves no registers.
+inline double processEntered(uint32_t handle, uint32_t frames) {
+  Slot *slot = slotFor(handle);
+  if (slot == nullptr || frames > slot->maximumBlockSize) return 1;
+  if (slot->eventCount == 0) {
+    // Most calls: nothing queued, nothing due, no step starting.
+    KernelState &state = *slot->state;
+    const double end = state.baseFrame + frames;
+    if (end <= slot->quietUntil) {
+      state.baseFrame = end;
+      slot->egressCount = 0;
+      return 0;
+    }
+  }
+  return processFully(*slot, frames);
+}
+
+inline double outputCountEntered(uint32_t handle) {
+  const Slot *slot = slotFor(handle);
+  return slot == nullptr ? 0 : double(slot->egressCount);
+}
+
+[[gnu::noinline, gnu::cold]] double processAfterCheckedEntry(uint32_t handle, uint32_t frames) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(process))) return 1;
+  return processEntered(handle, frames);
+}
+
+[[gnu::noinline, gnu::cold]] double outputCountAfterCheckedEntry(uint32_t handle) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(event_output_count))) return 0;
+  return outputCountEntered(handle);
+}
+
 } // namespace
 
 namespace norva::kernel {
 
 KernelState *instanceState(uint32_t handle) {
   Slot *slot = slotFor(handle);
-  return slot != nullptr ? slot->state.get() : nullptr;
+  if (slot == nullptr) return nullptr;
+  // The caller may change anything: the next call runs the full path.
+  slot->quietUntil = kNotQuiet;
+  return slot->state.get();
 }
 
 } // namespace norva::kernel
@@ -135,6 +258,7 @@ void NORVA_KERNEL_FN(runtime_init)(void) {
   for (Slot &slot : lib.slots) {
     slot.active = false;
     slot.generation = 0;
+    slot.liveHandle = 0;
     slot.maximumBlockSize = 0;
     slot.state.reset();
     slot.block = BlockRecord();
@@ -142,6 +266,7 @@ void NORVA_KERNEL_FN(runtime_init)(void) {
     slot.egressCount = 0;
     slot.egressView = OutputView();
     slot.stateBuffer.reset();
+    slot.quietUntil = kNotQuiet;
   }
   lib.initialised = true;
   (void)runtime::cycleThreshold();
@@ -203,13 +328,15 @@ double NORVA_KERNEL_FN(create)(double sampleRate, uint32_t maxFrames, uint32_t i
   slot.egressView.b = slot.egressB;
   slot.block = BlockRecord();
   slot.stateBuffer = std::move(buffer);
+  slot.quietUntil = kNotQuiet;
 
   if (!applyDefaults(*slot.state)) {
     slot.maximumBlockSize = 0;
     return 0;
   }
   slot.active = true;
-  return double(index) + 32.0 * (double(slot.generation) - 1) + 1;
+  slot.liveHandle = uint32_t(index) + 32 * (slot.generation - 1) + 1;
+  return double(slot.liveHandle);
 }
 
 double NORVA_KERNEL_FN(destroy)(uint32_t handle) {
@@ -217,6 +344,7 @@ double NORVA_KERNEL_FN(destroy)(uint32_t handle) {
   Slot *slot = slotFor(handle);
   if (slot == nullptr) return 1;
   slot->active = false;
+  slot->liveHandle = 0;
   slot->maximumBlockSize = 0;
   slot->eventCount = 0;
   slot->egressCount = 0;
@@ -229,6 +357,7 @@ double NORVA_KERNEL_FN(reset)(uint32_t handle) {
   Slot *slot = slotFor(handle);
   if (slot == nullptr) return 1;
   reset(*slot->state);
+  slot->quietUntil = kNotQuiet;
   const bool defaultsAccepted = applyDefaults(*slot->state);
   slot->eventCount = 0;
   slot->egressCount = 0;
@@ -255,73 +384,15 @@ double NORVA_KERNEL_FN(push_event)(uint32_t handle, uint32_t kind, uint32_t fram
 }
 
 double NORVA_KERNEL_FN(process)(uint32_t handle, uint32_t frames) {
-  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(process))) return 1;
-  Slot *slot = slotFor(handle);
-  if (slot == nullptr || frames > slot->maximumBlockSize) return 1;
-  KernelState &state = *slot->state;
-  BlockRecord &block = slot->block;
-
-  // A rejected event is dropped and reported with status 2; the rest of the
-  // queue still applies and the block still runs, so one bad value never
-  // silences the sequencer.
-  bool rejected = false;
-  uint32_t cursor = 0;
-  const uint32_t count = slot->eventCount;
-  uint32_t i = 0;
-  while (i < count) {
-    const uint32_t f = slot->eventFrames[i];
-    if (f >= frames) break;
-    if (cursor < f) {
-      block.start = cursor;
-      block.length = f - cursor;
-      if (!process(state, block)) {
-        slot->eventCount = 0;
-        slot->egressCount = 0;
-        return 2;
-      }
-      cursor = f;
-    }
-    uint32_t end = i;
-    while (end < count && slot->eventFrames[end] == f) ++end;
-    // Parameters of a frame apply before its notes and controllers.
-    for (uint32_t k = i; k < end; ++k) {
-      if (slot->eventKinds[k] != NORVA_KERNEL_EVENT_PARAMETER) continue;
-      if (!applyParameter(state, slot->eventParameters[k], double(slot->eventValues[k]))) rejected = true;
-    }
-    for (uint32_t k = i; k < end; ++k) {
-      if (slot->eventKinds[k] == NORVA_KERNEL_EVENT_PARAMETER) continue;
-      if (!handleEvent(state, int(slot->eventKinds[k]), slot->eventA[k], double(slot->eventValues[k])))
-        rejected = true;
-    }
-    if (runtime::poisoned()) return 1;
-    i = end;
-  }
-  if (cursor < frames) {
-    block.start = cursor;
-    block.length = frames - cursor;
-    if (!process(state, block)) {
-      slot->eventCount = 0;
-      slot->egressCount = 0;
-      return 2;
-    }
-  }
-  if (runtime::poisoned()) return 1;
-
-  OutputView &view = slot->egressView;
-  view.count = 0;
-  slot->eventCount = 0;
-  if (!emitEvents(state, view) || view.count < 0 || view.count > kOutputCapacity) {
-    slot->egressCount = 0;
-    return 3;
-  }
-  slot->egressCount = view.count;
-  return rejected ? 2 : 0;
+  if (!runtime::enterLibraryUsual(true, NORVA_KERNEL_NAME(process))) [[unlikely]]
+    return processAfterCheckedEntry(handle, frames);
+  return processEntered(handle, frames);
 }
 
 double NORVA_KERNEL_FN(event_output_count)(uint32_t handle) {
-  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(event_output_count))) return 0;
-  const Slot *slot = slotFor(handle);
-  return slot == nullptr ? 0 : double(slot->egressCount);
+  if (!runtime::enterLibraryUsual(true, NORVA_KERNEL_NAME(event_output_count))) [[unlikely]]
+    return outputCountAfterCheckedEntry(handle);
+  return outputCountEntered(handle);
 }
 
 double NORVA_KERNEL_FN(event_output_frame)(uint32_t handle, uint32_t index) {

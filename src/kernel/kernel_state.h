@@ -149,6 +149,16 @@ int effectiveDirection(const KernelState &s, int pattern);
 
 // Step generation.
 bool process(KernelState &s, const BlockRecord &block);
+// The first absolute frame at which anything can happen without new input:
+// a scheduled message falls due or a step starts. A call that queues no
+// event and ends at or before it changes nothing but the time base, so the
+// interface can pass it without running the full path. Minus infinity when
+// the next call must take the full path (an input waits, the walk is about
+// to start); plus infinity when nothing is scheduled and the walk is stopped.
+// Valid until the state changes other than by time passing.
+double quietUntil(KernelState &s);
+// For tests that compare both paths: false sends every call the full way.
+void setQuietPathForTesting(bool enabled);
 void generateBefore(KernelState &s, double limitFrame, bool inclusive);
 uint32_t multiplyU32(double a, double b);
 uint32_t hashStep(double x);

@@ -26,7 +26,7 @@ struct EntryState {
   uint32_t handedOut = 0;
 };
 extern EntryState gEntry;
-bool enterLibrarySlow(bool release, const char *entrySymbol);
+[[gnu::cold]] bool enterLibrarySlow(bool release, const char *entrySymbol);
 } // namespace detail
 
 // First action of every exported operation but `set_panic_sink`. Records the
@@ -35,11 +35,24 @@ bool enterLibrarySlow(bool release, const char *entrySymbol);
 // (or just became so): the operation must do no work.
 inline bool enterLibrary(bool release, const char *entrySymbol) {
   detail::EntryState &e = detail::gEntry;
-  if (e.hostCallbackDepth > 0 || e.poisoned) return detail::enterLibrarySlow(release, entrySymbol);
+  if (e.hostCallbackDepth > 0 || e.poisoned) [[unlikely]]
+    return detail::enterLibrarySlow(release, entrySymbol);
   e.entrySymbol = entrySymbol;
   if (release) e.handedOut = 0;
   return true;
 }
+// The usual case of enterLibrary, inlined into the operations a host block
+// calls several times: true after recording an entry that needs no checks
+// (no host callback running, library not poisoned). False changes nothing:
+// the caller then goes through enterLibrary, out of line.
+inline bool enterLibraryUsual(bool release, const char *entrySymbol) {
+  detail::EntryState &e = detail::gEntry;
+  if (e.hostCallbackDepth > 0 || e.poisoned) return false;
+  e.entrySymbol = entrySymbol;
+  if (release) e.handedOut = 0;
+  return true;
+}
+
 // First action of `set_panic_sink`: the re-entry check alone. False when the
 // call must be refused.
 bool enterCallbackGuard(const char *entrySymbol);

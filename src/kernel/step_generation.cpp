@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "kernel/kernel_state.h"
 #include "kernel/runtime.h"
@@ -22,6 +23,9 @@ constexpr double kStepsPerBeatMicros[12] = {
     1333333,  // dotted eighth
     2666667,  // dotted sixteenth
 };
+
+// Off only in tests that compare the quiet path with the full one.
+bool gQuietPathEnabled = true;
 
 constexpr uint32_t kRandomPositionSeedMultiplier = 2654435761u;
 constexpr uint32_t kRandomWalkSeedMultiplier = 2246822519u;
@@ -261,6 +265,27 @@ void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
     s.stepCounter += 1;
   }
 }
+
+double quietUntil(KernelState &s) {
+  constexpr double kNow = -std::numeric_limits<double>::infinity();
+  if (!gQuietPathEnabled) return kNow;
+  if (s.prepared != 1 || s.in.count != 0 || s.out.count != 0 || s.cursorFrame != 0) return kNow;
+  double bound = std::numeric_limits<double>::infinity();
+  if (s.pending.count > 0) {
+    // The queue is kept in frame order: its first entry falls due first.
+    const double frame = s.pending.frames[0];
+    bound = frame == frame ? frame : kNow;
+  }
+  if (s.running == 1) {
+    // The first call after a start lays the walk out: only the full path does that.
+    if (s.hasStarted != 1) return kNow;
+    const double step = stepTiming(s).stepFrame;
+    if (!(step >= bound)) bound = step == step ? step : kNow;
+  }
+  return bound;
+}
+
+void setQuietPathForTesting(bool enabled) { gQuietPathEnabled = enabled; }
 
 bool process(KernelState &s, const BlockRecord &block) {
   if (s.prepared != 1 || block.inputChannels != 0 || block.outputChannels != 0) return false;

@@ -71,9 +71,7 @@ uint32 PLUGIN_API NorvaProcessor::getLatencySamples() {
   return latencySamplesFor(engine_.sampleRate(), engine_.rateConverted());
 }
 
-void NorvaProcessor::queueParameterChanges(IParameterChanges *changes) {
-  if (changes == nullptr) return;
-  const int32 queues = changes->getParameterCount();
+void NorvaProcessor::queueParameterChanges(IParameterChanges *changes, int32 queues) {
   for (int32 q = 0; q < queues; ++q) {
     IParamValueQueue *queue = changes->getParameterData(q);
     if (queue == nullptr) continue;
@@ -88,9 +86,7 @@ void NorvaProcessor::queueParameterChanges(IParameterChanges *changes) {
   }
 }
 
-void NorvaProcessor::queueNoteEvents(IEventList *events) {
-  if (events == nullptr) return;
-  const int32 count = events->getEventCount();
+void NorvaProcessor::queueNoteEvents(IEventList *events, int32 count) {
   for (int32 i = 0; i < count; ++i) {
     Event event{};
     if (events->getEvent(i, event) != kResultOk) continue;
@@ -111,7 +107,6 @@ void NorvaProcessor::queueNoteEvents(IEventList *events) {
 }
 
 void NorvaProcessor::drainMidiOutputEvents(IEventList *events) {
-  if (events == nullptr) return;
   for (int32_t i = 0; i < engine_.midiCount(); ++i) {
     const KernelEngineMidi &record = engine_.midi(i);
     Event event{};
@@ -151,10 +146,16 @@ void NorvaProcessor::drainMidiOutputEvents(IEventList *events) {
 
 tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   if (data.symbolicSampleSize != kSample32) return kResultFalse;
-  queueParameterChanges(data.inputParameterChanges);
-  queueNoteEvents(data.inputEvents);
+  // Most blocks carry no changes, no notes and play nothing: each step is
+  // entered only when it has work.
+  if (IParameterChanges *changes = data.inputParameterChanges) {
+    if (const int32 queues = changes->getParameterCount(); queues > 0) queueParameterChanges(changes, queues);
+  }
+  if (IEventList *events = data.inputEvents) {
+    if (const int32 count = events->getEventCount(); count > 0) queueNoteEvents(events, count);
+  }
   engine_.processBlock(nullptr, 0, nullptr, 0, data.numSamples > 0 ? data.numSamples : 0);
-  drainMidiOutputEvents(data.outputEvents);
+  if (data.outputEvents != nullptr && engine_.midiCount() > 0) drainMidiOutputEvents(data.outputEvents);
   return kResultOk;
 }
 

@@ -54,8 +54,9 @@ public:
 private:
   void refreshHostFacts();
   void captureHostFacts(HostFacts &facts);
-  void queueParameterChanges(Steinberg::Vst::IParameterChanges *changes);
-  void queueNoteEvents(Steinberg::Vst::IEventList *events);
+  // Each takes a non-null list holding at least one entry.
+  void queueParameterChanges(Steinberg::Vst::IParameterChanges *changes, Steinberg::int32 queues);
+  void queueNoteEvents(Steinberg::Vst::IEventList *events, Steinberg::int32 count);
   void drainMidiOutputEvents(Steinberg::Vst::IEventList *events);
   bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
   void recallSampleBank(const char *bankId);

@@ -1,0 +1,140 @@
+// The interface passes a call with nothing queued and nothing due without
+// running the kernel (the quiet path). These tests run the same seeded
+// sessions twice, once with the quiet path and once with every call taking
+// the full path, and require identical statuses and output records.
+#include <random>
+
+#include "kernel_test_support.h"
+
+namespace {
+
+using namespace kt;
+
+struct Record {
+  double frame;
+  int kind, a;
+  float b;
+  bool operator==(const Record &) const = default;
+};
+
+struct Session {
+  std::vector<double> statuses;
+  std::vector<Record> records;
+};
+
+// Parameter changes a session draws from: tempo, resolution, shuffle, gate,
+// walk, pattern and chain, transport stop and start, channel.
+struct Change {
+  uint32_t id;
+  double value;
+};
+const Change kChanges[] = {
+    {kBpm, 300},       {kBpm, 20},         {kBpm, 133.7},     {kResolution, 5},
+    {kResolution, 0},  {kResolution, 8},   {kShuffle, 0.75},  {kShuffle, 0.5},
+    {kGateScale, 2},   {kGateScale, 0.05}, {kDirection, 2},   {kDirection, 3},
+    {kDirection, 5},   {kPattern, 3},      {kChainOn, 1},     {kChainEnd, 2},
+    {kRun, 0},         {kRun, 1},          {kRun, 1},         {kChannel, 9},
+    {kKeyFollow, 1},   {kKeyFollow, 0},    {kLength, 5},      {kTranspose, 70},
+};
+
+// One session: calls of random length (often a full 128 frames), with
+// parameter changes, incoming notes and controllers, and an occasional
+// reset, all drawn from `seed`. `authored` gives every step ratchets, ties
+// or both through the authored lanes.
+Session runSession(bool quiet, uint32_t seed, bool authored) {
+  rt::resetForTesting();
+  nk::setQuietPathForTesting(quiet);
+  init();
+  const uint32_t h = uint32_t(create());
+  if (authored) {
+    nk::KernelState *s = nk::instanceState(h);
+    for (int cell = 0; cell < nk::kLaneCells; ++cell) {
+      s->stepRatchet[cell] = 1 + cell % 4;
+      s->stepTie[cell] = cell % 3 == 0;
+      s->stepGate[cell] = 20 + cell % 90;
+    }
+  }
+  std::mt19937 random(seed);
+  auto chance = [&](int percent) { return int(random() % 100) < percent; };
+  Session session;
+  for (int call = 0; call < 3000; ++call) {
+    const uint32_t frames = chance(70) ? 128 : uint32_t(random() % 129);
+    if (chance(3)) {
+      const Change &c = kChanges[random() % std::size(kChanges)];
+      pushParam(h, c.id, c.value, frames > 0 ? uint32_t(random() % frames) : 0);
+    }
+    if (chance(2) && frames > 0) {
+      const uint32_t note = 36 + random() % 48;
+      push(h, chance(60) ? kOn : kOff, uint32_t(random() % frames), note, chance(60) ? 0.8 : 0.0);
+    }
+    if (chance(1) && frames > 0) push(h, kCc, uint32_t(random() % frames), 64, 0.5);
+    if (chance(1)) session.statuses.push_back(reset(h));
+    session.statuses.push_back(process(h, frames));
+    const uint32_t count = uint32_t(outCount(h));
+    for (uint32_t i = 0; i < count; ++i)
+      session.records.push_back(
+          {double(call) * 1000 + outFrame(h, i), int(outKind(h, i)), int(outA(h, i)), float(outB(h, i))});
+  }
+  destroy(h);
+  nk::setQuietPathForTesting(true);
+  return session;
+}
+
+class QuietPath : public ::testing::TestWithParam<std::tuple<uint32_t, bool>> {
+protected:
+  void TearDown() override {
+    nk::setQuietPathForTesting(true);
+    rt::resetForTesting();
+  }
+};
+
+TEST_P(QuietPath, SameOutputAsTheFullPath) {
+  const auto [seed, authored] = GetParam();
+  const Session quiet = runSession(true, seed, authored);
+  const Session full = runSession(false, seed, authored);
+  ASSERT_GT(full.records.size(), 100u) << "the session must play";
+  EXPECT_EQ(quiet.statuses, full.statuses);
+  ASSERT_EQ(quiet.records.size(), full.records.size());
+  for (size_t i = 0; i < full.records.size(); ++i) {
+    ASSERT_EQ(quiet.records[i], full.records[i])
+        << "record " << i << " at call " << int(full.records[i].frame / 1000);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, QuietPath,
+                         ::testing::Combine(::testing::Values(1u, 2u, 3u, 4u), ::testing::Bool()));
+
+class QuietPathBounds : public KernelTest {};
+
+// The quiet bound is absolute: a stopped walker with a note still sounding
+// ends the note on time however the calls are cut, and a restart plays its
+// first step in the first call.
+TEST_F(QuietPathBounds, PendingNoteOffAndRestartAcrossQuietCalls) {
+  const uint32_t h = make();
+  const Outs first = run(h, 6000 * 2);
+  ASSERT_FALSE(notesOf(first, kOn).empty());
+  ASSERT_EQ(pushParam(h, kRun, 0), 0);
+  const Outs stopped = run(h, 48000, 7);
+  const Outs restarted = [&] {
+    EXPECT_EQ(pushParam(h, kRun, 1), 0);
+    EXPECT_EQ(process(h, 1), 0);
+    return read(h);
+  }();
+  EXPECT_EQ(framesOf(stopped, kOn), V{});
+  // Every note that started has ended.
+  EXPECT_EQ(notesOf(first, kOn).size(), notesOf(first, kOff).size() + notesOf(stopped, kOff).size());
+  EXPECT_EQ(notesOf(restarted, kOn).size(), 1u);
+}
+
+// Whoever takes an instance's state for writing gets a full path next call.
+TEST_F(QuietPathBounds, StateTakenForWritingIsHeardAtOnce) {
+  const uint32_t h = make();
+  run(h, 128 * 10); // the first step has played; the next is 6000 frames on
+  nk::KernelState *s = nk::instanceState(h);
+  ASSERT_NE(s, nullptr);
+  s->nextStepFrame = position_;
+  const Outs outs = run(h, 128);
+  EXPECT_EQ(notesOf(outs, kOn).size(), 1u);
+}
+
+} // namespace
