@@ -396,21 +396,34 @@ void KernelEngine::processBlock(const float *const *, int32_t, float **, int32_t
     return;
   }
 
-  if (queueCount_ > 0 || trace_ != nullptr) {
+  if (queueCount_ > 0 || trace_ != nullptr || pushedCount_ > 0) {
     runQueuedBlock(frames);
     return;
   }
-  // Most blocks: nothing queued, no trace. Per chunk only the republish
-  // check, the kernel call and its output.
-  static constexpr bool kNoFrameZero[kParamCount] = {};
+  // Most blocks: nothing queued, no trace, nothing pushed between blocks.
+  // Per chunk only the republish check, the kernel call and its output.
   for (int32_t off = 0; off < frames; off += kKernelChunk) {
     const int32_t chunk = std::min(frames - off, kKernelChunk);
-    if (paramsDirty_.load(std::memory_order_acquire)) publishDirtyParameters(kNoFrameZero);
+    if (paramsDirty_.load(std::memory_order_acquire)) {
+      runRepublishingChunk(off, chunk);
+      continue;
+    }
     const double status = KERNEL(process)(handle_, uint32_t(chunk));
-    if (status != 0 || pushedCount_ > 0) {
+    if (status != 0) {
       settleChunk(status, off, chunk);
       continue;
     }
+    readChunkOutput(off, chunk);
+  }
+}
+
+__attribute__((noinline)) void KernelEngine::runRepublishingChunk(int32_t off, int32_t chunk) {
+  static constexpr bool kNoFrameZero[kParamCount] = {};
+  publishDirtyParameters(kNoFrameZero);
+  const double status = KERNEL(process)(handle_, uint32_t(chunk));
+  if (status != 0 || pushedCount_ > 0) {
+    settleChunk(status, off, chunk);
+  } else {
     readChunkOutput(off, chunk);
   }
 }

@@ -128,6 +128,8 @@ private:
   bool queueEvent(const KernelEngineEvent &event);
   // Step 5 for a block with queued events or a trace.
   void runQueuedBlock(int32_t frames);
+  // A chunk of an unqueued block that starts with a republish.
+  void runRepublishingChunk(int32_t off, int32_t chunk);
   // After a kernel call that failed or took parameters: settle the
   // parameters it was offered, read the output of a call that ran, report.
   void settleChunk(double status, int32_t off, int32_t chunk);

@@ -29,9 +29,9 @@ constexpr double kNotQuiet = -HUGE_VAL;
 struct Slot {
   bool active = false;
   uint32_t generation = 0;
-  // The slot's handle while active, 0 otherwise: one comparison finds a live
-  // instance.
-  uint32_t liveHandle = 0;
+  // The slot's handle while active; while free, a tag no handle of this slot
+  // can equal (see freeTag). One comparison finds a live instance.
+  uint32_t liveHandle = 1; // set by Library
   uint32_t maximumBlockSize = 0;
   std::unique_ptr<KernelState> state;
   BlockRecord block;
@@ -55,7 +55,15 @@ struct Slot {
   float egressB[kOutputCapacity];
 };
 
+// The handles of slot i are i + 1 + 32 * k. A free slot holds i + 2, which
+// belongs to slot i + 1 (and 33 to slot 0), so it matches none of them, nor
+// 0, which maps to slot 31.
+constexpr uint32_t freeTag(int index) { return uint32_t(index) + 2; }
+
 struct Library {
+  Library() {
+    for (int i = 0; i < kMaxInstances; ++i) slots[i].liveHandle = freeTag(i);
+  }
   bool initialised = false;
   Slot slots[kMaxInstances];
 };
@@ -71,8 +79,7 @@ float gEmptyView[1] = {0.0f};
 // after runtime_init, so a handle match is the whole check.
 Slot *slotFor(uint32_t handle) {
   Slot &slot = library().slots[(handle - 1) % kMaxInstances];
-  if (handle == 0 || slot.liveHandle != handle) return nullptr;
-  return &slot;
+  return slot.liveHandle == handle ? &slot : nullptr;
 }
 
 // Rounds to the nearest 32-bit float as IEEE arithmetic does: a finite
@@ -255,10 +262,11 @@ extern "C" {
 void NORVA_KERNEL_FN(runtime_init)(void) {
   if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(runtime_init))) return;
   Library &lib = library();
-  for (Slot &slot : lib.slots) {
+  for (int index = 0; index < kMaxInstances; ++index) {
+    Slot &slot = lib.slots[index];
     slot.active = false;
     slot.generation = 0;
-    slot.liveHandle = 0;
+    slot.liveHandle = freeTag(index);
     slot.maximumBlockSize = 0;
     slot.state.reset();
     slot.block = BlockRecord();
@@ -344,7 +352,7 @@ double NORVA_KERNEL_FN(destroy)(uint32_t handle) {
   Slot *slot = slotFor(handle);
   if (slot == nullptr) return 1;
   slot->active = false;
-  slot->liveHandle = 0;
+  slot->liveHandle = freeTag(int((handle - 1) % kMaxInstances));
   slot->maximumBlockSize = 0;
   slot->eventCount = 0;
   slot->egressCount = 0;

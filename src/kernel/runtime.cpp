@@ -81,13 +81,13 @@ std::string buildPanicRecord(std::string_view message, std::string_view entrySym
 void trap(std::string_view message, const void *codeAddress) {
   RuntimeState &rt = state();
   detail::EntryState &e = detail::gEntry;
-  e.poisoned = true;
+  e.guard |= detail::kPoisonedBit;
   if (!message.empty() && message.front() == '\x01') {
     rt.lastRecord.assign(message);
   } else {
     rt.lastRecord = buildPanicRecord(message, e.entrySymbol);
   }
-  if (rt.sink == nullptr || rt.sinkCalled || e.hostCallbackDepth > 0) return;
+  if (rt.sink == nullptr || rt.sinkCalled || detail::callbackDepth(e) > 0) return;
   rt.sinkCalled = true;
   HostCallbackScope scope;
   rt.sink(rt.sinkContext, rt.lastRecord.data(), rt.lastRecord.size(), codeAddress);
@@ -108,15 +108,15 @@ EntryState gEntry;
 bool enterLibrarySlow(bool release, const char *entrySymbol) {
   EntryState &e = gEntry;
   e.entrySymbol = entrySymbol;
-  if (e.hostCallbackDepth > 0) {
-    e.hostCallbackDepth = 0;
+  if (callbackDepth(e) > 0) {
+    e.guard &= kPoisonedBit;
     char message[200];
     std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
                   entrySymbol);
     trap(message, __builtin_return_address(0));
     return false;
   }
-  if (e.poisoned) return false;
+  if ((e.guard & kPoisonedBit) != 0) return false;
   if (release) e.handedOut = 0;
   return true;
 }
@@ -125,9 +125,9 @@ bool enterLibrarySlow(bool release, const char *entrySymbol) {
 
 bool enterCallbackGuard(const char *entrySymbol) {
   detail::EntryState &e = detail::gEntry;
-  if (e.hostCallbackDepth > 0) {
+  if (detail::callbackDepth(e) > 0) {
     e.entrySymbol = entrySymbol;
-    e.hostCallbackDepth = 0;
+    e.guard &= detail::kPoisonedBit;
     char message[200];
     std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
                   entrySymbol);
@@ -164,10 +164,13 @@ void resetForTesting() {
   detail::gEntry = detail::EntryState();
 }
 
-HostCallbackScope::HostCallbackScope() { ++detail::gEntry.hostCallbackDepth; }
+HostCallbackScope::HostCallbackScope() {
+  detail::EntryState &e = detail::gEntry;
+  if (detail::callbackDepth(e) < ~detail::kPoisonedBit) ++e.guard;
+}
 HostCallbackScope::~HostCallbackScope() {
   detail::EntryState &e = detail::gEntry;
-  if (e.hostCallbackDepth > 0) --e.hostCallbackDepth;
+  if (detail::callbackDepth(e) > 0) --e.guard;
 }
 
 } // namespace norva::kernel::runtime

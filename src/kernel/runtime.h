@@ -21,10 +21,13 @@ namespace detail {
 // The library-wide entry state, read on every entry.
 struct EntryState {
   const char *entrySymbol = "";
-  int hostCallbackDepth = 0;
-  bool poisoned = false;
+  // The host-callback depth in the low 31 bits and the poisoned flag in the
+  // top bit: zero on every usual entry, so one load decides.
+  uint32_t guard = 0;
   uint32_t handedOut = 0;
 };
+inline constexpr uint32_t kPoisonedBit = 0x80000000u;
+inline uint32_t callbackDepth(const EntryState &e) { return e.guard & ~kPoisonedBit; }
 extern EntryState gEntry;
 [[gnu::cold]] bool enterLibrarySlow(bool release, const char *entrySymbol);
 } // namespace detail
@@ -35,7 +38,7 @@ extern EntryState gEntry;
 // (or just became so): the operation must do no work.
 inline bool enterLibrary(bool release, const char *entrySymbol) {
   detail::EntryState &e = detail::gEntry;
-  if (e.hostCallbackDepth > 0 || e.poisoned) [[unlikely]]
+  if (e.guard != 0) [[unlikely]]
     return detail::enterLibrarySlow(release, entrySymbol);
   e.entrySymbol = entrySymbol;
   if (release) e.handedOut = 0;
@@ -47,7 +50,7 @@ inline bool enterLibrary(bool release, const char *entrySymbol) {
 // the caller then goes through enterLibrary, out of line.
 inline bool enterLibraryUsual(bool release, const char *entrySymbol) {
   detail::EntryState &e = detail::gEntry;
-  if (e.hostCallbackDepth > 0 || e.poisoned) return false;
+  if (e.guard != 0) return false;
   e.entrySymbol = entrySymbol;
   if (release) e.handedOut = 0;
   return true;
@@ -65,7 +68,7 @@ void trap(std::string_view message, const void *codeAddress = nullptr);
 // Trap for an index outside a kernel array.
 void trapRange(long long index, size_t length);
 
-inline bool poisoned() { return detail::gEntry.poisoned; }
+inline bool poisoned() { return (detail::gEntry.guard & detail::kPoisonedBit) != 0; }
 
 // The code for a message: "LM4013".."LM4026".
 const char *trapCodeFor(std::string_view message);
