@@ -26,6 +26,11 @@ protected:
 
 TEST_F(KernelInterface, HandlesEncodeSlotAndGeneration) {
   EXPECT_EQ(NORVA_FN(abi_version)(), 2);
+  // Free slots answer to no handle, whatever small value it is.
+  for (uint32_t h = 0; h <= 70; ++h) {
+    EXPECT_EQ(process(h, 1), 1) << h;
+    EXPECT_EQ(outCount(h), 0) << h;
+  }
   EXPECT_EQ(create(), 1);
   EXPECT_EQ(destroy(1), 0);
   EXPECT_EQ(create(), 33) << "same slot, second generation";
