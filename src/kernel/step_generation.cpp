@@ -184,14 +184,21 @@ void playStep(KernelState &s, double stepLength, double stepFrame, double follow
 
 // The timing of the step about to play: its length, its swung frame and the
 // swung frame of the one after it.
-const KernelState::StepTiming &stepTiming(KernelState &s) {
-  KernelState::StepTiming &t = s.timing;
+[[gnu::noinline]] const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r);
+
+inline const KernelState::StepTiming &stepTiming(KernelState &s) {
+  const KernelState::StepTiming &t = s.timing;
   const int32_t r = s.patternResolutions[int(s.currentPattern)];
   if (t.nextStepFrame == s.nextStepFrame && t.stepCounter == s.stepCounter &&
       t.sampleRate == s.sampleRate && t.bpmMicros == s.bpmMicros &&
       t.shuffleMicros == s.shuffleMicros && t.resolution == s.resolution && t.patternResolution == r) {
     return t;
   }
+  return recomputeStepTiming(s, r);
+}
+
+const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
+  KernelState::StepTiming &t = s.timing;
   const double samplesPerBeat = std::max(1.0, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
   const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
   const double stepLength = std::max(1.0, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
