@@ -119,14 +119,15 @@ public:
 private:
   bool offerParameter(uint32_t index, int32_t frame, double plain, const char *source, bool fresh);
   void publishDirtyParameters(const bool *excluded);
-  // Steps a to c of a chunk: trace line, republish, the chunk's queued
-  // events. Returns the index of the first event not yet delivered.
+  // A chunk's inputs: its trace line, the republish and its queued events.
+  // Returns the index of the first event not yet delivered.
   int32_t deliverChunkInputs(FILE *trace, int32_t frames, int32_t off, int32_t chunk, int32_t next,
                              const bool *frameZero);
   void refuseBlock(float **outputs, int32_t outputCount, int32_t frames, uint8_t severity);
   void sortQueue();
   bool queueEvent(const KernelEngineEvent &event);
-  // Step 5 for a block with queued events or a trace.
+  // The chunks of a block with queued events, a trace, or parameters pushed
+  // since the last kernel call.
   void runQueuedBlock(int32_t frames);
   // A chunk of an unqueued block that starts with a republish.
   void runRepublishingChunk(int32_t off, int32_t chunk);

@@ -31,7 +31,7 @@ struct Slot {
   uint32_t generation = 0;
   // The slot's handle while active; while free, a tag no handle of this slot
   // can equal (see freeTag). One comparison finds a live instance.
-  uint32_t liveHandle = 1; // set by Library
+  uint32_t liveHandle = 0; // Library gives every free slot its tag
   uint32_t maximumBlockSize = 0;
   std::unique_ptr<KernelState> state;
   BlockRecord block;
