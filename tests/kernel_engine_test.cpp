@@ -131,6 +131,50 @@ TEST(KernelEngineSetup, RateFractionAndFifoCapacity) {
   EXPECT_EQ(diagnosticsSince(e, mark, true), Strings{"14/2/5 host rate requires unsupported SRC FIFO capacity"});
 }
 
+// The two windowed-sinc tables (1024 phases of 32 taps): each phase sums to
+// one, the table is symmetric about its centre, one entry matches the
+// formula worked out here, and at the reference rate both directions share
+// one table whose phase 0 is a unit impulse at tap 15.
+TEST(KernelEngineSetup, InterpolationTables) {
+  constexpr int kPhases = 1024, kTaps = 32;
+  const double pi = 3.14159265358979323846;
+  for (double rate : {48000.0, 44100.0, 96000.0}) {
+    SCOPED_TRACE(rate);
+    KernelEngine e;
+    ASSERT_TRUE(e.setup(rate, 512));
+    for (int t = 0; t < 2; ++t) {
+      const float *table = e.interpolationTable(t);
+      ASSERT_NE(table, nullptr);
+      for (int p = 0; p < kPhases; ++p) {
+        double sum = 0;
+        for (int k = 0; k < kTaps; ++k) sum += table[p * kTaps + k];
+        ASSERT_NEAR(sum, 1.0, 1e-5) << "table " << t << " phase " << p;
+        if (p > 0) {
+          for (int k = 1; k < kTaps; ++k)
+            ASSERT_NEAR(table[p * kTaps + k], table[(kPhases - p) * kTaps + (kTaps - 1 - k)], 1e-6);
+        }
+      }
+      // Phase 300, tap 9 from the formula, normalised by its phase's sum.
+      const double f = t == 0 ? std::min(48000 / rate, 1.0) : std::min(rate / 48000, 1.0);
+      auto tap = [&](int p, int k) {
+        const double x = f * (double(p) / kPhases - (k - 15));
+        const double s = std::fabs(x) < 1e-12 ? 1.0 : std::sin(pi * x) / (pi * x);
+        return (0.5 - 0.5 * std::cos(2 * pi * k / 31)) * f * s;
+      };
+      double sum = 0;
+      for (int k = 0; k < kTaps; ++k) sum += tap(300, k);
+      EXPECT_FLOAT_EQ(table[300 * kTaps + 9], float(tap(300, 9) / sum)) << "table " << t;
+    }
+    const bool same = std::equal(e.interpolationTable(0), e.interpolationTable(0) + kPhases * kTaps,
+                                 e.interpolationTable(1));
+    EXPECT_EQ(same, rate == 48000);
+    if (rate == 48000) {
+      for (int k = 0; k < kTaps; ++k) EXPECT_NEAR(e.interpolationTable(0)[k], k == 15 ? 1 : 0, 1e-7);
+    }
+  }
+  EXPECT_EQ(KernelEngine().interpolationTable(0), nullptr) << "no tables before setup";
+}
+
 TEST(KernelEngineSetup, InvalidFormatsAreRefusedWithOneRecordAndTheirConsoleLines) {
   const struct { double rate; int32_t block; const char *printedRate; } cases[] = {
       {std::numeric_limits<double>::quiet_NaN(), 512, "nan"}, {std::numeric_limits<double>::infinity(), 512, "inf"},

@@ -200,8 +200,15 @@ void KernelEngine::buildInterpolationTables() {
   const double cutoffs[2] = {std::min(kReferenceRate / sampleRate_, 1.0),
                              std::min(sampleRate_ / kReferenceRate, 1.0)};
   const double pi = 3.14159265358979323846;
+  double window[kFilterTaps];
+  for (int k = 0; k < kFilterTaps; ++k) window[k] = 0.5 - 0.5 * std::cos(2 * pi * k / 31);
   for (int t = 0; t < 2; ++t) {
     const double f = cutoffs[t];
+    if (t == 1 && f == cutoffs[0]) {
+      // Same cutoff both ways (always so at the reference rate): same table.
+      tables_[1] = tables_[0];
+      break;
+    }
     tables_[t].assign(size_t(kFilterPhases) * kFilterTaps, 0.0f);
     for (int p = 0; p < kFilterPhases; ++p) {
       double taps[kFilterTaps];
@@ -209,8 +216,7 @@ void KernelEngine::buildInterpolationTables() {
       for (int k = 0; k < kFilterTaps; ++k) {
         const double x = f * (double(p) / kFilterPhases - (k - 15));
         const double s = std::fabs(x) < 1e-12 ? 1.0 : std::sin(pi * x) / (pi * x);
-        const double w = 0.5 - 0.5 * std::cos(2 * pi * k / 31);
-        taps[k] = w * f * s;
+        taps[k] = window[k] * f * s;
         sum += taps[k];
       }
       float *phase = &tables_[t][size_t(p) * kFilterTaps];
