@@ -199,9 +199,16 @@ inline const KernelState::StepTiming &stepTiming(KernelState &s) {
 
 const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   KernelState::StepTiming &t = s.timing;
-  const double samplesPerBeat = std::max(1.0, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
-  const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
-  const double stepLength = std::max(1.0, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
+  // Usually only the step moved on: the length stands while rate, tempo and
+  // resolution do.
+  if (!(t.sampleRate == s.sampleRate && t.bpmMicros == s.bpmMicros && t.resolution == s.resolution &&
+        t.patternResolution == r)) {
+    const double samplesPerBeat =
+        std::max(1.0, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
+    const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
+    t.stepLength = std::max(1.0, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
+  }
+  const double stepLength = t.stepLength;
   t.nextStepFrame = s.nextStepFrame;
   t.stepCounter = s.stepCounter;
   t.sampleRate = s.sampleRate;
@@ -209,7 +216,6 @@ const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   t.shuffleMicros = s.shuffleMicros;
   t.resolution = s.resolution;
   t.patternResolution = r;
-  t.stepLength = stepLength;
   t.stepFrame = s.nextStepFrame + swing(s, stepLength, s.stepCounter);
   t.followingFrame = s.nextStepFrame + stepLength + swing(s, stepLength, s.stepCounter + 1);
   return t;
