@@ -426,12 +426,7 @@ void KernelEngine::processBlock(const float *const *, int32_t, float **, int32_t
 __attribute__((noinline)) void KernelEngine::runRepublishingChunk(int32_t off, int32_t chunk) {
   static constexpr bool kNoFrameZero[kParamCount] = {};
   publishDirtyParameters(kNoFrameZero);
-  const double status = KERNEL(process)(handle_, uint32_t(chunk));
-  if (status != 0 || pushedCount_ > 0) {
-    settleChunk(status, off, chunk);
-  } else {
-    readChunkOutput(off, chunk);
-  }
+  finishChunk(KERNEL(process)(handle_, uint32_t(chunk)), off, chunk);
 }
 
 __attribute__((noinline)) void KernelEngine::runQueuedBlock(int32_t frames) {
@@ -453,14 +448,17 @@ __attribute__((noinline)) void KernelEngine::runQueuedBlock(int32_t frames) {
         paramsDirty_.load(std::memory_order_acquire)) {
       next = deliverChunkInputs(trace, frames, off, chunk, next, frameZero);
     }
-    const double status = KERNEL(process)(handle_, uint32_t(chunk));
-    if (status != 0 || pushedCount_ > 0) {
-      settleChunk(status, off, chunk);
-      continue;
-    }
-    readChunkOutput(off, chunk);
+    finishChunk(KERNEL(process)(handle_, uint32_t(chunk)), off, chunk);
   }
   queueCount_ = 0;
+}
+
+void KernelEngine::finishChunk(double status, int32_t off, int32_t chunk) {
+  if (status != 0 || pushedCount_ > 0) {
+    settleChunk(status, off, chunk);
+  } else {
+    readChunkOutput(off, chunk);
+  }
 }
 
 void KernelEngine::settleChunk(double status, int32_t off, int32_t chunk) {

@@ -131,6 +131,9 @@ private:
   void runQueuedBlock(int32_t frames);
   // A chunk of an unqueued block that starts with a republish.
   void runRepublishingChunk(int32_t off, int32_t chunk);
+  // After a kernel call that may have taken parameters: settles them if it
+  // did or the call failed, reads the output otherwise.
+  void finishChunk(double status, int32_t off, int32_t chunk);
   // After a kernel call that failed or took parameters: settle the
   // parameters it was offered, read the output of a call that ran, report.
   void settleChunk(double status, int32_t off, int32_t chunk);

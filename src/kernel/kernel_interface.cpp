@@ -27,7 +27,6 @@ constexpr uint32_t kMaxGeneration = (1u << 27) - 1;
 constexpr double kNotQuiet = -HUGE_VAL;
 
 struct Slot {
-  bool active = false;
   uint32_t generation = 0;
   // The slot's handle while active; while free, a tag no handle of this slot
   // can equal (see freeTag). One comparison finds a live instance.
@@ -110,6 +109,23 @@ bool validEvent(uint32_t kind, uint32_t a, double value) {
   }
 }
 
+// The entry of an operation a host block calls several times (process, the
+// output count and columns): the usual entry inline, the checked one out of
+// line, so the usual path saves no registers. `refused` is the answer of a
+// poisoned library.
+template <auto Body, typename... Args>
+[[gnu::noinline, gnu::cold]] double afterCheckedEntry(const char *symbol, double refused, Args... args) {
+  if (!runtime::enterLibrary(true, symbol)) return refused;
+  return Body(args...);
+}
+
+template <auto Body, typename... Args>
+inline double hotEntry(const char *symbol, double refused, Args... args) {
+  if (!runtime::enterLibraryUsual(true, symbol)) [[unlikely]]
+    return afterCheckedEntry<Body>(symbol, refused, args...);
+  return Body(args...);
+}
+
 // Accessor of one output column; 0 for an unknown handle or index.
 template <typename T>
 double outputColumnEntered(uint32_t handle, uint32_t index, T Slot::*column) {
@@ -119,17 +135,8 @@ double outputColumnEntered(uint32_t handle, uint32_t index, T Slot::*column) {
 }
 
 template <typename T>
-[[gnu::noinline, gnu::cold]] double outputColumnAfterCheckedEntry(const char *symbol, uint32_t handle,
-                                                                  uint32_t index, T Slot::*column) {
-  if (!runtime::enterLibrary(true, symbol)) return 0;
-  return outputColumnEntered(handle, index, column);
-}
-
-template <typename T>
 double outputColumn(const char *symbol, uint32_t handle, uint32_t index, T Slot::*column) {
-  if (!runtime::enterLibraryUsual(true, symbol)) [[unlikely]]
-    return outputColumnAfterCheckedEntry(symbol, handle, index, column);
-  return outputColumnEntered(handle, index, column);
+  return hotEntry<outputColumnEntered<T>>(symbol, 0, handle, index, column);
 }
 
 void emptyView(float **data, uint32_t *length) {
@@ -209,9 +216,7 @@ __attribute__((noinline)) double processFully(Slot &slot, uint32_t frames) {
 
 
 
-// The two operations every engine chunk makes. Their usual entry is inlined;
-// an entry that needs the runtime's checks takes the out-of-line functions
-// below, so the usual path saves no registers.
+// The two operations every engine chunk makes, after their entry.
 inline double processEntered(uint32_t handle, uint32_t frames) {
   Slot *slot = slotFor(handle);
   if (slot == nullptr || frames > slot->maximumBlockSize) return 1;
@@ -231,16 +236,6 @@ inline double processEntered(uint32_t handle, uint32_t frames) {
 inline double outputCountEntered(uint32_t handle) {
   const Slot *slot = slotFor(handle);
   return slot == nullptr ? 0 : double(slot->egressCount);
-}
-
-[[gnu::noinline, gnu::cold]] double processAfterCheckedEntry(uint32_t handle, uint32_t frames) {
-  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(process))) return 1;
-  return processEntered(handle, frames);
-}
-
-[[gnu::noinline, gnu::cold]] double outputCountAfterCheckedEntry(uint32_t handle) {
-  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(event_output_count))) return 0;
-  return outputCountEntered(handle);
 }
 
 } // namespace
@@ -264,7 +259,6 @@ void NORVA_KERNEL_FN(runtime_init)(void) {
   Library &lib = library();
   for (int index = 0; index < kMaxInstances; ++index) {
     Slot &slot = lib.slots[index];
-    slot.active = false;
     slot.generation = 0;
     slot.liveHandle = freeTag(index);
     slot.maximumBlockSize = 0;
@@ -308,7 +302,7 @@ double NORVA_KERNEL_FN(create)(double sampleRate, uint32_t maxFrames, uint32_t i
   if (!(kernelRate > 0) || !std::isfinite(kernelRate)) return 0;
 
   int index = 0;
-  while (index < kMaxInstances && lib.slots[index].active) ++index;
+  while (index < kMaxInstances && lib.slots[index].liveHandle != freeTag(index)) ++index;
   if (index == kMaxInstances) return 0;
   Slot &slot = lib.slots[index];
   slot.generation = slot.generation >= kMaxGeneration ? 1 : slot.generation + 1;
@@ -342,7 +336,6 @@ double NORVA_KERNEL_FN(create)(double sampleRate, uint32_t maxFrames, uint32_t i
     slot.maximumBlockSize = 0;
     return 0;
   }
-  slot.active = true;
   slot.liveHandle = uint32_t(index) + 32 * (slot.generation - 1) + 1;
   return double(slot.liveHandle);
 }
@@ -351,7 +344,6 @@ double NORVA_KERNEL_FN(destroy)(uint32_t handle) {
   if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(destroy))) return 1;
   Slot *slot = slotFor(handle);
   if (slot == nullptr) return 1;
-  slot->active = false;
   slot->liveHandle = freeTag(int((handle - 1) % kMaxInstances));
   slot->maximumBlockSize = 0;
   slot->eventCount = 0;
@@ -392,15 +384,11 @@ double NORVA_KERNEL_FN(push_event)(uint32_t handle, uint32_t kind, uint32_t fram
 }
 
 double NORVA_KERNEL_FN(process)(uint32_t handle, uint32_t frames) {
-  if (!runtime::enterLibraryUsual(true, NORVA_KERNEL_NAME(process))) [[unlikely]]
-    return processAfterCheckedEntry(handle, frames);
-  return processEntered(handle, frames);
+  return hotEntry<processEntered>(NORVA_KERNEL_NAME(process), 1, handle, frames);
 }
 
 double NORVA_KERNEL_FN(event_output_count)(uint32_t handle) {
-  if (!runtime::enterLibraryUsual(true, NORVA_KERNEL_NAME(event_output_count))) [[unlikely]]
-    return outputCountAfterCheckedEntry(handle);
-  return outputCountEntered(handle);
+  return hotEntry<outputCountEntered>(NORVA_KERNEL_NAME(event_output_count), 0, handle);
 }
 
 double NORVA_KERNEL_FN(event_output_frame)(uint32_t handle, uint32_t index) {

@@ -32,18 +32,6 @@ extern EntryState gEntry;
 [[gnu::cold]] bool enterLibrarySlow(bool release, const char *entrySymbol);
 } // namespace detail
 
-// First action of every exported operation but `set_panic_sink`. Records the
-// entry symbol, traps a re-entry from a host callback, releases handed-out
-// objects when `release` is set. Returns false when the library is poisoned
-// (or just became so): the operation must do no work.
-inline bool enterLibrary(bool release, const char *entrySymbol) {
-  detail::EntryState &e = detail::gEntry;
-  if (e.guard != 0) [[unlikely]]
-    return detail::enterLibrarySlow(release, entrySymbol);
-  e.entrySymbol = entrySymbol;
-  if (release) e.handedOut = 0;
-  return true;
-}
 // The usual case of enterLibrary, inlined into the operations a host block
 // calls several times: true after recording an entry that needs no checks
 // (no host callback running, library not poisoned). False changes nothing:
@@ -54,6 +42,16 @@ inline bool enterLibraryUsual(bool release, const char *entrySymbol) {
   e.entrySymbol = entrySymbol;
   if (release) e.handedOut = 0;
   return true;
+}
+
+// First action of every exported operation but `set_panic_sink`. Records the
+// entry symbol, traps a re-entry from a host callback, releases handed-out
+// objects when `release` is set. Returns false when the library is poisoned
+// (or just became so): the operation must do no work.
+inline bool enterLibrary(bool release, const char *entrySymbol) {
+  if (enterLibraryUsual(release, entrySymbol)) [[likely]]
+    return true;
+  return detail::enterLibrarySlow(release, entrySymbol);
 }
 
 // First action of `set_panic_sink`: the re-entry check alone. False when the
