@@ -7,37 +7,24 @@
 #include "params/params.h"
 
 namespace norva::kernel {
+
+static_assert(kSteps == int(kStepVelocityParamCount), "one step-velocity parameter per step");
+
 namespace {
 
 double clampd(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 double micros(double v, double lo, double hi) { return std::floor(clampd(v, lo, hi) * 1000000.0 + 0.5); }
 
-// Parameter ids of the catalogue rows the kernel acts on.
-enum ParamId : int {
-  kRun = 0,
-  kBpm,
-  kResolution,
-  kShuffle,
-  kGateScale,
-  kVelocityScale,
-  kTranspose,
-  kOctave,
-  kDirection,
-  kPattern,
-  kLength,
-  kChainOn,
-  kChainStart,
-  kChainEnd,
-  kCurveCc,
-  kCurveBipolar,
-  kKeyRoot,
-  kScaleMask,
-  kKeyFollow,
-  kSeed,
-  kChannel,
-  kFirstVelocity,
-};
+const norva_param_desc &row(int id) { return NORVA_PARAMS[id]; }
+
+// The value held within its row's range.
+double clampToRow(int id, double v) { return clampd(v, row(id).min, row(id).max); }
+
+// Millionths of the value held within its row's range.
+double rowMicros(int id, double v) { return micros(v, row(id).min, row(id).max); }
+
+bool insideRow(int id, double v) { return v >= row(id).min && v <= row(id).max; }
 
 void clampWalkToLength(KernelState &s) {
   const int length = patternLength(s, int(s.currentPattern));
@@ -52,7 +39,7 @@ void clampWalkToLength(KernelState &s) {
 bool setById(KernelState &s, int id, double value) {
   if (!std::isfinite(value)) return false;
   switch (id) {
-  case kRun:
+  case kParamRun:
     if (value < 0.5) {
       s.running = 0;
       s.hasStarted = 0;
@@ -61,54 +48,52 @@ bool setById(KernelState &s, int id, double value) {
       s.running = 1;
     }
     break;
-  case kBpm: s.bpmMicros = micros(value, 20, 300); break;
-  case kResolution:
-    if (value < 0) return false;
-    s.resolution = value > 11 ? 11 : std::floor(value);
+  case kParamBpm: s.bpmMicros = rowMicros(id, value); break;
+  case kParamShuffle: s.shuffleMicros = rowMicros(id, value); break;
+  case kParamGateScale: s.gateScaleMicros = rowMicros(id, value); break;
+  case kParamVelocityScale: s.velocityScaleMicros = rowMicros(id, value); break;
+  case kParamTranspose: s.transposeShifted = std::floor(clampToRow(id, value) + 0.5) + 64; break;
+  case kParamOctave: s.octave = std::floor(clampToRow(id, value)); break;
+  // Below the range is refused, above it is held at the top.
+  case kParamResolution:
+  case kParamDirection:
+  case kParamChannel: {
+    if (value < row(id).min) return false;
+    const double held = std::floor(clampToRow(id, value));
+    (id == kParamResolution ? s.resolution : id == kParamDirection ? s.direction : s.channel) = held;
     break;
-  case kShuffle: s.shuffleMicros = micros(value, 0.5, 0.75); break;
-  case kGateScale: s.gateScaleMicros = micros(value, 0.05, 2); break;
-  case kVelocityScale: s.velocityScaleMicros = micros(value, 0, 2); break;
-  case kTranspose: s.transposeShifted = std::floor(clampd(value, -24, 24) + 0.5) + 64; break;
-  case kOctave: s.octave = value < 1 ? 1 : (value > 5 ? 5 : std::floor(value)); break;
-  case kDirection:
-    if (value < 0) return false;
-    s.direction = value > 5 ? 5 : std::floor(value);
-    break;
-  case kChannel:
-    if (value < 0) return false;
-    s.channel = value > 15 ? 15 : std::floor(value);
-    break;
-  case kSeed: s.seed = value; break;
-  case kCurveCc:
-    if (value < 0 || value > 119) return false;
+  }
+  case kParamSeed: s.seed = value; break;
+  case kParamCurveBipolar: s.curveBipolar = value < 0.5 ? 0 : 1; break;
+  case kParamKeyFollow: s.keyFollow = value < 0.5 ? 0 : 1; break;
+  case kParamChainOn: s.chainOn = value < 0.5 ? 0 : 1; break;
+  // Outside the range is refused.
+  case kParamCurveCc:
+    if (!insideRow(id, value)) return false;
     s.curveCc = std::floor(value);
     break;
-  case kCurveBipolar: s.curveBipolar = value < 0.5 ? 0 : 1; break;
-  case kKeyRoot:
-    if (value < 0 || value > 11) return false;
+  case kParamKeyRoot:
+    if (!insideRow(id, value)) return false;
     s.keyRoot = std::floor(value);
     break;
-  case kScaleMask:
-    if (value < 1 || value > 4095) return false;
+  case kParamScaleMask:
+    if (!insideRow(id, value)) return false;
     s.scaleMask = std::floor(value);
     break;
-  case kKeyFollow: s.keyFollow = value < 0.5 ? 0 : 1; break;
-  case kChainOn: s.chainOn = value < 0.5 ? 0 : 1; break;
-  case kChainStart:
-    if (value < 0 || value > 31 || value > s.chainEnd) return false;
+  case kParamChainStart:
+    if (!insideRow(id, value) || value > s.chainEnd) return false;
     s.chainStart = std::floor(value);
     break;
-  case kChainEnd:
-    if (value < 0 || value > 31 || value < s.chainStart) return false;
+  case kParamChainEnd:
+    if (!insideRow(id, value) || value < s.chainStart) return false;
     s.chainEnd = std::floor(value);
     break;
-  case kPattern:
-    if (value < 0 || value > 31) return false;
+  case kParamPattern:
+    if (!insideRow(id, value)) return false;
     s.selectedPattern = std::floor(value);
     break;
-  case kLength: {
-    if (value < 1 || value > 32) return false;
+  case kParamLength: {
+    if (!insideRow(id, value)) return false;
     const int selected = int(s.selectedPattern);
     s.patternLengths[selected] = int32_t(std::floor(value));
     if (s.selectedPattern == s.currentPattern) {
@@ -118,10 +103,9 @@ bool setById(KernelState &s, int id, double value) {
     break;
   }
   default: {
-    const int step = id - kFirstVelocity;
-    if (step < 0 || step >= kSteps) return false;
-    if (value < 0 || value > 127) return false;
-    s.liveVelocities[step] = int32_t(std::floor(value));
+    if (id < int(kParamFirstStepVelocity) || id >= int(kParamCount)) return false;
+    if (!insideRow(id, value)) return false;
+    s.liveVelocities[id - kParamFirstStepVelocity] = int32_t(std::floor(value));
     break;
   }
   }

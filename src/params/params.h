@@ -27,8 +27,36 @@ struct norva_param_desc {
   const char *const *labels;
 };
 
-inline constexpr uint32_t kParamCount = 53;
-inline constexpr uint32_t kFirstStepVelocityParam = 21;
+// The catalogue's row ids: the host's parameter ids, the kernel's parameter
+// numbers and the index of every per-parameter array.
+enum ParamId : uint32_t {
+  kParamRun = 0,
+  kParamBpm,
+  kParamResolution,
+  kParamShuffle,
+  kParamGateScale,
+  kParamVelocityScale,
+  kParamTranspose,
+  kParamOctave,
+  kParamDirection,
+  kParamPattern,
+  kParamLength,
+  kParamChainOn,
+  kParamChainStart,
+  kParamChainEnd,
+  kParamCurveCc,
+  kParamCurveBipolar,
+  kParamKeyRoot,
+  kParamScaleMask,
+  kParamKeyFollow,
+  kParamSeed,
+  kParamChannel,
+  kParamFirstStepVelocity, // step k (1..32) is kParamFirstStepVelocity + k - 1
+};
+
+inline constexpr uint32_t kStepVelocityParamCount = 32;
+inline constexpr uint32_t kParamCount = kParamFirstStepVelocity + kStepVelocityParamCount;
+static_assert(kParamCount == 53);
 
 extern const norva_param_desc NORVA_PARAMS[kParamCount];
 
