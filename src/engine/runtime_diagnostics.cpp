@@ -166,14 +166,20 @@ void RealtimeDiagnosticQueue::post(uint32_t code, uint8_t severity, uint8_t phas
 void RealtimeDiagnosticQueue::drainInto(norva_runtime_diagnostic_ring &ring) {
   const uint32_t tail = tail_.load(std::memory_order_acquire);
   const uint32_t head = head_.load(std::memory_order_acquire);
+  // Posts lost to a full queue leave one record, and the ring keeps a place
+  // for it: the entries that would take that place are counted as dropped.
+  const uint32_t lost = overflow_.exchange(0, std::memory_order_acq_rel);
   for (uint32_t i = tail; i != head; ++i) {
     const Entry entry = slots_[i % kCapacity];
+    if (lost != 0 && ring.count + 1 >= kDiagnosticRingCapacity) {
+      ++ring.nextSequence;
+      ++ring.dropped;
+      continue;
+    }
     recordDiagnostic(ring, entry.code, entry.severity, entry.phase, realtimeMessage(entry.code),
                      "audio callback");
   }
   tail_.store(head, std::memory_order_release);
-
-  const uint32_t lost = overflow_.exchange(0, std::memory_order_acq_rel);
   if (lost != 0) recordRealtimeOverflow(ring, lost);
 }
 

@@ -88,7 +88,8 @@ public:
   // Audio thread. Never blocks, never allocates.
   void post(uint32_t code, uint8_t severity, uint8_t phase) noexcept;
   // Main thread: moves every posted entry into the ring, then records one
-  // overflow diagnostic when posts were lost.
+  // overflow diagnostic when posts were lost, keeping the ring's place for
+  // it while one is left.
   void drainInto(norva_runtime_diagnostic_ring &ring);
   // Main thread: true when entries wait or posts overflowed.
   bool hasPending() const noexcept;
