@@ -20,9 +20,9 @@
 namespace {
 
 using norva::KernelEngine;
+using namespace norva; // parameter ids
 
 constexpr double kSampleRate = 48000.0;
-constexpr uint32_t kBpm = 1, kResolution = 2, kShuffle = 3;
 
 enum class Load { Default, Busy };
 
@@ -30,8 +30,8 @@ enum class Load { Default, Busy };
 void queueHostNotes(KernelEngine &engine, int32_t frames) {
   for (int32_t f = 0; f < frames; f += 64) {
     const int32_t note = 64 + (f / 64) % 12;
-    engine.pushNoteOn(note, 0.8, f, 0, 0);
-    engine.pushNoteOff(note, f + 32, 0, 0);
+    engine.pushNoteOn(note, 0.8, f);
+    engine.pushNoteOff(note, f + 32);
   }
 }
 
@@ -43,18 +43,18 @@ void engineBlock(benchmark::State &state, Load load) {
     return;
   }
   if (load == Load::Busy) {
-    engine->setParamValue(kBpm, 300);
-    engine->setParamValue(kResolution, 5);
-    engine->setParamValue(kShuffle, 0.75);
+    engine->setParamValue(kParamBpm, 300);
+    engine->setParamValue(kParamResolution, 5);
+    engine->setParamValue(kParamShuffle, 0.75);
   }
   // One block first: the values land and the walker is anchored.
-  engine->processBlock(nullptr, 0, nullptr, 0, frames);
+  engine->processBlock(frames);
 
   double midi = 0;
   for (auto _ : state) {
     if (load == Load::Busy) queueHostNotes(*engine, frames);
-    engine->processBlock(nullptr, 0, nullptr, 0, frames);
-    midi += engine->midiCount();
+    engine->processBlock(frames);
+    midi += double(engine->output().size());
   }
 
   engine->drainRuntimeDiagnostics();

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "ccmap/cc_map.h"
+#include "params/params.h"
 
 namespace {
 
@@ -16,9 +17,9 @@ using norva::CcBinding;
 using norva::CcCurve;
 using norva::CcMap;
 using norva::CcTakeover;
+using norva::kParamBpm;
 using norva::CcValueMode;
 
-constexpr uint32_t kBpm = 1;
 
 bool parse(const std::string &text, CcMap &out) { return norva::parseCcMapJson(text.data(), text.size(), out); }
 
@@ -44,10 +45,10 @@ TEST(CcMap, WrittenForm) {
   map.bindings[0] = {.paramIndex = 53, .cc = 1};  // not a catalogue row: left out, no comma
   map.bindings[1] = {.paramIndex = 0, .cc = 0};
   map.bindings[2] = {.paramIndex = 200, .cc = 2};
-  map.bindings[3] = {.paramIndex = kBpm, .cc = 74, .channel = 3, .curve = CcCurve::sCurve,
+  map.bindings[3] = {.paramIndex = kParamBpm, .cc = 74, .channel = 3, .curve = CcCurve::sCurve,
                      .valueMode = CcValueMode::relativeTwosComplement, .takeover = CcTakeover::scaled,
                      .enabled = false, .hasMin = true, .hasMax = true, .min = -0.5, .max = 300};
-  map.bindings[4] = {.paramIndex = kBpm, .cc = 127, .channel = 16, .curve = CcCurve::log,
+  map.bindings[4] = {.paramIndex = kParamBpm, .cc = 127, .channel = 16, .curve = CcCurve::log,
                      .valueMode = CcValueMode::relativeSignedBit, .takeover = CcTakeover::pickup, .hasMin = true,
                      .hasMax = true, .min = -std::numeric_limits<double>::infinity(), .max = std::nan("")};
   map.count = 5;
@@ -149,7 +150,7 @@ TEST(CcMap, UnusableBindingsAreDroppedInPlace) {
                     R"({"cc":6,"path":"x","path":"tindrel.g32","unknown":{"a":[1,2]}},{"cc":6,"path":"tindrel.g32"}])",
                     map));
   ASSERT_EQ(map.count, 4u);
-  const std::pair<uint32_t, int> expected[] = {{0, 1}, {kBpm, 5}, {52, 6}, {52, 6}};
+  const std::pair<uint32_t, int> expected[] = {{0, 1}, {kParamBpm, 5}, {52, 6}, {52, 6}};
   for (uint32_t i = 0; i < map.count; ++i) {
     EXPECT_EQ(map.bindings[i].paramIndex, expected[i].first) << i;
     EXPECT_EQ(map.bindings[i].cc, expected[i].second) << i;

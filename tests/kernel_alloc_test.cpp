@@ -10,19 +10,19 @@
 #include "alloc_counter.h"
 #include "kernel/kernel_interface.h"
 #include "kernel/runtime.h"
+#include "params/params.h"
 
 namespace {
 
 #define K(op) lmpr_music_norva_tindrel_bf9421541c27_##op
 
 using alloc_counter::countDuring;
+using namespace norva; // parameter ids
 
 constexpr uint32_t kParam = NORVA_KERNEL_EVENT_PARAMETER;
 constexpr uint32_t kNoteOn = NORVA_KERNEL_EVENT_NOTE_ON;
 constexpr uint32_t kNoteOff = NORVA_KERNEL_EVENT_NOTE_OFF;
 constexpr uint32_t kControl = NORVA_KERNEL_EVENT_CONTROL_CHANGE;
-constexpr uint32_t kBpm = 1, kResolution = 2, kShuffle = 3, kDirection = 8, kChainOn = 11,
-                   kChainStart = 12, kChainEnd = 13, kKeyFollow = 18, kSeed = 19, kFirstVelocity = 21;
 
 bool gPanicked = false;
 void recordPanic(void *, const char *, size_t, const void *) { gPanicked = true; }
@@ -89,7 +89,7 @@ TEST_F(KernelAllocationTest, SteadyPlaybackWithLiveInputAllocatesNothing) {
   const auto counts = countDuring([&] {
     for (uint32_t cycle = 0; cycle < 4000; ++cycle) {
       const uint32_t note = 36 + cycle % 48;
-      tally.expect(K(push_event)(handle, kParam, 0, kBpm, 60 + (cycle % 240)), 0);
+      tally.expect(K(push_event)(handle, kParam, 0, kParamBpm, 60 + (cycle % 240)), 0);
       tally.expect(K(push_event)(handle, kNoteOn, 3, note, 0.8), 0);
       tally.expect(K(push_event)(handle, kControl, 17, 74, (cycle % 128) / 127.0), 0);
       tally.expect(K(push_event)(handle, kNoteOff, 90, note, 0), 0);
@@ -107,11 +107,11 @@ TEST_F(KernelAllocationTest, BusyPlaybackAndRefusedCallsAllocateNothing) {
   ASSERT_EQ(K(destroy)(stale), 0);
   // Fast, swung, every step sounding, walking randomly through a chain of
   // patterns, with key follow consuming the incoming notes.
-  const std::pair<uint32_t, double> busy[] = {{kBpm, 300},   {kResolution, 5}, {kShuffle, 0.75},
-                                              {kDirection, 5}, {kSeed, 977},    {kChainEnd, 3},
-                                              {kChainOn, 1},   {kKeyFollow, 1}};
+  const std::pair<uint32_t, double> busy[] = {{kParamBpm, 300},   {kParamResolution, 5}, {kParamShuffle, 0.75},
+                                              {kParamDirection, 5}, {kParamSeed, 977},    {kParamChainEnd, 3},
+                                              {kParamChainOn, 1},   {kParamKeyFollow, 1}};
   for (const auto &[id, value] : busy) ASSERT_EQ(K(push_event)(handle, kParam, 0, id, value), 0);
-  for (uint32_t k = 0; k < 32; ++k) ASSERT_EQ(K(push_event)(handle, kParam, 0, kFirstVelocity + k, 110), 0);
+  for (uint32_t k = 0; k < 32; ++k) ASSERT_EQ(K(push_event)(handle, kParam, 0, kParamFirstStepVelocity + k, 110), 0);
   ASSERT_EQ(K(process)(handle, 128), 0);
 
   Tally tally;
@@ -126,14 +126,14 @@ TEST_F(KernelAllocationTest, BusyPlaybackAndRefusedCallsAllocateNothing) {
         case 0: tally.expect(K(push_event)(handle, kNoteOn, frame, 40 + i, 2.5), 0); break;
         case 1: tally.expect(K(push_event)(handle, kNoteOff, frame, 40 + i - 1, 0), 0); break;
         case 2: tally.expect(K(push_event)(handle, kControl, frame, i == 2 ? 123 : 1, 0.5), 0); break;
-        default: tally.expect(K(push_event)(handle, kParam, frame, kFirstVelocity + i % 32, 90 + i % 30), 0);
+        default: tally.expect(K(push_event)(handle, kParam, frame, kParamFirstStepVelocity + i % 32, 90 + i % 30), 0);
         }
       }
       tally.expect(K(push_event)(handle, kNoteOn, last, 60, 1), 3);  // queue full
       tally.expect(K(push_event)(handle, kNoteOn, 0, 128, 1), 2);    // no such note
       tally.expect(K(push_event)(handle, kNoteOff, 0, 60, 0.5), 2);  // off with a velocity
       tally.expect(K(push_event)(handle, 7, 0, 0, 0), 2);            // no such kind
-      tally.expect(K(push_event)(handle, kParam, 0, kBpm, NAN), 3);  // not finite
+      tally.expect(K(push_event)(handle, kParam, 0, kParamBpm, NAN), 3);  // not finite
       tally.expect(K(push_event)(handle, kParam, 0, 53, 1), 2);      // no such parameter
       tally.expect(K(push_event)(handle, kNoteOn, 128, 60, 1), 1);   // frame out of range
       tally.expect(K(push_event)(stale, kNoteOn, 0, 60, 1), 1);      // destroyed instance
@@ -145,7 +145,7 @@ TEST_F(KernelAllocationTest, BusyPlaybackAndRefusedCallsAllocateNothing) {
       // after chain end): the block still runs.
       tally.expect(K(push_event)(handle, kNoteOn, 20, 64, 1), 0);
       tally.expect(K(push_event)(handle, kNoteOn, 10, 64, 1), 4);
-      tally.expect(K(push_event)(handle, kParam, 30, kChainStart, 9), 0);
+      tally.expect(K(push_event)(handle, kParam, 30, kParamChainStart, 9), 0);
       const double status = K(process)(handle, 128);
       tally.unexpectedStatus += status != 0 && status != 2;
       tally.readEverything(handle, 128);

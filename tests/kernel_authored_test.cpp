@@ -134,7 +134,7 @@ TEST_F(Restore, SettingsStayAndTheNextChangeRewritesTheSelectedVelocities) {
   EXPECT_EQ(s.bpmMicros, bpm);
   EXPECT_EQ(s.liveVelocities[0], 100);
   EXPECT_EQ(s.stepVelocity[1], valid[kVelocity + 1]);
-  EXPECT_TRUE(rig.set(kSeed, 5));
+  EXPECT_TRUE(rig.set(kParamSeed, 5));
   EXPECT_EQ(s.stepVelocity[1], 60) << "pattern 0 follows the step-velocity parameters again";
   EXPECT_EQ(s.stepVelocity[33], valid[kVelocity + 33]) << "pattern 1 keeps the restored lane";
 }

@@ -21,6 +21,7 @@
 namespace {
 
 using norva::KernelEngine;
+using namespace norva; // parameter ids
 using Strings = std::vector<std::string>;
 
 const std::string gTracePath = [] {
@@ -33,14 +34,13 @@ const std::string gTracePath = [] {
   return path;
 }();
 
-constexpr uint32_t kBpm = 1, kOctave = 7, kChainStart = 12, kChainEnd = 13, kSeed = 19;
 
 void queuePlain(KernelEngine &e, uint32_t index, double plain, int32_t frame) {
   const norva::norva_param_desc &row = norva::NORVA_PARAMS[index];
   ASSERT_TRUE(e.pushParamNormalized(index, (plain - row.min) / (row.max - row.min), frame));
 }
 
-void run(KernelEngine &e, int32_t frames) { e.processBlock(nullptr, 0, nullptr, 0, frames); }
+void run(KernelEngine &e, int32_t frames) { e.processBlock(frames); }
 
 // One kernel call as traced: its block number; its B line from "off=" on,
 // followed by " | " and each E line from "frame=" on; and its parameter
@@ -101,16 +101,15 @@ protected:
 };
 
 TEST_F(KernelEngineTrace, BlocksAreCutIntoCallsOf128Frames) {
-  engine_->pushNoteOn(64, 0.75, 200, 0, 0);
-  engine_->pushController(7, 100, 258, 0, 0);
+  engine_->pushNoteOn(64, 0.75, 200);
+  engine_->pushNoteOff(64, 258);
   run(*engine_, 300);
   const Strings blocks = each(&Call::blk);
   ASSERT_EQ(blocks, Strings(3, blocks.at(0))) << "one host block";
   EXPECT_EQ(each(&Call::text),
             (Strings{"off=0 chunk=128 frames=300 events=2",
                      "off=128 chunk=128 frames=300 events=2 | frame=72 kind=2 a=64 value=0.75 src=queue status=0",
-                     // A controller is traced but not delivered.
-                     "off=256 chunk=44 frames=300 events=2 | frame=2 kind=0 a=0 value=100 src=queue status=-1"}));
+                     "off=256 chunk=44 frames=300 events=2 | frame=2 kind=3 a=64 value=0 src=queue status=0"}));
   mark();
   run(*engine_, 1);
   EXPECT_EQ(each(&Call::text), Strings{"off=0 chunk=1 frames=1 events=0"});
@@ -118,22 +117,22 @@ TEST_F(KernelEngineTrace, BlocksAreCutIntoCallsOf128Frames) {
 }
 
 TEST_F(KernelEngineTrace, EachValueReachesTheKernelOnce) {
-  queuePlain(*engine_, kBpm, 160, 7);
+  queuePlain(*engine_, kParamBpm, 160, 7);
   run(*engine_, 0); // stores the value, leaves the kernel alone
   EXPECT_TRUE(calls().empty());
-  EXPECT_EQ(engine_->paramValue(kBpm), 160.0);
+  EXPECT_EQ(engine_->paramValue(kParamBpm), 160.0);
   run(*engine_, 256);
   EXPECT_EQ(each(&Call::text), (Strings{"off=0 chunk=128 frames=256 events=0 | frame=0 kind=1 a=1 "
                                         "value=160 src=republish status=0",
                                         "off=128 chunk=128 frames=256 events=0"}));
   mark();
-  engine_->setParamValue(kBpm, 150);
-  engine_->setParamValue(kOctave, 3);
-  queuePlain(*engine_, kBpm, 200, 0);  // a frame-0 change is not also republished
-  queuePlain(*engine_, kOctave, 2, 5); // not at frame 0: the stored value goes first
+  engine_->setParamValue(kParamBpm, 150);
+  engine_->setParamValue(kParamOctave, 3);
+  queuePlain(*engine_, kParamBpm, 200, 0);  // a frame-0 change is not also republished
+  queuePlain(*engine_, kParamOctave, 2, 5); // not at frame 0: the stored value goes first
   run(*engine_, 512);
   EXPECT_EQ(each(&Call::params), (Strings{"7=3@0/republish 1=200@0/queue 7=2@5/queue", "", "", ""}));
-  EXPECT_EQ(engine_->paramValue(kBpm), 200.0);
+  EXPECT_EQ(engine_->paramValue(kParamBpm), 200.0);
 }
 
 // Values the kernel refuses are offered again, alone, one per call and in
@@ -141,13 +140,13 @@ TEST_F(KernelEngineTrace, EachValueReachesTheKernelOnce) {
 // below 9) and take turns; the seed, pushed into the same call, is offered
 // just once more.
 TEST_F(KernelEngineTrace, ValuesKeptRefusedAreOfferedAloneAndInTurn) {
-  engine_->setParamValue(kChainStart, 9);
-  engine_->setParamValue(kChainEnd, 10);
+  engine_->setParamValue(kParamChainStart, 9);
+  engine_->setParamValue(kParamChainEnd, 10);
   run(*engine_, 512);
   mark();
-  engine_->setParamValue(kChainStart, 20);
-  engine_->setParamValue(kChainEnd, 5);
-  engine_->setParamValue(kSeed, 5);
+  engine_->setParamValue(kParamChainStart, 20);
+  engine_->setParamValue(kParamChainEnd, 5);
+  engine_->setParamValue(kParamSeed, 5);
   for (int block = 0; block < 3; ++block) run(*engine_, 512);
   Strings pushed = each(&Call::params);
   ASSERT_EQ(pushed.size(), 12u);

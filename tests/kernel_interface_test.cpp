@@ -17,7 +17,7 @@ protected:
   // An instance whose sequencer is stopped: only passed-through input shows.
   uint32_t idle() {
     const uint32_t h = make();
-    EXPECT_EQ(pushParam(h, kRun, 0), 0);
+    EXPECT_EQ(pushParam(h, kParamRun, 0), 0);
     EXPECT_EQ(process(h, 128), 0);
     EXPECT_EQ(outCount(h), 0) << "a stop at frame 0 plays no step";
     return h;
@@ -79,21 +79,21 @@ TEST_F(KernelInterface, PushEventChecksInOrder) {
   for (auto [kind, a, value] : {std::tuple{kOn, 60u, 2.5}, {kOn, 127u, 0.0}, {kOn, 60u, 3.0},
                                 {kOff, 60u, 0.0}, {kCc, 127u, 1.0}})
     EXPECT_EQ(push(h, kind, 0, a, value), 0);
-  EXPECT_EQ(push(h, kParam, 63, kSeed, 1e6), 0);
+  EXPECT_EQ(push(h, kParam, 63, kParamSeed, 1e6), 0);
   EXPECT_EQ(process(h, 64), 0);
   EXPECT_EQ(outCount(h), 5 + 2) << "five passed-through messages and the first step";
 }
 
 TEST_F(KernelInterface, QueueHoldsSixtyFourEventsInFrameOrderForOneCall) {
   const uint32_t h = idle();
-  EXPECT_EQ(pushParam(h, kSeed, 1, 20), 0);
-  EXPECT_EQ(pushParam(h, kSeed, 1, 10), 4);
-  EXPECT_EQ(pushParam(h, kSeed, kNaN, 10), 3) << "the value is checked before the order";
+  EXPECT_EQ(pushParam(h, kParamSeed, 1, 20), 0);
+  EXPECT_EQ(pushParam(h, kParamSeed, 1, 10), 4);
+  EXPECT_EQ(pushParam(h, kParamSeed, kNaN, 10), 3) << "the value is checked before the order";
   EXPECT_EQ(push(h, kOn, 20, 52, 1), 0) << "equal frames are accepted";
-  for (int i = 2; i < 63; ++i) ASSERT_EQ(pushParam(h, kSeed, i, 30), 0) << i;
+  for (int i = 2; i < 63; ++i) ASSERT_EQ(pushParam(h, kParamSeed, i, 30), 0) << i;
   EXPECT_EQ(push(h, kOn, 50, 60, 1), 0);
-  EXPECT_EQ(pushParam(h, kSeed, 1, 90), 3) << "the 65th event";
-  EXPECT_EQ(pushParam(h, kSeed, 1, 10), 3) << "a full queue is reported before the order";
+  EXPECT_EQ(pushParam(h, kParamSeed, 1, 90), 3) << "the 65th event";
+  EXPECT_EQ(pushParam(h, kParamSeed, 1, 10), 3) << "a full queue is reported before the order";
   EXPECT_EQ(push(h, 7, 90, 0, 0), 2);
   EXPECT_EQ(process(h, 129), 1) << "more frames than the instance was created for";
   EXPECT_EQ(process(h, 50), 0);
@@ -111,9 +111,9 @@ TEST_F(KernelInterface, QueueHoldsSixtyFourEventsInFrameOrderForOneCall) {
 TEST_F(KernelInterface, ParametersOfAFrameComeBeforeItsNotes) {
   const uint32_t h = idle();
   for (auto [frame, passed] : {std::pair{5u, 0}, {6u, 1}}) {
-    EXPECT_EQ(pushParam(h, kKeyFollow, 0, 0), 0);
+    EXPECT_EQ(pushParam(h, kParamKeyFollow, 0, 0), 0);
     EXPECT_EQ(push(h, kOn, 5, 64, 1), 0);
-    EXPECT_EQ(pushParam(h, kKeyFollow, 1, frame), 0);
+    EXPECT_EQ(pushParam(h, kParamKeyFollow, 1, frame), 0);
     EXPECT_EQ(process(h, 128), 0);
     EXPECT_EQ(outCount(h), passed) << "key follow at frame " << frame;
   }
@@ -147,14 +147,14 @@ TEST_F(KernelInterface, TempoTravelsAtThirtyTwoBitPrecision) {
   // At 47172 frames per second a quarter note lasts 23514 frames at exactly
   // 120.37 BPM but 23513 at 120.37000274658203, the 32-bit form of 120.37.
   const uint32_t h = make(47172);
-  EXPECT_EQ(pushParam(h, kBpm, 120.37), 0);
-  EXPECT_EQ(pushParam(h, kResolution, 1), 0);
+  EXPECT_EQ(pushParam(h, kParamBpm, 120.37), 0);
+  EXPECT_EQ(pushParam(h, kParamResolution, 1), 0);
   EXPECT_EQ(framesOf(run(h, 23600), kOn), (V{0, 23513}));
 }
 
 TEST_F(KernelInterface, ResetRestoresDefaultsAndEmptiesTheQueue) {
   const uint32_t h = make();
-  EXPECT_EQ(pushParam(h, kResolution, 1), 0);
+  EXPECT_EQ(pushParam(h, kParamResolution, 1), 0);
   run(h, 1000);
   EXPECT_EQ(push(h, kOn, 0, 90, 1), 0);
   EXPECT_EQ(reset(h), 0);

@@ -10,8 +10,8 @@ using Mended = KernelTest;
 
 TEST_F(Mended, RejectedParameterEventIsDroppedAndTheBlockRuns) {
   const uint32_t h = make();
-  EXPECT_EQ(pushParam(h, kChainStart, 9), 0); // above the chain end (7)
-  EXPECT_EQ(pushParam(h, kBpm, 240), 0);
+  EXPECT_EQ(pushParam(h, kParamChainStart, 9), 0); // above the chain end (7)
+  EXPECT_EQ(pushParam(h, kParamBpm, 240), 0);
   EXPECT_EQ(push(h, kOn, 10, 70, 1), 0);
   EXPECT_EQ(process(h, 128), 2);
   // The rest of the queue applied and the block ran: its output is readable.
@@ -30,7 +30,7 @@ TEST_F(Mended, RejectedParameterEventIsDroppedAndTheBlockRuns) {
 TEST_F(Mended, ParameterBeyondThirtyTwoBitRangeBecomesInfiniteAndIsRejected) {
   // 1e39 is finite as a double but rounds to infinity as a 32-bit float.
   const uint32_t h = make();
-  EXPECT_EQ(pushParam(h, kBpm, 1e39), 0);
+  EXPECT_EQ(pushParam(h, kParamBpm, 1e39), 0);
   EXPECT_EQ(process(h, 128), 2);
   position_ = 128;
   EXPECT_EQ(framesOf(run(h, 6001 - 128), kOn), (V{6000})) << "the tempo stayed at 120";

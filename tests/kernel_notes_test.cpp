@@ -11,7 +11,7 @@ using Notes = KernelTest;
 
 TEST_F(Notes, VelocityOfPassedThroughMessages) {
   const uint32_t h = make();
-  EXPECT_EQ(pushParam(h, kRun, 0), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 0), 0);
   // {kind, value, kind out, level out}: a velocity rounding to 0 is a note-off.
   const double cases[][4] = {{kOn, 0.5, kOn, 64}, {kOn, 1, kOn, 127},   {kOn, 2.5, kOn, 127},
                              {kOn, 2, kOn, 127},  {kOn, 0.1, kOn, 13},  {kOn, 0.003, kOff, 0},
@@ -32,14 +32,14 @@ TEST_F(Notes, VelocityScaleOfGeneratedNotes) {
   for (const auto &c : cases) {
     SetUp();
     const uint32_t h = make();
-    EXPECT_EQ(pushParam(h, kVelocityScale, c[0]), 0);
+    EXPECT_EQ(pushParam(h, kParamVelocityScale, c[0]), 0);
     EXPECT_EQ(levelsOf(run(h, 1), kOn), (Seq{int(c[1])})) << c[0];
   }
 }
 
 TEST_F(Notes, KeyFollowTransposesThePatternAndSwallowsTheKey) {
   const uint32_t h = make();
-  EXPECT_EQ(pushParam(h, kKeyFollow, 1), 0);
+  EXPECT_EQ(pushParam(h, kParamKeyFollow, 1), 0);
   EXPECT_EQ(push(h, kOn, 0, 64, 1), 0);
   EXPECT_EQ(notesOf(run(h, 128), kOn), (Seq{64})) << "the step at the key's frame plays after it";
   EXPECT_EQ(push(h, kOff, 10, 64, 0), 0);
@@ -87,7 +87,7 @@ TEST(CurveController, SentOnlyWhenItChanges) {
       {1, {70, 0, 127, 64, 100}, {76, 0, 127, 64, 127}, {0, 6000, 12000, 18000, 24000}}};
   for (const auto &c : cases) {
     Rig rig;
-    EXPECT_TRUE(rig.set(kCurveCc, 74) && rig.set(kCurveBipolar, c.bipolar));
+    EXPECT_TRUE(rig.set(kParamCurveCc, 74) && rig.set(kParamCurveBipolar, c.bipolar));
     for (size_t k = 0; k < c.curve.size(); ++k) rig.state().stepCurve[k] = c.curve[k];
     const auto outs = rig.run(24001);
     EXPECT_EQ(framesOf(outs, kCc), c.frames);
@@ -99,9 +99,9 @@ TEST(CurveController, SentOnlyWhenItChanges) {
 TEST_F(Notes, CurveControllerIsResentAfterAReset) {
   const uint32_t h = make();
   EXPECT_EQ(framesOf(run(h, 12001), kCc), (V{0}));
-  EXPECT_EQ(pushParam(h, kRun, 0), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 0), 0);
   run(h, 1);
-  EXPECT_EQ(pushParam(h, kRun, 1), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 1), 0);
   EXPECT_TRUE(framesOf(run(h, 128), kCc).empty()) << "a restart remembers the value sent";
   EXPECT_EQ(reset(h), 0);
   EXPECT_EQ(process(h, 1), 0);
@@ -144,7 +144,7 @@ TEST_F(Queues, CancelOffMatchesStatusAndNote) {
   EXPECT_EQ(s.pending.status[0], 145) << "another channel stays";
   EXPECT_EQ(s.pending.number[1], 200);
   for (int i = 0; i < 200; ++i) nk::queueEvent(s, 50, 128, 1, 0);
-  EXPECT_EQ(s.pending.count, nk::kMaxEvents) << "a full pending queue drops";
+  EXPECT_EQ(s.pending.count, nk::kPendingCapacity) << "a full pending queue drops";
 }
 
 } // namespace

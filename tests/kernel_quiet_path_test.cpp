@@ -29,12 +29,12 @@ struct Change {
   double value;
 };
 const Change kChanges[] = {
-    {kBpm, 300},       {kBpm, 20},         {kBpm, 133.7},     {kResolution, 5},
-    {kResolution, 0},  {kResolution, 8},   {kShuffle, 0.75},  {kShuffle, 0.5},
-    {kGateScale, 2},   {kGateScale, 0.05}, {kDirection, 2},   {kDirection, 3},
-    {kDirection, 5},   {kPattern, 3},      {kChainOn, 1},     {kChainEnd, 2},
-    {kRun, 0},         {kRun, 1},          {kRun, 1},         {kChannel, 9},
-    {kKeyFollow, 1},   {kKeyFollow, 0},    {kLength, 5},      {kTranspose, 70},
+    {kParamBpm, 300},       {kParamBpm, 20},         {kParamBpm, 133.7},     {kParamResolution, 5},
+    {kParamResolution, 0},  {kParamResolution, 8},   {kParamShuffle, 0.75},  {kParamShuffle, 0.5},
+    {kParamGateScale, 2},   {kParamGateScale, 0.05}, {kParamDirection, 2},   {kParamDirection, 3},
+    {kParamDirection, 5},   {kParamPattern, 3},      {kParamChainOn, 1},     {kParamChainEnd, 2},
+    {kParamRun, 0},         {kParamRun, 1},          {kParamRun, 1},         {kParamChannel, 9},
+    {kParamKeyFollow, 1},   {kParamKeyFollow, 0},    {kParamLength, 5},      {kParamTranspose, 70},
 };
 
 // One session: calls of random length (often a full 128 frames), with
@@ -113,10 +113,10 @@ TEST_F(QuietPathBounds, PendingNoteOffAndRestartAcrossQuietCalls) {
   const uint32_t h = make();
   const Outs first = run(h, 6000 * 2);
   ASSERT_FALSE(notesOf(first, kOn).empty());
-  ASSERT_EQ(pushParam(h, kRun, 0), 0);
+  ASSERT_EQ(pushParam(h, kParamRun, 0), 0);
   const Outs stopped = run(h, 48000, 7);
   const Outs restarted = [&] {
-    EXPECT_EQ(pushParam(h, kRun, 1), 0);
+    EXPECT_EQ(pushParam(h, kParamRun, 1), 0);
     EXPECT_EQ(process(h, 1), 0);
     return read(h);
   }();

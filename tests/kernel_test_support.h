@@ -21,6 +21,7 @@ namespace kt {
 
 namespace rt = norva::kernel::runtime;
 namespace nk = norva::kernel;
+using namespace norva; // parameter ids, event kinds
 
 #define NORVA_FN(op) lmpr_music_norva_tindrel_bf9421541c27_##op
 inline void init() { NORVA_FN(runtime_init)(); }
@@ -43,11 +44,6 @@ inline double outKind(uint32_t h, uint32_t i) { return NORVA_FN(event_output_kin
 inline double outA(uint32_t h, uint32_t i) { return NORVA_FN(event_output_a)(h, i); }
 inline double outB(uint32_t h, uint32_t i) { return NORVA_FN(event_output_b)(h, i); }
 
-// Catalogue ids.
-enum Param : uint32_t { kRun, kBpm, kResolution, kShuffle, kGateScale, kVelocityScale, kTranspose,
-                        kOctave, kDirection, kPattern, kLength, kChainOn, kChainStart, kChainEnd,
-                        kCurveCc, kCurveBipolar, kKeyRoot, kScaleMask, kKeyFollow, kSeed, kChannel,
-                        kG1 };
 constexpr int kOn = NORVA_KERNEL_EVENT_NOTE_ON, kOff = NORVA_KERNEL_EVENT_NOTE_OFF,
               kCc = NORVA_KERNEL_EVENT_CONTROL_CHANGE;
 using V = std::vector<double>;
@@ -124,7 +120,7 @@ public:
   bool set(uint32_t id, double value) { return nk::applyParameter(*s_, id, value); }
   static int cell(int pattern, int step) { return pattern * nk::kSteps + step; }
   // A note or controller at the start of the next host block.
-  bool event(int kind, int a, double value) { return nk::handleEvent(*s_, kind, a, value); }
+  bool event(int kind, int a, double value) { return nk::handleEvent(*s_, EventKind(kind), a, value); }
 
   Outs run(double frames) {
     Outs all;
@@ -139,10 +135,13 @@ public:
   }
   // One emitEvents call, frames as it gave them.
   Outs emit() {
-    nk::OutputView view{NORVA_KERNEL_MAX_EVENT_OUTPUTS, 0, frames_, kinds_, a_, b_};
+    nk::OutputView view{NORVA_KERNEL_MAX_EVENT_OUTPUTS, 0, events_};
     EXPECT_TRUE(nk::emitEvents(*s_, view));
     Outs r;
-    for (int i = 0; i < view.count; ++i) r.push_back({double(frames_[i]), kinds_[i], a_[i], b_[i]});
+    for (int i = 0; i < view.count; ++i) {
+      const MidiEvent &e = events_[i];
+      r.push_back({double(e.frame), int(e.kind), e.number, float(e.value / 127.0)});
+    }
     return r;
   }
   std::vector<uint8_t> save() const {
@@ -154,9 +153,7 @@ public:
 private:
   std::unique_ptr<nk::KernelState> s_;
   double position_ = 0;
-  int32_t frames_[NORVA_KERNEL_MAX_EVENT_OUTPUTS], kinds_[NORVA_KERNEL_MAX_EVENT_OUTPUTS],
-      a_[NORVA_KERNEL_MAX_EVENT_OUTPUTS];
-  float b_[NORVA_KERNEL_MAX_EVENT_OUTPUTS];
+  MidiEvent events_[NORVA_KERNEL_MAX_EVENT_OUTPUTS];
 };
 
 } // namespace kt

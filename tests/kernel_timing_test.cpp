@@ -12,8 +12,8 @@ class StepLength : public KernelTest, public ::testing::WithParamInterface<StepC
 TEST_P(StepLength, DefaultPatternOnTheGrid) {
   const StepCase c = GetParam();
   const uint32_t h = make(c.rate);
-  EXPECT_EQ(pushParam(h, kBpm, c.bpm), 0);
-  EXPECT_EQ(pushParam(h, kResolution, c.resolution), 0);
+  EXPECT_EQ(pushParam(h, kParamBpm, c.bpm), 0);
+  EXPECT_EQ(pushParam(h, kParamResolution, c.resolution), 0);
   const double L = c.stepLength;
   const auto outs = run(h, 4 * L + 1);
   // Velocities 100, 60, 0, 60: the third step is a rest.
@@ -41,7 +41,7 @@ TEST_F(Timing, ShuffleDelaysOddSteps) {
   for (const auto &c : cases) {
     SetUp();
     const uint32_t h = make();
-    EXPECT_EQ(pushParam(h, kShuffle, c.shuffle), 0);
+    EXPECT_EQ(pushParam(h, kParamShuffle, c.shuffle), 0);
     const auto outs = run(h, 24001);
     EXPECT_EQ(framesOf(outs, kOn), c.ons) << c.shuffle;
     EXPECT_EQ(framesOf(outs, kOff).at(1), c.ons[1] + 3000) << "the gate counts from the swung step";
@@ -51,7 +51,7 @@ TEST_F(Timing, ShuffleDelaysOddSteps) {
 TEST_F(Timing, TempoChangeTakesEffectFromTheNextStep) {
   const uint32_t h = make();
   run(h, 256);
-  EXPECT_EQ(pushParam(h, kBpm, 240), 0);
+  EXPECT_EQ(pushParam(h, kParamBpm, 240), 0);
   // Step 1 keeps the slot computed at 120 BPM; from there steps last 3000.
   EXPECT_EQ(framesOf(run(h, 12001 - 256), kOn), (V{6000, 12000}));
 }
@@ -59,13 +59,13 @@ TEST_F(Timing, TempoChangeTakesEffectFromTheNextStep) {
 TEST_F(Timing, StopAndRestartReanchorsTheWalker) {
   const uint32_t h = make();
   run(h, 3000);
-  EXPECT_EQ(pushParam(h, kRun, 1), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 1), 0);
   EXPECT_EQ(framesOf(run(h, 4000), kOn), (V{6000})) << "run while running is no restart";
-  EXPECT_EQ(pushParam(h, kRun, 0), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 0), 0);
   auto outs = run(h, 8000);
   EXPECT_TRUE(framesOf(outs, kOn).empty()) << "a stopped sequencer plays nothing";
   EXPECT_EQ(framesOf(outs, kOff), (V{9000})) << "but a note-off already scheduled still ends";
-  EXPECT_EQ(pushParam(h, kRun, 1, 5), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 1, 5), 0);
   outs = run(h, 7000);
   // The first step falls on the first frame after the start, from step 0 again.
   EXPECT_EQ(framesOf(outs, kOn), (V{15005, 21005}));
@@ -95,14 +95,14 @@ TEST(AuthoredTiming, GateLengths) {
       {50, 1, 3000}, {5, 0.05, 15}, {200, 2, 24000}, {100, 0.5, 3000}, {37, 1, 2220}};
   for (const auto &c : cases) {
     Rig rig;
-    EXPECT_TRUE(rig.set(kGateScale, c.gateScale));
+    EXPECT_TRUE(rig.set(kParamGateScale, c.gateScale));
     rig.state().stepGate[0] = c.gate;
     for (int step = 1; step < 4; ++step) rig.state().stepVelocity[step] = 0;
     EXPECT_EQ(framesOf(rig.run(24001), kOff), (V{c.off})) << c.gate << " " << c.gateScale;
   }
   // A gate never shrinks below one frame: 75-frame ratchets at 5% of 5%.
   Rig tiny;
-  for (auto [id, value] : {std::pair{kBpm, 300.0}, {kResolution, 5.0}, {kGateScale, 0.05}})
+  for (auto [id, value] : {std::pair{kParamBpm, 300.0}, {kParamResolution, 5.0}, {kParamGateScale, 0.05}})
     EXPECT_TRUE(tiny.set(id, value));
   tiny.state().stepGate[0] = 5;
   tiny.state().stepRatchet[0] = 8;
@@ -134,10 +134,10 @@ TEST(AuthoredTiming, TiedStepIntoTheNextStep) {
 TEST(AuthoredTiming, TiedNotesEndAfterTheSwungNextStep) {
   for (int tiedSteps : {1, 2}) {
     Rig rig;
-    EXPECT_TRUE(rig.set(kShuffle, 0.75));
+    EXPECT_TRUE(rig.set(kParamShuffle, 0.75));
     for (int step = 0; step < tiedSteps; ++step) rig.state().stepTie[step] = 1;
     auto outs = rig.run(tiedSteps == 1 ? 1000 : 10000);
-    EXPECT_TRUE(rig.set(kRun, 0));
+    EXPECT_TRUE(rig.set(kParamRun, 0));
     for (const Out &o : rig.run(14000)) outs.push_back(o);
     // Step 0's tie lasts to step 1 (swung to 9000) plus its gate; step 1 (a
     // legato continuation, tied on) lasts to where step 2 would fall (12000).
@@ -148,8 +148,8 @@ TEST(AuthoredTiming, TiedNotesEndAfterTheSwungNextStep) {
 
 TEST(AuthoredTiming, RestSteps) {
   Rig rig;
-  EXPECT_TRUE(rig.set(kTranspose, 24));
-  EXPECT_TRUE(rig.set(kOctave, 5));
+  EXPECT_TRUE(rig.set(kParamTranspose, 24));
+  EXPECT_TRUE(rig.set(kParamOctave, 5));
   rig.state().stepNote[0] = 56; // 56 + 24 + 48 = 128: no such note
   rig.state().stepNote[1] = 55;
   const auto outs = rig.run(6001);
@@ -157,7 +157,7 @@ TEST(AuthoredTiming, RestSteps) {
   EXPECT_EQ(framesOf(outs, kCc), (V{0})) << "the rest still sends the curve controller";
 
   Rig low;
-  EXPECT_TRUE(low.set(kTranspose, -24));
+  EXPECT_TRUE(low.set(kParamTranspose, -24));
   low.state().stepNote[0] = 23;
   low.state().stepNote[1] = 24;
   low.state().stepEnabled[3] = 0;

@@ -13,10 +13,10 @@ protected:
   // which step played.
   uint32_t walker(int length, double direction, double seed = 0) {
     const uint32_t h = make();
-    for (auto [id, value] : {std::pair{kBpm, 300.0}, {kResolution, 5.0}, {kLength, double(length)},
-                             {kDirection, direction}, {kSeed, seed}})
+    for (auto [id, value] : {std::pair{kParamBpm, 300.0}, {kParamResolution, 5.0}, {kParamLength, double(length)},
+                             {kParamDirection, direction}, {kParamSeed, seed}})
       EXPECT_EQ(pushParam(h, id, value), 0);
-    for (int k = 0; k < 32; ++k) EXPECT_EQ(pushParam(h, kG1 + k, 10 + k), 0);
+    for (int k = 0; k < 32; ++k) EXPECT_EQ(pushParam(h, kParamFirstStepVelocity + k, 10 + k), 0);
     return h;
   }
   Seq positions(uint32_t h, int steps) {
@@ -55,27 +55,27 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Walk, RandomChoicesRepeatAfterARestart) {
   const uint32_t h = walker(16, 4, 3);
   const Seq first = positions(h, 8);
-  EXPECT_EQ(pushParam(h, kRun, 0), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 0), 0);
   run(h, 1);
-  EXPECT_EQ(pushParam(h, kRun, 1), 0);
+  EXPECT_EQ(pushParam(h, kParamRun, 1), 0);
   EXPECT_EQ(positions(h, 8), first);
 }
 
 TEST_F(Walk, ChainCyclesThroughItsPatterns) {
   const uint32_t h = make();
-  EXPECT_EQ(pushParam(h, kBpm, 300), 0);
-  EXPECT_EQ(pushParam(h, kResolution, 5), 0);
+  EXPECT_EQ(pushParam(h, kParamBpm, 300), 0);
+  EXPECT_EQ(pushParam(h, kParamResolution, 5), 0);
   // Patterns 4, 3, 2 and 0 get length 4 and first-step velocities 40, 30, 20
   // and 66. Selecting a pattern copies the live velocities into it, so each is
   // set up after the one before.
   for (int p : {4, 3, 2, 0}) {
-    EXPECT_EQ(pushParam(h, kPattern, p), 0);
-    EXPECT_EQ(pushParam(h, kLength, 4), 0);
-    EXPECT_EQ(pushParam(h, kG1, p == 0 ? 66 : 10 * p), 0);
+    EXPECT_EQ(pushParam(h, kParamPattern, p), 0);
+    EXPECT_EQ(pushParam(h, kParamLength, 4), 0);
+    EXPECT_EQ(pushParam(h, kParamFirstStepVelocity, p == 0 ? 66 : 10 * p), 0);
   }
-  EXPECT_EQ(pushParam(h, kChainOn, 1), 0);
-  EXPECT_EQ(pushParam(h, kChainStart, 2), 0);
-  EXPECT_EQ(pushParam(h, kChainEnd, 4), 0);
+  EXPECT_EQ(pushParam(h, kParamChainOn, 1), 0);
+  EXPECT_EQ(pushParam(h, kParamChainStart, 2), 0);
+  EXPECT_EQ(pushParam(h, kParamChainEnd, 4), 0);
   // Pattern 0 lies outside the chain: after its cycle the chain starts at 2.
   const Seq expected{66, 60, 60, 20, 60, 60, 30, 60, 60, 40, 60, 60, 20, 60, 60};
   EXPECT_EQ(levelsOf(run(h, 20 * kStep), kOn), expected);
@@ -87,9 +87,9 @@ TEST(PatternDirection, OverridesTheGlobalDirection) {
       {0, {3, 2, 1, 0}}, {1, {0, 1, 2, 3}}, {2, {3, 2, 1, 0}}, {3, {0, 1, 2, 3}}, {7, {3, 2, 1, 0}}};
   for (const auto &c : cases) {
     Rig rig;
-    EXPECT_TRUE(rig.set(kLength, 4));
-    EXPECT_TRUE(rig.set(kDirection, 1));
-    for (int k = 0; k < 4; ++k) EXPECT_TRUE(rig.set(kG1 + k, 10 + k));
+    EXPECT_TRUE(rig.set(kParamLength, 4));
+    EXPECT_TRUE(rig.set(kParamDirection, 1));
+    for (int k = 0; k < 4; ++k) EXPECT_TRUE(rig.set(kParamFirstStepVelocity + k, 10 + k));
     rig.state().patternDirections[0] = c.row;
     Seq played;
     for (int level : levelsOf(rig.run(4 * 6000), kOn)) played.push_back(level - 10);
@@ -118,12 +118,12 @@ TEST(Scale, QuantisesDownToTheScale) {
                              {2048, 0, 0, 59}};
   for (const auto &c : cases) {
     Rig rig;
-    EXPECT_TRUE(rig.set(kScaleMask, c[0]) && rig.set(kKeyRoot, c[1]) && rig.set(kTranspose, c[2]));
+    EXPECT_TRUE(rig.set(kParamScaleMask, c[0]) && rig.set(kParamKeyRoot, c[1]) && rig.set(kParamTranspose, c[2]));
     EXPECT_EQ(notesOf(rig.run(1), kOn), (Seq{int(c[3])})) << c[0] << " " << c[1] << " " << c[2];
   }
   // With no allowed pitch at or below it down to 0, the step is a rest.
   Rig rig;
-  EXPECT_TRUE(rig.set(kScaleMask, 1) && rig.set(kKeyRoot, 7));
+  EXPECT_TRUE(rig.set(kParamScaleMask, 1) && rig.set(kParamKeyRoot, 7));
   rig.state().stepNote[0] = 5;  // 5, 4 .. 0 are not G
   rig.state().stepNote[1] = 20; // down to 19
   EXPECT_EQ(notesOf(rig.run(6001), kOn), (Seq{19}));

@@ -16,9 +16,10 @@ using norva::probe::EventList;
 using norva::probe::HostApplication;
 using norva::probe::MemoryStream;
 using norva::probe::ParameterChanges;
+using norva::kParamBpm;
+using norva::kParamChannel;
+using norva::kParamCurveCc;
 
-constexpr ParamID kBpm = 1;
-constexpr ParamID kChannel = 20;
 
 // One processor, set up and active at 48 kHz with 512-frame blocks.
 class Processor : public ::testing::Test {
@@ -56,7 +57,7 @@ protected:
 
 TEST_F(Processor, NotesGoOutOnTheChannelParameter) {
   ParameterChanges changes;
-  changes.add(kChannel, 0, 9.0 / 15.0); // channel 10 in a musician's counting
+  changes.add(kParamChannel, 0, 9.0 / 15.0); // channel 10 in a musician's counting
   const std::vector<Event> events = run(512, &changes);
   bool sawNote = false;
   for (const Event &e : events) {
@@ -71,7 +72,7 @@ TEST_F(Processor, ANoteEndsOnTheChannelItStartedOnWhenTheChannelChanges) {
   // The first step sounds from frame 0 to 3000; the channel moves at 1024.
   std::vector<Event> events = run(512);
   ParameterChanges changes;
-  changes.add(kChannel, 0, 4.0 / 15.0);
+  changes.add(kParamChannel, 0, 4.0 / 15.0);
   for (const Event &e : run(512, &changes)) events.push_back(e);
   for (int block = 0; block < 6; ++block) {
     for (const Event &e : run(512)) events.push_back(e);
@@ -86,10 +87,39 @@ TEST_F(Processor, ANoteEndsOnTheChannelItStartedOnWhenTheChannelChanges) {
   EXPECT_EQ(offs, 1);
 }
 
+// Number and value of a controller message cross the boundary in their places.
+TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
+  ParameterChanges changes;
+  changes.add(kParamCurveCc, 0, 74.0 / 119.0);
+  const std::vector<Event> events = run(512, &changes);
+  ASSERT_FALSE(events.empty());
+  const Event &cc = events.front();
+  ASSERT_EQ(cc.type, Event::kLegacyMIDICCOutEvent);
+  EXPECT_EQ(cc.sampleOffset, 0);
+  EXPECT_EQ(cc.midiCCOut.controlNumber, 74);
+  EXPECT_EQ(cc.midiCCOut.value, 0) << "the factory curve";
+  EXPECT_EQ(cc.midiCCOut.channel, 0);
+}
+
+// The host re-activates the plug-in (a new block size) while a note sounds:
+// its note-off comes first in the next block.
+TEST_F(Processor, ANoteSoundingAtReactivationEndsInTheNextBlock) {
+  ASSERT_EQ(run(512).size(), 2u); // the curve controller and the first step's note
+  processor_->setActive(false);
+  ProcessSetup setup{kRealtime, kSample32, 256, 48000.0};
+  ASSERT_EQ(processor_->setupProcessing(setup), kResultOk);
+  ASSERT_EQ(processor_->setActive(true), kResultOk);
+  const std::vector<Event> events = run(256);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().type, Event::kNoteOffEvent);
+  EXPECT_EQ(events.front().sampleOffset, 0);
+  EXPECT_EQ(events.front().noteOff.pitch, 60);
+}
+
 TEST_F(Processor, StateArrivingInSmallPiecesIsReadWhole) {
   MemoryStream saved;
   ParameterChanges changes;
-  changes.add(kBpm, 0, (150.0 - 20.0) / 280.0);
+  changes.add(kParamBpm, 0, (150.0 - 20.0) / 280.0);
   run(512, &changes);
   ASSERT_EQ(processor_->getState(&saved), kResultOk);
   const std::string text = saved.text();
@@ -99,16 +129,9 @@ TEST_F(Processor, StateArrivingInSmallPiecesIsReadWhole) {
   ASSERT_EQ(other->initialize(host_), kResultOk);
   MemoryStream pieces(text, 7);
   EXPECT_EQ(other->setState(&pieces), kResultOk);
-  EXPECT_EQ(other->engine().paramValue(kBpm), 150.0);
+  EXPECT_EQ(other->engine().paramValue(kParamBpm), 150.0);
   other->terminate();
   other->release();
-}
-
-TEST(ProcessorLatency, OnlyARateConvertedKernelAddsLatency) {
-  EXPECT_EQ(norva::latencySamplesFor(44100, true), 35u);
-  EXPECT_EQ(norva::latencySamplesFor(96000, true), 56u);
-  EXPECT_EQ(norva::latencySamplesFor(48000, true), 0u);
-  EXPECT_EQ(norva::latencySamplesFor(44100, false), 0u);
 }
 
 // The controller's MIDI-controller assignments come from its CC map.

@@ -18,8 +18,8 @@ using norva::BankStateRefOut;
 using norva::SamplerAssetDiagnostic;
 using norva::SamplerZoneProgram;
 using norva::StateChunk;
+using norva::kParamBpm;
 
-constexpr size_t kBpm = 1;
 
 // The catalogue's default plain values, as written.
 const std::string kDefaultParams =
@@ -74,7 +74,7 @@ TEST(StateDocument, WrittenFormWithEveryPart) {
   EXPECT_EQ(write(), kDefaultParams + "}");
 
   norva::CcMap map;
-  map.bindings[0] = {.paramIndex = kBpm, .cc = 7};
+  map.bindings[0] = {.paramIndex = kParamBpm, .cc = 7};
   map.count = 1;
   const norva::SamplerPadOverrides pads = {{.key = "kick", .mask = norva::kPadGain, .gain = 0.5}};
   const BankStateRefOut bank{R"(b"1)", "2.0", "ab", "hosted", "p", "i", "/x"};
@@ -158,8 +158,8 @@ TEST(StateDocument, ParameterValues) {
   };
   for (const auto &c : cases) {
     const StateChunk chunk = parsed(std::string(R"({"params":{"tindrel.bpm":)") + c.value + "}}");
-    EXPECT_EQ(chunk.present[kBpm], c.present) << c.value;
-    EXPECT_EQ(chunk.values[kBpm], c.stored) << c.value;
+    EXPECT_EQ(chunk.present[kParamBpm], c.present) << c.value;
+    EXPECT_EQ(chunk.values[kParamBpm], c.stored) << c.value;
     EXPECT_EQ(presentCount(chunk), c.present ? 1 : 0) << c.value;
   }
   const StateChunk unknown =

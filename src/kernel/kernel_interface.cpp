@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "kernel/kernel_run.h"
 #include "kernel/kernel_state.h"
 #include "kernel/runtime.h"
 #include "params/params.h"
@@ -17,10 +18,11 @@
 namespace {
 
 using namespace norva::kernel;
+using norva::EventKind;
+using norva::MidiEvent;
 
 constexpr int kMaxInstances = NORVA_KERNEL_MAX_INSTANCES;
 constexpr uint32_t kQueueCapacity = NORVA_KERNEL_MAX_EVENTS;
-constexpr int kOutputCapacity = NORVA_KERNEL_MAX_EVENT_OUTPUTS;
 // Generations wrap before the handle slot + 32 * (generation - 1) + 1 would
 // leave 32 bits.
 constexpr uint32_t kMaxGeneration = (1u << 27) - 1;
@@ -48,10 +50,7 @@ struct Slot {
   int32_t eventA[kQueueCapacity];
   float eventValues[kQueueCapacity];
 
-  int32_t egressFrames[kOutputCapacity];
-  int32_t egressKinds[kOutputCapacity];
-  int32_t egressA[kOutputCapacity];
-  float egressB[kOutputCapacity];
+  MidiEvent egress[kOutputCapacity];
 };
 
 // The handles of slot i are i + 1 + 32 * k. A free slot holds i + 2, which
@@ -113,30 +112,40 @@ bool validEvent(uint32_t kind, uint32_t a, double value) {
 // output count and columns): the usual entry inline, the checked one out of
 // line, so the usual path saves no registers. `refused` is the answer of a
 // poisoned library.
-template <auto Body, typename... Args>
-[[gnu::noinline, gnu::cold]] double afterCheckedEntry(const char *symbol, double refused, Args... args) {
+template <auto Body, typename Result, typename... Args>
+[[gnu::noinline, gnu::cold]] Result afterCheckedEntry(const char *symbol, Result refused, Args... args) {
   if (!runtime::enterLibrary(true, symbol)) return refused;
   return Body(args...);
 }
 
-template <auto Body, typename... Args>
-inline double hotEntry(const char *symbol, double refused, Args... args) {
+template <auto Body, typename Result, typename... Args>
+inline Result hotEntry(const char *symbol, Result refused, Args... args) {
   if (!runtime::enterLibraryUsual(true, symbol)) [[unlikely]]
-    return afterCheckedEntry<Body>(symbol, refused, args...);
+    return afterCheckedEntry<Body, Result>(symbol, refused, args...);
   return Body(args...);
 }
 
-// Accessor of one output column; 0 for an unknown handle or index.
-template <typename T>
-double outputColumnEntered(uint32_t handle, uint32_t index, T Slot::*column) {
-  const Slot *slot = slotFor(handle);
-  if (slot == nullptr || index >= uint32_t(slot->egressCount)) return 0;
-  return double((slot->*column)[index]);
+// The output columns of the exported interface.
+enum class Column { frame, kind, a, b };
+
+double columnValue(const MidiEvent &event, Column column) {
+  switch (column) {
+  case Column::frame: return double(event.frame);
+  case Column::kind: return double(uint8_t(event.kind));
+  case Column::a: return double(event.number);
+  default: return event.kind == EventKind::noteOff ? 0.0 : double(float(event.value / 127.0));
+  }
 }
 
-template <typename T>
-double outputColumn(const char *symbol, uint32_t handle, uint32_t index, T Slot::*column) {
-  return hotEntry<outputColumnEntered<T>>(symbol, 0, handle, index, column);
+// Accessor of one output column; 0 for an unknown handle or index.
+double outputColumnEntered(uint32_t handle, uint32_t index, Column column) {
+  const Slot *slot = slotFor(handle);
+  if (slot == nullptr || index >= uint32_t(slot->egressCount)) return 0;
+  return columnValue(slot->egress[index], column);
+}
+
+double outputColumn(const char *symbol, uint32_t handle, uint32_t index, Column column) {
+  return hotEntry<outputColumnEntered>(symbol, 0.0, handle, index, column);
 }
 
 void emptyView(float **data, uint32_t *length) {
@@ -185,7 +194,7 @@ __attribute__((noinline)) double processFully(Slot &slot, uint32_t frames) {
     }
     for (uint32_t k = i; k < end; ++k) {
       if (slot.eventKinds[k] == NORVA_KERNEL_EVENT_PARAMETER) continue;
-      if (!handleEvent(state, int(slot.eventKinds[k]), slot.eventA[k], double(slot.eventValues[k])))
+      if (!handleEvent(state, EventKind(slot.eventKinds[k]), slot.eventA[k], double(slot.eventValues[k])))
         rejected = true;
     }
     if (runtime::poisoned()) return 1;
@@ -238,9 +247,39 @@ inline double outputCountEntered(uint32_t handle) {
   return slot == nullptr ? 0 : double(slot->egressCount);
 }
 
+inline norva::kernel::RunResult runEntered(uint32_t handle, uint32_t frames) {
+  norva::kernel::RunResult result;
+  result.status = processEntered(handle, frames);
+  if (result.status == 0 || result.status == 2) {
+    const Slot &slot = *slotFor(handle);
+    result.count = uint32_t(slot.egressCount);
+    result.events = slot.egress;
+  }
+  return result;
+}
+
+inline bool passQuietlyEntered(uint32_t handle, uint32_t frames) {
+  Slot *slot = slotFor(handle);
+  if (slot == nullptr || slot->eventCount != 0) return false;
+  KernelState &state = *slot->state;
+  const double end = state.baseFrame + frames;
+  if (!(end <= slot->quietUntil)) return false;
+  state.baseFrame = end;
+  slot->egressCount = 0;
+  return true;
+}
+
 } // namespace
 
 namespace norva::kernel {
+
+RunResult run(uint32_t handle, uint32_t frames) {
+  return hotEntry<runEntered>(NORVA_KERNEL_NAME(process), RunResult{}, handle, frames);
+}
+
+bool passQuietly(uint32_t handle, uint32_t frames) {
+  return hotEntry<passQuietlyEntered>(NORVA_KERNEL_NAME(process), false, handle, frames);
+}
 
 KernelState *instanceState(uint32_t handle) {
   Slot *slot = slotFor(handle);
@@ -324,10 +363,7 @@ double NORVA_KERNEL_FN(create)(double sampleRate, uint32_t maxFrames, uint32_t i
   slot.egressCount = 0;
   slot.egressView.capacity = kOutputCapacity;
   slot.egressView.count = 0;
-  slot.egressView.frames = slot.egressFrames;
-  slot.egressView.kinds = slot.egressKinds;
-  slot.egressView.a = slot.egressA;
-  slot.egressView.b = slot.egressB;
+  slot.egressView.events = slot.egress;
   slot.block = BlockRecord();
   slot.stateBuffer = std::move(buffer);
   slot.quietUntil = kNotQuiet;
@@ -384,27 +420,27 @@ double NORVA_KERNEL_FN(push_event)(uint32_t handle, uint32_t kind, uint32_t fram
 }
 
 double NORVA_KERNEL_FN(process)(uint32_t handle, uint32_t frames) {
-  return hotEntry<processEntered>(NORVA_KERNEL_NAME(process), 1, handle, frames);
+  return hotEntry<processEntered>(NORVA_KERNEL_NAME(process), 1.0, handle, frames);
 }
 
 double NORVA_KERNEL_FN(event_output_count)(uint32_t handle) {
-  return hotEntry<outputCountEntered>(NORVA_KERNEL_NAME(event_output_count), 0, handle);
+  return hotEntry<outputCountEntered>(NORVA_KERNEL_NAME(event_output_count), 0.0, handle);
 }
 
 double NORVA_KERNEL_FN(event_output_frame)(uint32_t handle, uint32_t index) {
-  return outputColumn(NORVA_KERNEL_NAME(event_output_frame), handle, index, &Slot::egressFrames);
+  return outputColumn(NORVA_KERNEL_NAME(event_output_frame), handle, index, Column::frame);
 }
 
 double NORVA_KERNEL_FN(event_output_kind)(uint32_t handle, uint32_t index) {
-  return outputColumn(NORVA_KERNEL_NAME(event_output_kind), handle, index, &Slot::egressKinds);
+  return outputColumn(NORVA_KERNEL_NAME(event_output_kind), handle, index, Column::kind);
 }
 
 double NORVA_KERNEL_FN(event_output_a)(uint32_t handle, uint32_t index) {
-  return outputColumn(NORVA_KERNEL_NAME(event_output_a), handle, index, &Slot::egressA);
+  return outputColumn(NORVA_KERNEL_NAME(event_output_a), handle, index, Column::a);
 }
 
 double NORVA_KERNEL_FN(event_output_b)(uint32_t handle, uint32_t index) {
-  return outputColumn(NORVA_KERNEL_NAME(event_output_b), handle, index, &Slot::egressB);
+  return outputColumn(NORVA_KERNEL_NAME(event_output_b), handle, index, Column::b);
 }
 
 void NORVA_KERNEL_FN(input_view)(uint32_t handle, float **data, uint32_t *length) {

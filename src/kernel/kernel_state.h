@@ -8,23 +8,24 @@
 
 #include <cstdint>
 
+#include "kernel/kernel_events.h"
+#include "kernel/kernel_interface.h"
+
 namespace norva::kernel {
 
 inline constexpr int kStateVersion = 1;
 inline constexpr int kSteps = 32;
 inline constexpr int kPatterns = 32;
 inline constexpr int kLaneCells = kPatterns * kSteps; // cell = pattern * 32 + step
-inline constexpr int kMaxEvents = 128;    // pending queue capacity and steps per generateBefore call
+inline constexpr int kPendingCapacity = 128; // generated messages scheduled ahead
+inline constexpr int kMaxStepsPerCall = 128; // steps one generateBefore call may play
 inline constexpr int kNotes = 128;
-inline constexpr int kInCapacity = 128;
-inline constexpr int kOutCapacity = 256;
+inline constexpr int kInputCapacity = 128;   // incoming messages waiting for their frame
+inline constexpr int kOutputCapacity = NORVA_KERNEL_MAX_EVENT_OUTPUTS; // messages due in one call
 inline constexpr int kOffsetLanes = 1;
 inline constexpr int kOffsetRows = 7169;
 inline constexpr int kStateBytes = 7265;
-inline constexpr int kMaxFrames = 128;
-inline constexpr int kKindNoteOn = 2;
-inline constexpr int kKindNoteOff = 3;
-inline constexpr int kKindControlChange = 4;
+inline constexpr int kMaxFrames = NORVA_KERNEL_MAX_FRAMES;
 
 // A time-ordered queue of MIDI-style messages: absolute frame, status byte,
 // number (note or controller) and level (velocity or value).
@@ -88,9 +89,9 @@ struct KernelState {
   double walkPhase = 0;
   double walkPosition = 0;
 
-  MessageQueue<kInCapacity> in;        // incoming notes and controllers
-  MessageQueue<kMaxEvents> pending;    // scheduled generated messages
-  MessageQueue<kOutCapacity> out;      // messages due in the current host block
+  MessageQueue<kInputCapacity> in;        // incoming notes and controllers
+  MessageQueue<kPendingCapacity> pending; // scheduled generated messages
+  MessageQueue<kOutputCapacity> out;      // messages due in the current call
 
   // Timing of the next step, kept with the inputs it was computed from so
   // that a block without a due step costs a few comparisons. Recomputed
@@ -125,14 +126,11 @@ struct BlockRecord {
   uint32_t outputChannels = 0;
 };
 
-// The output records of one process call, in the interface's columns.
+// The output records of one process call.
 struct OutputView {
   int capacity = 0;
   int count = 0;
-  int32_t *frames = nullptr;
-  int32_t *kinds = nullptr;
-  int32_t *a = nullptr;
-  float *b = nullptr;
+  MidiEvent *events = nullptr;
 };
 
 // State and parameters.
@@ -167,7 +165,7 @@ uint32_t hashStep(double x);
 uint32_t toU32(double x);
 
 // Note handling and output.
-bool handleEvent(KernelState &s, int kind, int a, double value);
+bool handleEvent(KernelState &s, EventKind kind, int a, double value);
 void appendOutput(KernelState &s, double frame, int32_t status, int32_t number, int32_t level);
 void queueEvent(KernelState &s, double frame, int32_t status, int32_t number, int32_t level);
 void cancelOff(KernelState &s, int32_t status, int32_t note);

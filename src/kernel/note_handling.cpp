@@ -42,19 +42,20 @@ int32_t lowBits(int32_t value, uint32_t mask) { return int32_t(uint32_t(value) &
 
 } // namespace
 
-bool handleEvent(KernelState &s, int kind, int a, double value) {
-  if (kind != kKindNoteOn && kind != kKindNoteOff && kind != kKindControlChange) return false;
-  if (s.in.count >= kInCapacity || a < 0 || a > 127) return false;
+bool handleEvent(KernelState &s, EventKind kind, int a, double value) {
+  if (kind != EventKind::noteOn && kind != EventKind::noteOff && kind != EventKind::controlChange)
+    return false;
+  if (s.in.count >= kInputCapacity || a < 0 || a > 127) return false;
   if (!std::isfinite(value)) return false;
   const int32_t channel = int32_t(s.channel);
   int32_t status = 0;
   int32_t level = 0;
   switch (kind) {
-  case kKindNoteOn:
+  case EventKind::noteOn:
     status = 144 + channel;
     level = level127(value);
     break;
-  case kKindNoteOff:
+  case EventKind::noteOff:
     status = 128 + channel;
     break;
   default:
@@ -151,30 +152,28 @@ bool emitEvents(KernelState &s, OutputView &view) {
       s.cursorFrame = 0;
       return false;
     }
-    const int32_t type = s.out.status[i] & 240;
+    const int32_t status = s.out.status[i];
+    const int32_t type = status & 240;
     const int32_t level = s.out.level[i];
-    int32_t kind = 0;
-    float b = 0;
+    MidiEvent event;
     if (type == 144 && level >= 1) {
-      kind = kKindNoteOn;
-      b = float(level / 127.0);
+      event.kind = EventKind::noteOn;
+      event.value = uint8_t(level);
     } else if (type == 144 || type == 128) {
-      kind = kKindNoteOff;
+      event.kind = EventKind::noteOff;
     } else if (type == 176) {
-      kind = kKindControlChange;
-      b = float(level / 127.0);
+      event.kind = EventKind::controlChange;
+      event.value = uint8_t(level);
     } else {
       continue;
     }
-    // Output frames are offsets inside the host block just run: bounded by
-    // its length, never negative.
+    // Output frames are offsets inside the call just run: bounded by its
+    // length, never negative.
     const double offset = s.out.frames[i] - s.baseFrame;
-    const int n = view.count;
-    view.kinds[n] = kind;
-    view.a[n] = s.out.number[i];
-    view.b[n] = b;
-    view.frames[n] = offset > 0 ? (offset < 2147483647.0 ? int32_t(offset) : 2147483647) : 0;
-    view.count = n + 1;
+    event.frame = offset > 0 ? (offset < 2147483647.0 ? uint32_t(offset) : 2147483647u) : 0;
+    event.channel = uint8_t(status & 15);
+    event.number = uint8_t(s.out.number[i]);
+    view.events[view.count++] = event;
   }
   s.out.count = 0;
   s.baseFrame += s.cursorFrame;

@@ -267,7 +267,7 @@ uint32_t hashStep(double x) {
 
 void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
   if (s.running != 1 || s.hasStarted != 1) return;
-  for (int played = 0; played < kMaxEvents; ++played) {
+  for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const KernelState::StepTiming &t = stepTiming(s);
     if (inclusive ? !(t.stepFrame <= limitFrame) : !(t.stepFrame < limitFrame)) return;
     const double stepLength = t.stepLength;

@@ -23,8 +23,8 @@ FUnknown *NorvaProcessor::createInstance(void *) {
 tresult PLUGIN_API NorvaProcessor::initialize(FUnknown *context) {
   const tresult result = AudioEffect::initialize(context);
   if (result != kResultOk) return result;
-  for (uint32_t i = 0; i < engine_.eventInputCount(); ++i) addEventInput(STR16("Event In"), 16);
-  for (uint32_t i = 0; i < engine_.eventOutputCount(); ++i) addEventOutput(STR16("Event Out"), 16);
+  addEventInput(STR16("Event In"), kMidiChannels);
+  addEventOutput(STR16("Event Out"), kMidiChannels);
   return kResultOk;
 }
 
@@ -62,14 +62,7 @@ tresult PLUGIN_API NorvaProcessor::setBusArrangements(SpeakerArrangement *inputs
   return result;
 }
 
-uint32_t latencySamplesFor(double hostRate, bool rateConverted) {
-  if (!rateConverted || hostRate == KernelEngine::kReferenceRate || !(hostRate > 0)) return 0;
-  return uint32_t(hostRate * 20 / KernelEngine::kReferenceRate + 16 + 0.999999);
-}
-
-uint32 PLUGIN_API NorvaProcessor::getLatencySamples() {
-  return latencySamplesFor(engine_.sampleRate(), engine_.rateConverted());
-}
+uint32 PLUGIN_API NorvaProcessor::getLatencySamples() { return engine_.rate().latencySamples(); }
 
 void NorvaProcessor::queueParameterChanges(IParameterChanges *changes, int32 queues) {
   for (int32 q = 0; q < queues; ++q) {
@@ -90,55 +83,46 @@ void NorvaProcessor::queueNoteEvents(IEventList *events, int32 count) {
   for (int32 i = 0; i < count; ++i) {
     Event event{};
     if (events->getEvent(i, event) != kResultOk) continue;
-    const uint32_t route = engine_.eventRouteForInput(uint32_t(event.busIndex));
     if (event.type == Event::kNoteOnEvent) {
+      // A note-on at velocity 0 is a note-off, as in MIDI.
       if (event.noteOn.velocity > 0) {
-        engine_.pushNoteOn(event.noteOn.pitch, event.noteOn.velocity, event.sampleOffset, route,
-                           uint32_t(event.noteOn.channel));
+        engine_.pushNoteOn(event.noteOn.pitch, event.noteOn.velocity, event.sampleOffset);
       } else {
-        engine_.pushNoteOff(event.noteOn.pitch, event.sampleOffset, route,
-                            uint32_t(event.noteOn.channel));
+        engine_.pushNoteOff(event.noteOn.pitch, event.sampleOffset);
       }
     } else if (event.type == Event::kNoteOffEvent) {
-      engine_.pushNoteOff(event.noteOff.pitch, event.sampleOffset, route,
-                          uint32_t(event.noteOff.channel));
+      engine_.pushNoteOff(event.noteOff.pitch, event.sampleOffset);
     }
   }
 }
 
-void NorvaProcessor::drainMidiOutputEvents(IEventList *events) {
-  for (int32_t i = 0; i < engine_.midiCount(); ++i) {
-    const KernelEngineMidi &record = engine_.midi(i);
+void NorvaProcessor::writeOutputEvents(IEventList *events) {
+  for (const MidiEvent &message : engine_.output()) {
     Event event{};
     event.busIndex = 0;
-    event.sampleOffset = int32(record.frame);
-    event.ppqPosition = 0;
+    event.sampleOffset = int32(message.frame);
     event.flags = Event::kIsLive;
-    const int16 channel = int16(record.status & 0x0F);
-    const uint8_t type = record.status & 0xF0;
-    if (type == 0x90 && record.data2 > 0) {
+    switch (message.kind) {
+    case EventKind::noteOn:
       event.type = Event::kNoteOnEvent;
-      event.noteOn.channel = channel;
-      event.noteOn.pitch = record.data1;
-      event.noteOn.velocity = float(record.data2) / 127.0f;
-      event.noteOn.tuning = 0;
-      event.noteOn.length = 0;
+      event.noteOn.channel = message.channel;
+      event.noteOn.pitch = message.number;
+      event.noteOn.velocity = float(message.value) / 127.0f;
       event.noteOn.noteId = -1;
-    } else if (type == 0x90 || type == 0x80) {
+      break;
+    case EventKind::noteOff:
       event.type = Event::kNoteOffEvent;
-      event.noteOff.channel = channel;
-      event.noteOff.pitch = record.data1;
-      event.noteOff.velocity = float(record.data2) / 127.0f;
+      event.noteOff.channel = message.channel;
+      event.noteOff.pitch = message.number;
       event.noteOff.noteId = -1;
-      event.noteOff.tuning = 0;
-    } else if (type == 0xB0) {
+      break;
+    case EventKind::controlChange:
       event.type = Event::kLegacyMIDICCOutEvent;
-      event.midiCCOut.controlNumber = record.data1;
-      event.midiCCOut.channel = int8(channel);
-      event.midiCCOut.value = int8(record.data2);
-      event.midiCCOut.value2 = 0;
-    } else {
-      continue;
+      event.midiCCOut.controlNumber = message.number;
+      event.midiCCOut.channel = int8(message.channel);
+      event.midiCCOut.value = int8(message.value);
+      break;
+    default: continue;
     }
     if (events->addEvent(event) != kResultOk) return;
   }
@@ -154,8 +138,8 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   if (IEventList *events = data.inputEvents) {
     if (const int32 count = events->getEventCount(); count > 0) queueNoteEvents(events, count);
   }
-  engine_.processBlock(nullptr, 0, nullptr, 0, data.numSamples > 0 ? data.numSamples : 0);
-  if (data.outputEvents != nullptr && engine_.midiCount() > 0) drainMidiOutputEvents(data.outputEvents);
+  engine_.processBlock(data.numSamples > 0 ? data.numSamples : 0);
+  if (data.outputEvents != nullptr && !engine_.output().empty()) writeOutputEvents(data.outputEvents);
   return kResultOk;
 }
 
@@ -163,13 +147,13 @@ void NorvaProcessor::captureHostFacts(HostFacts &facts) {
   facts.sampleRate = processSetup.sampleRate;
   facts.maxBlockFrames = processSetup.maxSamplesPerBlock;
   switch (processSetup.processMode) {
-  case kPrefetch: facts.processMode = 2; break;
-  case kOffline: facts.processMode = 1; break;
-  default: facts.processMode = 0; break;
+  case kPrefetch: facts.processMode = kHostProcessPrefetch; break;
+  case kOffline: facts.processMode = kHostProcessOffline; break;
+  default: facts.processMode = kHostProcessRealtime; break;
   }
   facts.sampleSize = processSetup.symbolicSampleSize == kSample64 ? 64 : 32;
   facts.latencySamples = int32_t(getLatencySamples());
-  facts.tailKind = 0;
+  facts.tailKind = kHostTailUnreported;
   facts.internalSampleRate = 0;
   // No audio buses: the bus list stays empty.
 }

@@ -6,16 +6,13 @@
 
 #include <string>
 
+#include "banks/published_banks.h"
 #include "ccmap/cc_map.h"
 #include "diagnostics/host_facts.h"
 #include "engine/kernel_engine.h"
 #include "vst3/vstaudioeffect.h"
 
 namespace norva {
-
-// The latency a rate converter in front of the kernel adds: none while the
-// kernel runs at the host rate.
-uint32_t latencySamplesFor(double hostRate, bool rateConverted);
 
 class NorvaProcessor : public Steinberg::Vst::AudioEffect {
 public:
@@ -43,6 +40,7 @@ public:
 
   // For tests and the probe.
   const KernelEngine &engine() const { return engine_; }
+  const PublishedBanks &banks() const { return banks_; }
   const HostFacts &lastHostFacts() const { return lastHostFacts_; }
   const CcMap &ccMap() const { return ccMap_; }
   bool ccMapPresent() const { return ccMapPresent_; }
@@ -57,11 +55,12 @@ private:
   // Each takes a non-null list holding at least one entry.
   void queueParameterChanges(Steinberg::Vst::IParameterChanges *changes, Steinberg::int32 queues);
   void queueNoteEvents(Steinberg::Vst::IEventList *events, Steinberg::int32 count);
-  void drainMidiOutputEvents(Steinberg::Vst::IEventList *events);
+  void writeOutputEvents(Steinberg::Vst::IEventList *events);
   bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
   void recallSampleBank(const char *bankId);
 
   KernelEngine engine_;
+  PublishedBanks banks_;
   std::string runtimeBankSource_;
   std::string runtimeBankLocator_;
   std::string loadedPresetId_;

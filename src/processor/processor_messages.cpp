@@ -73,7 +73,7 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
   if (std::strcmp(id, "norva.padOverrides") == 0) {
     SamplerPadOverrides pads;
     if (payloadOf(message, bytes, size) && parseSamplerPadOverridesJson(bytes, size, pads)) {
-      engine_.publishSamplerPadOverrides(pads);
+      banks_.publishPadOverrides(pads);
     }
     return kResultOk;
   }

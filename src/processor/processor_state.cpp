@@ -17,12 +17,11 @@ tresult PLUGIN_API NorvaProcessor::getState(IBStream *state) {
 
   double values[kParamCount];
   for (uint32_t i = 0; i < kParamCount; ++i) values[i] = engine_.paramValue(i);
-  const std::shared_ptr<const SamplerPadOverrides> pads = engine_.padOverrides();
   // No bank is ever published by this engine, so no bank block is written.
   const std::string text =
       writeStateJson(std::span<const double, kParamCount>(values), engine_.variation(),
                      ccMapPresent_ ? &ccMap_ : nullptr, SamplerAssetDiagnostic::none,
-                     SamplerZoneProgram::legacySingleZone, nullptr, pads.get(), nullptr);
+                     SamplerZoneProgram::legacySingleZone, nullptr, &banks_.padOverrides(), nullptr);
   int32 written = 0;
   return state->write(const_cast<char *>(text.data()), int32(text.size()), &written);
 }
@@ -43,7 +42,7 @@ tresult PLUGIN_API NorvaProcessor::setState(IBStream *state) {
     ccMap_ = chunk.ccMap;
     ccMapPresent_ = true;
   }
-  engine_.publishSamplerPadOverrides(chunk.hasPads ? chunk.pads : SamplerPadOverrides());
+  banks_.publishPadOverrides(chunk.hasPads ? chunk.pads : SamplerPadOverrides());
 
   // Bank folders named by a restored reference are not loaded by this build:
   // the reference falls through to the recall, which reports it.
