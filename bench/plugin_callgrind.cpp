@@ -98,7 +98,7 @@ int main(int argc, char **argv) {
       }
     }
   }
-  std::printf("%s: %ld-frame blocks at 48 kHz, %zu changes in the first, %ld calls, "
+  std::printf("%s: %ld-frame blocks at 48 kHz, parameter changes in the first: %zu, %ld calls, "
               "%ld output events (%ld note-ons)\n",
               load->name, frames, changes.size(), calls, events, noteOns);
   return 0;
