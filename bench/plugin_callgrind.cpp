@@ -1,31 +1,35 @@
-// Loads the built bundle the way a host does and runs N process calls of one
-// block size at 48 kHz while the plug-in plays its factory pattern (running,
-// 120 BPM, sixteenths), for instruction counts under callgrind:
+// Loads the built bundle the way a host does and runs N process calls at
+// 48 kHz on one of the loads in plugin_loads.cpp, for instruction counts
+// under callgrind:
 //
 //   valgrind --tool=callgrind
 //     '--toggle-collect=norva::NorvaProcessor::process(Steinberg::Vst::ProcessData&)'
-//     build-bench/bench/plugin_callgrind 512 10000
+//     build-bench/bench/plugin_callgrind all-64ths-208 10000
 //
-// (one command line). The collected total covers everything inside the
-// processor's process method. The difference between a run with 2N calls and
-// one with N calls, divided by N, is the cost of one block: it cancels what
-// the first calls cost once.
+// (one command line). The load's parameter changes go in the first call's
+// IParameterChanges; the later calls carry none. A number in place of the
+// load name runs the factory pattern with blocks of that many frames.
+// `plugin_callgrind --list` prints the loads: name, block frames, target
+// instructions per block and description, separated by tabs.
+//
+// The collected total covers everything inside the processor's process
+// method. The difference between a run with 2N calls and one with N calls,
+// divided by N, is the cost of one block: it cancels what the first calls
+// (the changes among them) cost once.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "vst3/ivstprocesscontext.h"
-#include "vst3_host.h"
-#include "vst3_plugin.h"
+#include "plugin_loads.h"
 
 #ifndef NORVA_PLUGIN_LIBRARY
 #error "NORVA_PLUGIN_LIBRARY must name the built Tindrel.so"
 #endif
 
-using namespace Steinberg;
-using namespace Steinberg::Vst;
-using namespace norva::probe;
+using namespace norva::bench;
 
 namespace {
 
@@ -35,73 +39,67 @@ bool parseCount(const char *text, long low, long high, long &value) {
   return end != text && *end == '\0' && value >= low && value <= high;
 }
 
+int usage() {
+  std::fprintf(stderr, "usage: plugin_callgrind LOAD|BLOCK_FRAMES CALLS [BUNDLE_OR_LIBRARY]\n"
+                       "       plugin_callgrind --list\n");
+  return 2;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-  long frames = 0;
-  long calls = 0;
-  if (argc < 3 || argc > 4 || !parseCount(argv[1], 1, 16384, frames) ||
-      !parseCount(argv[2], 0, 1000000000L, calls)) {
-    std::fprintf(stderr, "usage: plugin_callgrind BLOCK_FRAMES CALLS [BUNDLE_OR_LIBRARY]\n");
-    return 2;
+  if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
+    for (const PluginLoad &load : pluginLoads())
+      std::printf("%s\t%d\t%ld\t%s\n", load.name, int(load.blockFrames), load.targetInstructions,
+                  load.description);
+    return 0;
   }
-  const std::string path = argc == 4 ? argv[3] : NORVA_PLUGIN_LIBRARY;
-  constexpr double kSampleRate = 48000.0;
+  if (argc < 3 || argc > 4) return usage();
 
+  const PluginLoad *load = findPluginLoad(argv[1]);
+  long frames = 0;
+  if (load != nullptr) {
+    frames = load->blockFrames;
+  } else if (parseCount(argv[1], 1, 16384, frames)) {
+    load = findPluginLoad("factory");
+  } else {
+    std::fprintf(stderr, "plugin_callgrind: no load named %s\n", argv[1]);
+    return usage();
+  }
+  long calls = 0;
+  if (load == nullptr || !parseCount(argv[2], 0, 1000000000L, calls)) return usage();
+  const std::string path = argc == 4 ? argv[3] : NORVA_PLUGIN_LIBRARY;
+
+  std::string error;
+  std::vector<ParamChange> changes;
+  if (!loadChanges(*load, changes, error)) {
+    std::fprintf(stderr, "plugin_callgrind: %s: %s\n", load->name, error.c_str());
+    return 1;
+  }
   long noteOns = 0;
   long events = 0;
   {
-    IPtr<HostApplication> host = owned(new HostApplication("plugin_callgrind"));
-    std::string error;
-    std::unique_ptr<Vst3Module> module = Vst3Module::load(path, error);
-    std::unique_ptr<PluginInstance> plugin;
-    if (module != nullptr) plugin = PluginInstance::create(*module, host, error);
-    if (plugin == nullptr || !plugin->start(kSampleRate, int32_t(frames), error)) {
+    std::unique_ptr<PluginHost> host =
+        PluginHost::open(path, "plugin_callgrind", int32_t(frames), error);
+    if (host == nullptr) {
       std::fprintf(stderr, "plugin_callgrind: %s\n", error.c_str());
       return 1;
     }
-    IAudioProcessor *processor = plugin->processor();
-    IPtr<ParameterChanges> inputChanges = owned(new ParameterChanges());
-    IPtr<ParameterChanges> outputChanges = owned(new ParameterChanges());
-    IPtr<EventList> inputEvents = owned(new EventList(512));
-    IPtr<EventList> outputEvents = owned(new EventList(4096));
-
+    host->queueChanges(changes);
     for (long i = 0; i < calls; ++i) {
-      inputChanges->clear();
-      inputEvents->clear();
-      outputChanges->clear();
-      outputEvents->clear();
-
-      ProcessContext context{};
-      context.state = ProcessContext::kPlaying | ProcessContext::kContTimeValid |
-                      ProcessContext::kTempoValid;
-      context.sampleRate = kSampleRate;
-      context.tempo = 120.0;
-      context.projectTimeSamples = TSamples(i) * frames;
-      context.continousTimeSamples = context.projectTimeSamples;
-
-      ProcessData data;
-      data.processMode = kRealtime;
-      data.symbolicSampleSize = kSample32;
-      data.numSamples = int32(frames);
-      data.inputParameterChanges = inputChanges;
-      data.outputParameterChanges = outputChanges;
-      data.inputEvents = inputEvents;
-      data.outputEvents = outputEvents;
-      data.processContext = &context;
-
-      if (processor->process(data) != kResultOk) {
+      const auto *output = host->run(int32_t(frames));
+      if (output == nullptr) {
         std::fprintf(stderr, "plugin_callgrind: process failed at call %ld\n", i);
         return 1;
       }
-      for (const Event &event : outputEvents->events()) {
+      for (const Steinberg::Vst::Event &event : *output) {
         ++events;
-        if (event.type == Event::kNoteOnEvent) ++noteOns;
+        if (event.type == Steinberg::Vst::Event::kNoteOnEvent) ++noteOns;
       }
     }
-    plugin->shutdown();
   }
-  std::printf("%ld-frame blocks at 48 kHz, %ld calls, %ld output events (%ld note-ons)\n", frames,
-              calls, events, noteOns);
+  std::printf("%s: %ld-frame blocks at 48 kHz, parameter changes in the first: %zu, %ld calls, "
+              "%ld output events (%ld note-ons)\n",
+              load->name, frames, changes.size(), calls, events, noteOns);
   return 0;
 }
