@@ -268,26 +268,40 @@ void KernelEngine::processBlock(int32_t frames) {
     releaseSoundingNotes();
   // Most blocks: nothing queued, nothing to republish, nothing due. The
   // kernel only moves its clock, in one call for the whole block.
-  if (queueCount_ == 0 && trace_ == nullptr && !paramsDirty_.load(std::memory_order_acquire) &&
-      kernel::passQuietly(handle_, uint32_t(frames))) {
-    return;
+  int32_t start = 0;
+  if (queueCount_ == 0 && trace_ == nullptr && !paramsDirty_.load(std::memory_order_acquire)) {
+    start = int32_t(kernel::passQuietly(handle_, uint32_t(frames), uint32_t(kKernelChunk)));
+    if (start == frames) return;
   }
-  runChunks(frames);
+  runChunks(frames, start);
 }
 
-__attribute__((noinline)) void KernelEngine::runChunks(int32_t frames) {
-  sortQueue();
+__attribute__((noinline)) void KernelEngine::runChunks(int32_t frames, int32_t start) {
   // The parameters this block's queue sets at frame 0: the republish leaves
   // them to the queue.
-  bool frameZero[kParamCount] = {};
-  int32_t next = 0;
-  while (next < queueCount_ && queue_[next].frame < 0) ++next; // never delivered
-  for (int32_t i = next; i < queueCount_ && queue_[i].frame == 0; ++i) {
-    if (queue_[i].kind == EventKind::parameter) frameZero[queue_[i].a] = true;
+  static constexpr bool kNoFrameZero[kParamCount] = {};
+  bool queuedAtZero[kParamCount];
+  const bool *frameZero = kNoFrameZero;
+  next_ = 0;
+  if (queueCount_ > 0) {
+    sortQueue();
+    std::fill(std::begin(queuedAtZero), std::end(queuedAtZero), false);
+    while (next_ < queueCount_ && queue_[next_].frame < 0) ++next_; // never delivered
+    for (int32_t i = next_; i < queueCount_ && queue_[i].frame == 0; ++i) {
+      if (queue_[i].kind == EventKind::parameter) queuedAtZero[queue_[i].a] = true;
+    }
+    frameZero = queuedAtZero;
   }
-  next_ = next;
 
-  for (int32_t off = 0; off < frames;) {
+  bool quietTried = start > 0 || queueCount_ == 0;
+  for (int32_t off = start; off < frames;) {
+    // Once the queue is delivered, quiet chunks pass in one call.
+    if (!quietTried && next_ == queueCount_ && trace_ == nullptr &&
+        !paramsDirty_.load(std::memory_order_acquire)) {
+      off += int32_t(kernel::passQuietly(handle_, uint32_t(frames - off), uint32_t(kKernelChunk)));
+      if (off >= frames) break;
+    }
+    quietTried = false;
     int32_t end = std::min(frames, off + kKernelChunk);
     // Chunks with nothing to deliver go straight to the kernel.
     if (trace_ != nullptr || (next_ < queueCount_ && queue_[next_].frame < end) ||

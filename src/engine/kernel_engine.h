@@ -88,9 +88,10 @@ private:
   bool offerParameter(uint32_t index, int32_t frame, double plain, const char *source, bool fresh);
   void publishDirtyParameters(const bool *excluded);
   void refuseBlock(uint8_t severity);
-  // The block's chunks: events delivered at their frames, a chunk cut short
-  // where the kernel's queue would overflow.
-  void runChunks(int32_t frames);
+  // The block's chunks from `start` on: events delivered at their frames, a
+  // chunk cut short where the kernel's queue would overflow, quiet stretches
+  // passed in one kernel call.
+  void runChunks(int32_t frames, int32_t start);
   // The events of [off, end) that fit the kernel's queue; returns the end of
   // the chunk, earlier than `end` when the queue filled up.
   int32_t deliverChunkInputs(int32_t frames, int32_t off, int32_t end, const bool *frameZero);

@@ -258,15 +258,16 @@ inline norva::kernel::RunResult runEntered(uint32_t handle, uint32_t frames) {
   return result;
 }
 
-inline bool passQuietlyEntered(uint32_t handle, uint32_t frames) {
+inline uint32_t passQuietlyEntered(uint32_t handle, uint32_t frames, uint32_t grain) {
   Slot *slot = slotFor(handle);
-  if (slot == nullptr || slot->eventCount != 0) return false;
+  if (slot == nullptr || slot->eventCount != 0 || grain == 0) return 0;
   KernelState &state = *slot->state;
-  const double end = state.baseFrame + frames;
-  if (!(end <= slot->quietUntil)) return false;
-  state.baseFrame = end;
+  const double room = slot->quietUntil - state.baseFrame;
+  if (!(room > 0)) return 0;
+  const uint32_t passed = room >= frames ? frames : uint32_t(room) / grain * grain;
+  state.baseFrame += passed;
   slot->egressCount = 0;
-  return true;
+  return passed;
 }
 
 } // namespace
@@ -277,8 +278,8 @@ RunResult run(uint32_t handle, uint32_t frames) {
   return hotEntry<runEntered>(NORVA_KERNEL_NAME(process), RunResult{}, handle, frames);
 }
 
-bool passQuietly(uint32_t handle, uint32_t frames) {
-  return hotEntry<passQuietlyEntered>(NORVA_KERNEL_NAME(process), false, handle, frames);
+uint32_t passQuietly(uint32_t handle, uint32_t frames, uint32_t grain) {
+  return hotEntry<passQuietlyEntered>(NORVA_KERNEL_NAME(process), 0u, handle, frames, grain);
 }
 
 KernelState *instanceState(uint32_t handle) {

@@ -20,10 +20,11 @@ struct RunResult {
 // `process(handle, frames)` and the output of that call.
 RunResult run(uint32_t handle, uint32_t frames);
 
-// Moves the instance's time on by `frames` when nothing is queued and nothing
-// can happen before the end of that span (no scheduled message, no step),
-// which is all a run would do. `frames` may exceed the instance's maximum
-// block. False changes nothing: the caller runs the span instead.
-bool passQuietly(uint32_t handle, uint32_t frames);
+// Moves the instance's time on over the part of the next `frames` in which
+// nothing can happen (no queued event, no scheduled message, no step), which
+// is all running it would do: all of `frames` when it is quiet to the end,
+// otherwise the most whole `grain`s that are. Returns the frames passed; 0
+// changes nothing. `frames` may exceed the instance's maximum block.
+uint32_t passQuietly(uint32_t handle, uint32_t frames, uint32_t grain);
 
 } // namespace norva::kernel

@@ -105,6 +105,7 @@ struct KernelState {
     double resolution = -1;
     int32_t patternResolution = -1;
     double stepLength = 0;
+    double oddStepDelay = 0; // the swing of an odd-numbered step
     double stepFrame = 0;
     double followingFrame = 0;
   } timing;

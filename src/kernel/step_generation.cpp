@@ -40,8 +40,8 @@ bool isOdd(double counter) {
   return counter < 9007199254740992.0 && (uint64_t(counter) & 1u) != 0;
 }
 
-double swing(const KernelState &s, double stepLength, double counter) {
-  if (!isOdd(counter)) return 0;
+// Shuffle delays every odd-numbered step by the same amount.
+double oddStepDelay(const KernelState &s, double stepLength) {
   double delay = std::floor(stepLength * (2 * s.shuffleMicros - 1000000) / 1000000 + 0.5);
   const double ceiling = std::floor(stepLength * 95 / 100);
   if (delay > ceiling) delay = ceiling;
@@ -200,15 +200,17 @@ inline const KernelState::StepTiming &stepTiming(KernelState &s) {
 const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   KernelState::StepTiming &t = s.timing;
   // Usually only the step moved on: the length stands while rate, tempo and
-  // resolution do.
-  if (!(t.sampleRate == s.sampleRate && t.bpmMicros == s.bpmMicros && t.resolution == s.resolution &&
-        t.patternResolution == r)) {
+  // resolution do, and the swing while the length and the shuffle do.
+  const bool lengthStands = t.sampleRate == s.sampleRate && t.bpmMicros == s.bpmMicros &&
+                            t.resolution == s.resolution && t.patternResolution == r;
+  if (!lengthStands) {
     const double samplesPerBeat =
         std::max(1.0, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
     const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
     t.stepLength = std::max(1.0, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
   }
   const double stepLength = t.stepLength;
+  if (!lengthStands || t.shuffleMicros != s.shuffleMicros) t.oddStepDelay = oddStepDelay(s, stepLength);
   t.nextStepFrame = s.nextStepFrame;
   t.stepCounter = s.stepCounter;
   t.sampleRate = s.sampleRate;
@@ -216,8 +218,9 @@ const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   t.shuffleMicros = s.shuffleMicros;
   t.resolution = s.resolution;
   t.patternResolution = r;
-  t.stepFrame = s.nextStepFrame + swing(s, stepLength, s.stepCounter);
-  t.followingFrame = s.nextStepFrame + stepLength + swing(s, stepLength, s.stepCounter + 1);
+  const bool odd = isOdd(s.stepCounter);
+  t.stepFrame = s.nextStepFrame + (odd ? t.oddStepDelay : 0);
+  t.followingFrame = s.nextStepFrame + stepLength + (isOdd(s.stepCounter + 1) ? t.oddStepDelay : 0);
   return t;
 }
 
