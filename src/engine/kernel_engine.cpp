@@ -97,6 +97,8 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
   pushedCount_ = 0;
   kernelQueued_ = 0;
   pushedFresh_ = false;
+  quietRoom_ = 0;
+  owedFrames_ = 0;
   paramsDirty_.store(true);
 
   initialiseKernelRuntime();
@@ -266,17 +268,41 @@ void KernelEngine::processBlock(int32_t frames) {
   }
   if (releasePending_) [[unlikely]]
     releaseSoundingNotes();
-  // Most blocks: nothing queued, nothing to republish, nothing due. The
-  // kernel only moves its clock, in one call for the whole block.
-  int32_t start = 0;
-  if (queueCount_ == 0 && trace_ == nullptr && !paramsDirty_.load(std::memory_order_acquire)) {
-    start = int32_t(kernel::passQuietly(handle_, uint32_t(frames), uint32_t(kKernelChunk)));
-    if (start == frames) return;
+  if (queueCount_ == 0 && kernelQueued_ == 0 && trace_ == nullptr &&
+      !paramsDirty_.load(std::memory_order_acquire)) {
+    // Most blocks: nothing queued, nothing to republish, nothing due. The
+    // kernel is not called; it moves its clock on at its next run.
+    if (double(frames) <= quietRoom_) {
+      quietRoom_ -= frames;
+      owedFrames_ += uint64_t(frames);
+      return;
+    }
+    runUnqueued(frames);
+    return;
   }
-  runChunks(frames, start);
+  runChunks(frames);
 }
 
-__attribute__((noinline)) void KernelEngine::runChunks(int32_t frames, int32_t start) {
+__attribute__((noinline)) void KernelEngine::runUnqueued(int32_t frames) {
+  for (int32_t off = 0; off < frames;) {
+    const int32_t rest = frames - off;
+    if (double(rest) <= quietRoom_) {
+      quietRoom_ -= rest;
+      owedFrames_ += uint64_t(rest);
+      return;
+    }
+    // Whole chunks before the next thing due are left unrun.
+    const int32_t quiet = int32_t(quietRoom_) / kKernelChunk * kKernelChunk;
+    quietRoom_ -= quiet;
+    owedFrames_ += uint64_t(quiet);
+    off += quiet;
+    const int32_t chunk = std::min(frames - off, kKernelChunk);
+    runChunk(off, chunk);
+    off += chunk;
+  }
+}
+
+__attribute__((noinline)) void KernelEngine::runChunks(int32_t frames) {
   // The parameters this block's queue sets at frame 0: the republish leaves
   // them to the queue.
   static constexpr bool kNoFrameZero[kParamCount] = {};
@@ -293,20 +319,25 @@ __attribute__((noinline)) void KernelEngine::runChunks(int32_t frames, int32_t s
     frameZero = queuedAtZero;
   }
 
-  bool quietTried = start > 0 || queueCount_ == 0;
-  for (int32_t off = start; off < frames;) {
-    // Once the queue is delivered, quiet chunks pass in one call.
-    if (!quietTried && next_ == queueCount_ && trace_ == nullptr &&
-        !paramsDirty_.load(std::memory_order_acquire)) {
-      off += int32_t(kernel::passQuietly(handle_, uint32_t(frames - off), uint32_t(kKernelChunk)));
-      if (off >= frames) break;
-    }
-    quietTried = false;
+  for (int32_t off = 0; off < frames;) {
     int32_t end = std::min(frames, off + kKernelChunk);
-    // Chunks with nothing to deliver go straight to the kernel.
     if (trace_ != nullptr || (next_ < queueCount_ && queue_[next_].frame < end) ||
         paramsDirty_.load(std::memory_order_acquire)) {
       end = deliverChunkInputs(frames, off, end, frameZero);
+    } else if (kernelQueued_ == 0 && double(end - off) <= quietRoom_) {
+      // Nothing to deliver and nothing due: this chunk and those after it
+      // that are as quiet are left unrun, up to the chunk of the next queued
+      // event.
+      int32_t limit = frames;
+      if (next_ < queueCount_ && queue_[next_].frame < frames)
+        limit = off + (queue_[next_].frame - off) / kKernelChunk * kKernelChunk;
+      int32_t quietEnd = limit;
+      if (double(limit - off) > quietRoom_) quietEnd = off + int32_t(quietRoom_) / kKernelChunk * kKernelChunk;
+      quietEnd = std::max(quietEnd, end);
+      quietRoom_ -= quietEnd - off;
+      owedFrames_ += uint64_t(quietEnd - off);
+      off = quietEnd;
+      continue;
     }
     runChunk(off, end - off);
     off = end;
@@ -357,7 +388,9 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
 }
 
 void KernelEngine::runChunk(int32_t off, int32_t chunk) {
-  const kernel::RunResult result = kernel::run(handle_, uint32_t(chunk));
+  const kernel::RunResult result = kernel::run(handle_, owedFrames_, uint32_t(chunk));
+  owedFrames_ = 0;
+  quietRoom_ = result.quietFrames;
   kernelQueued_ = 0;
   if (result.status != 0 || pushedCount_ > 0) [[unlikely]]
     settleChunk(result.status);

@@ -88,10 +88,12 @@ private:
   bool offerParameter(uint32_t index, int32_t frame, double plain, const char *source, bool fresh);
   void publishDirtyParameters(const bool *excluded);
   void refuseBlock(uint8_t severity);
-  // The block's chunks from `start` on: events delivered at their frames, a
-  // chunk cut short where the kernel's queue would overflow, quiet stretches
-  // passed in one kernel call.
-  void runChunks(int32_t frames, int32_t start);
+  // The block's chunks: events delivered at their frames, a chunk cut short
+  // where the kernel's queue would overflow, quiet chunks left unrun.
+  void runChunks(int32_t frames);
+  // A block with nothing queued or to republish: only the chunks in which
+  // something falls due are run.
+  void runUnqueued(int32_t frames);
   // The events of [off, end) that fit the kernel's queue; returns the end of
   // the chunk, earlier than `end` when the queue filled up.
   int32_t deliverChunkInputs(int32_t frames, int32_t off, int32_t end, const bool *frameZero);
@@ -124,6 +126,10 @@ private:
   // Every event pushed since the last kernel call: parameters and notes.
   int32_t kernelQueued_ = 0;
   bool pushedFresh_ = false;
+  // Frames from the kernel's clock on in which it has nothing to do, and
+  // frames it was spared and catches up with at its next run.
+  double quietRoom_ = 0;
+  uint64_t owedFrames_ = 0;
   uint32_t retryCursor_ = 0;
   std::atomic<bool> paramsDirty_{true};
   int32_t variation_ = 0;

@@ -40,9 +40,11 @@ struct Slot {
   int32_t egressCount = 0;
   OutputView egressView;
   std::unique_ptr<uint8_t[]> stateBuffer;
-  // Calls with no queued event that end at or before this frame only move
-  // the time base (the kernel's quietUntil after the last full call).
+  // Calls with no queued event that end at or before `quietUntil` only move
+  // the time base; those that end at or before `stepAt` only hand out
+  // scheduled messages (the kernel's horizon after the last full call).
   double quietUntil = kNotQuiet;
+  double stepAt = kNotQuiet;
 
   uint32_t eventFrames[kQueueCapacity];
   uint32_t eventKinds[kQueueCapacity];
@@ -162,7 +164,7 @@ void handOutEmptyView(float **data, uint32_t *length) {
 // A call that runs the kernel over its queue and its frames.
 __attribute__((noinline)) double processFully(Slot &slot, uint32_t frames) {
   KernelState &state = *slot.state;
-  slot.quietUntil = kNotQuiet;
+  slot.quietUntil = slot.stepAt = kNotQuiet;
   BlockRecord &block = slot.block;
 
   // A rejected event is dropped and reported with status 2; the rest of the
@@ -219,11 +221,28 @@ __attribute__((noinline)) double processFully(Slot &slot, uint32_t frames) {
     return 3;
   }
   slot.egressCount = view.count;
-  slot.quietUntil = quietUntil(state);
+  const Horizon horizon = quietHorizon(state);
+  slot.quietUntil = horizon.quietUntil;
+  slot.stepAt = horizon.stepAt;
   return rejected ? 2 : 0;
 }
 
 
+
+static_assert(kPendingCapacity <= kOutputCapacity, "every scheduled message fits one call's output");
+
+// A call with nothing queued that ends before the next step: only scheduled
+// messages (note-offs, ratchets) fall due.
+__attribute__((noinline)) double handOutScheduled(Slot &slot, double end) {
+  KernelState &state = *slot.state;
+  OutputView &view = slot.egressView;
+  view.count = 0;
+  emitScheduled(state, end, view);
+  slot.egressCount = view.count;
+  const auto &pending = state.pending;
+  slot.quietUntil = pending.count > 0 && pending.frames[0] < slot.stepAt ? pending.frames[0] : slot.stepAt;
+  return 0;
+}
 
 // The two operations every engine chunk makes, after their entry.
 inline double processEntered(uint32_t handle, uint32_t frames) {
@@ -238,6 +257,7 @@ inline double processEntered(uint32_t handle, uint32_t frames) {
       slot->egressCount = 0;
       return 0;
     }
+    if (end <= slot->stepAt) return handOutScheduled(*slot, end);
   }
   return processFully(*slot, frames);
 }
@@ -247,46 +267,34 @@ inline double outputCountEntered(uint32_t handle) {
   return slot == nullptr ? 0 : double(slot->egressCount);
 }
 
-inline norva::kernel::RunResult runEntered(uint32_t handle, uint32_t frames) {
+inline norva::kernel::RunResult runEntered(uint32_t handle, uint64_t skipped, uint32_t frames) {
   norva::kernel::RunResult result;
+  Slot *slot = slotFor(handle);
+  if (slot == nullptr) return result;
+  slot->state->baseFrame += double(skipped);
   result.status = processEntered(handle, frames);
   if (result.status == 0 || result.status == 2) {
-    const Slot &slot = *slotFor(handle);
-    result.count = uint32_t(slot.egressCount);
-    result.events = slot.egress;
+    result.count = uint32_t(slot->egressCount);
+    result.events = slot->egress;
+    const double room = slot->quietUntil - slot->state->baseFrame;
+    result.quietFrames = room > 0 ? room : 0;
   }
   return result;
-}
-
-inline uint32_t passQuietlyEntered(uint32_t handle, uint32_t frames, uint32_t grain) {
-  Slot *slot = slotFor(handle);
-  if (slot == nullptr || slot->eventCount != 0 || grain == 0) return 0;
-  KernelState &state = *slot->state;
-  const double room = slot->quietUntil - state.baseFrame;
-  if (!(room > 0)) return 0;
-  const uint32_t passed = room >= frames ? frames : uint32_t(room) / grain * grain;
-  state.baseFrame += passed;
-  slot->egressCount = 0;
-  return passed;
 }
 
 } // namespace
 
 namespace norva::kernel {
 
-RunResult run(uint32_t handle, uint32_t frames) {
-  return hotEntry<runEntered>(NORVA_KERNEL_NAME(process), RunResult{}, handle, frames);
-}
-
-uint32_t passQuietly(uint32_t handle, uint32_t frames, uint32_t grain) {
-  return hotEntry<passQuietlyEntered>(NORVA_KERNEL_NAME(process), 0u, handle, frames, grain);
+RunResult run(uint32_t handle, uint64_t skipped, uint32_t frames) {
+  return hotEntry<runEntered>(NORVA_KERNEL_NAME(process), RunResult{}, handle, skipped, frames);
 }
 
 KernelState *instanceState(uint32_t handle) {
   Slot *slot = slotFor(handle);
   if (slot == nullptr) return nullptr;
   // The caller may change anything: the next call runs the full path.
-  slot->quietUntil = kNotQuiet;
+  slot->quietUntil = slot->stepAt = kNotQuiet;
   return slot->state.get();
 }
 
@@ -308,7 +316,7 @@ void NORVA_KERNEL_FN(runtime_init)(void) {
     slot.egressCount = 0;
     slot.egressView = OutputView();
     slot.stateBuffer.reset();
-    slot.quietUntil = kNotQuiet;
+    slot.quietUntil = slot.stepAt = kNotQuiet;
   }
   lib.initialised = true;
   (void)runtime::cycleThreshold();
@@ -367,7 +375,7 @@ double NORVA_KERNEL_FN(create)(double sampleRate, uint32_t maxFrames, uint32_t i
   slot.egressView.events = slot.egress;
   slot.block = BlockRecord();
   slot.stateBuffer = std::move(buffer);
-  slot.quietUntil = kNotQuiet;
+  slot.quietUntil = slot.stepAt = kNotQuiet;
 
   if (!applyDefaults(*slot.state)) {
     slot.maximumBlockSize = 0;
@@ -394,7 +402,7 @@ double NORVA_KERNEL_FN(reset)(uint32_t handle) {
   Slot *slot = slotFor(handle);
   if (slot == nullptr) return 1;
   reset(*slot->state);
-  slot->quietUntil = kNotQuiet;
+  slot->quietUntil = slot->stepAt = kNotQuiet;
   const bool defaultsAccepted = applyDefaults(*slot->state);
   slot->eventCount = 0;
   slot->egressCount = 0;

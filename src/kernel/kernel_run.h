@@ -15,16 +15,15 @@ struct RunResult {
   double status = 1;                 // as `process` returns it
   uint32_t count = 0;                // output records, 0 unless status is 0 or 2
   const MidiEvent *events = nullptr; // valid until the next entry
+  // Frames after this call in which nothing can happen without new input
+  // (no scheduled message, no step): running them would only move the
+  // instance's clock. Valid until the next event is pushed.
+  double quietFrames = 0;
 };
 
-// `process(handle, frames)` and the output of that call.
-RunResult run(uint32_t handle, uint32_t frames);
-
-// Moves the instance's time on over the part of the next `frames` in which
-// nothing can happen (no queued event, no scheduled message, no step), which
-// is all running it would do: all of `frames` when it is quiet to the end,
-// otherwise the most whole `grain`s that are. Returns the frames passed; 0
-// changes nothing. `frames` may exceed the instance's maximum block.
-uint32_t passQuietly(uint32_t handle, uint32_t frames, uint32_t grain);
+// `process(handle, frames)` and the output of that call, after moving the
+// instance's clock on by `skipped` frames that an earlier result called
+// quiet and the caller did not run.
+RunResult run(uint32_t handle, uint64_t skipped, uint32_t frames);
 
 } // namespace norva::kernel

@@ -6,6 +6,7 @@
 // frame columns are doubles too, so a long session never wraps them.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "kernel/kernel_events.h"
@@ -26,6 +27,14 @@ inline constexpr int kOffsetLanes = 1;
 inline constexpr int kOffsetRows = 7169;
 inline constexpr int kStateBytes = 7265;
 inline constexpr int kMaxFrames = NORVA_KERNEL_MAX_FRAMES;
+
+// floor(x) for every double. The usual case, 0 <= x < 2^52, truncates: a
+// couple of instructions where the library's floor takes a dozen on baseline
+// x86-64, on a path that rounds several values per step.
+inline double floorOf(double x) {
+  if (x >= 0 && x < 4503599627370496.0) return double(int64_t(x));
+  return std::floor(x);
+}
 
 // A time-ordered queue of MIDI-style messages: absolute frame, status byte,
 // number (note or controller) and level (velocity or value).
@@ -148,14 +157,19 @@ int effectiveDirection(const KernelState &s, int pattern);
 
 // Step generation.
 bool process(KernelState &s, const BlockRecord &block);
-// The first absolute frame at which anything can happen without new input:
-// a scheduled message falls due or a step starts. A call that queues no
-// event and ends at or before it changes nothing but the time base, so the
-// interface can pass it without running the full path. Minus infinity when
-// the next call must take the full path (an input waits, the walk is about
-// to start); plus infinity when nothing is scheduled and the walk is stopped.
-// Valid until the state changes other than by time passing.
-double quietUntil(KernelState &s);
+// When the next calls have something to do, as absolute frames. Before
+// `quietUntil` nothing can happen without new input: a call that queues no
+// event and ends there changes nothing but the time base. Before `stepAt`
+// only scheduled messages fall due: such a call just hands them out
+// (emitScheduled). Both are minus infinity when the next call must take the
+// full path (an input waits, the walk is about to start); plus infinity when
+// nothing is scheduled and the walk is stopped. Valid until the state changes
+// other than by time passing.
+struct Horizon {
+  double quietUntil;
+  double stepAt;
+};
+Horizon quietHorizon(KernelState &s);
 // For tests that compare both paths: false sends every call the full way.
 void setQuietPathForTesting(bool enabled);
 void generateBefore(KernelState &s, double limitFrame, bool inclusive);
@@ -174,6 +188,10 @@ void endHeld(KernelState &s, double frame);
 void flushSustain(KernelState &s, double frame);
 void handleInputEntry(KernelState &s, int index, double frame);
 bool emitEvents(KernelState &s, OutputView &view);
+// A call that ends at `end`, before the next step, with no input: hands out
+// the scheduled messages due before `end` and moves the time base there, as
+// the full path would.
+void emitScheduled(KernelState &s, double end, OutputView &view);
 
 // The state of a live instance, for tools that measure or inspect the
 // kernel in-process; nullptr for an unknown handle. Not exported.

@@ -7,7 +7,7 @@ namespace {
 
 // round(x): floor, plus one when the fraction is at least one half.
 double roundHalfUp(double x) {
-  const double f = std::floor(x);
+  const double f = floorOf(x);
   return x - f >= 0.5 ? f + 1 : f;
 }
 
@@ -144,41 +144,66 @@ void flushSustain(KernelState &s, double frame) {
   s.previousTie = 0;
 }
 
+// Appends one message, at `frame`, to the view of the call that starts at
+// `base`; messages of other types are left out.
+inline void addToView(OutputView &view, double base, double frame, int32_t status, int32_t number,
+                      int32_t level) {
+  const int32_t type = status & 240;
+  MidiEvent event;
+  if (type == 144 && level >= 1) {
+    event.kind = EventKind::noteOn;
+    event.value = uint8_t(level);
+  } else if (type == 144 || type == 128) {
+    event.kind = EventKind::noteOff;
+  } else if (type == 176) {
+    event.kind = EventKind::controlChange;
+    event.value = uint8_t(level);
+  } else {
+    return;
+  }
+  // Output frames are offsets inside the call just run: bounded by its
+  // length, never negative.
+  const double offset = frame - base;
+  event.frame = offset > 0 ? (offset < 2147483647.0 ? uint32_t(offset) : 2147483647u) : 0;
+  event.channel = uint8_t(status & 15);
+  event.number = uint8_t(number);
+  view.events[view.count++] = event;
+}
+
 bool emitEvents(KernelState &s, OutputView &view) {
+  bool delivered = true;
   for (int i = 0; i < s.out.count; ++i) {
     if (view.count >= view.capacity) {
-      s.out.count = 0;
-      s.baseFrame += s.cursorFrame;
-      s.cursorFrame = 0;
-      return false;
+      delivered = false;
+      break;
     }
-    const int32_t status = s.out.status[i];
-    const int32_t type = status & 240;
-    const int32_t level = s.out.level[i];
-    MidiEvent event;
-    if (type == 144 && level >= 1) {
-      event.kind = EventKind::noteOn;
-      event.value = uint8_t(level);
-    } else if (type == 144 || type == 128) {
-      event.kind = EventKind::noteOff;
-    } else if (type == 176) {
-      event.kind = EventKind::controlChange;
-      event.value = uint8_t(level);
-    } else {
-      continue;
-    }
-    // Output frames are offsets inside the call just run: bounded by its
-    // length, never negative.
-    const double offset = s.out.frames[i] - s.baseFrame;
-    event.frame = offset > 0 ? (offset < 2147483647.0 ? uint32_t(offset) : 2147483647u) : 0;
-    event.channel = uint8_t(status & 15);
-    event.number = uint8_t(s.out.number[i]);
-    view.events[view.count++] = event;
+    addToView(view, s.baseFrame, s.out.frames[i], s.out.status[i], s.out.number[i], s.out.level[i]);
   }
   s.out.count = 0;
   s.baseFrame += s.cursorFrame;
   s.cursorFrame = 0;
-  return true;
+  return delivered;
+}
+
+void emitScheduled(KernelState &s, double end, OutputView &view) {
+  auto &q = s.pending;
+  int due = 0;
+  // In frame order, as appendOutput would have sorted them; the queue holds
+  // fewer messages than a view.
+  for (; due < q.count && q.frames[due] < end; ++due) {
+    addToView(view, s.baseFrame, q.frames[due], lowBits(q.status[due], 255), lowBits(q.number[due], 127),
+              lowBits(q.level[due], 127));
+  }
+  if (due > 0) {
+    for (int i = due; i < q.count; ++i) {
+      q.frames[i - due] = q.frames[i];
+      q.status[i - due] = q.status[i];
+      q.number[i - due] = q.number[i];
+      q.level[i - due] = q.level[i];
+    }
+    q.count -= due;
+  }
+  s.baseFrame = end;
 }
 
 } // namespace norva::kernel

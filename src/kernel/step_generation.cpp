@@ -42,8 +42,8 @@ bool isOdd(double counter) {
 
 // Shuffle delays every odd-numbered step by the same amount.
 double oddStepDelay(const KernelState &s, double stepLength) {
-  double delay = std::floor(stepLength * (2 * s.shuffleMicros - 1000000) / 1000000 + 0.5);
-  const double ceiling = std::floor(stepLength * 95 / 100);
+  double delay = floorOf(stepLength * (2 * s.shuffleMicros - 1000000) / 1000000 + 0.5);
+  const double ceiling = floorOf(stepLength * 95 / 100);
   if (delay > ceiling) delay = ceiling;
   return delay < 0 ? 0 : delay;
 }
@@ -104,7 +104,7 @@ int nextPosition(KernelState &s, int length, int direction) {
     return pos; // the first step repeats
   case 4: {
     const uint32_t h = hashStep(s.stepCounter + multiplyU32(s.seed, kRandomPositionSeedMultiplier));
-    const int n = int(std::floor(length * double(h) * kTwoToMinus32));
+    const int n = int(floorOf(length * double(h) * kTwoToMinus32));
     return n > length - 1 ? length - 1 : n;
   }
   default: {
@@ -142,7 +142,7 @@ void playStep(KernelState &s, double stepLength, double stepFrame, double follow
     return;
   }
 
-  double velocity = std::floor(s.velocityScaleMicros * s.stepVelocity[cell] / 1000000 + 0.5);
+  double velocity = floorOf(s.velocityScaleMicros * s.stepVelocity[cell] / 1000000 + 0.5);
   velocity = velocity < 1 ? 1 : (velocity > 127 ? 127 : velocity);
   int ratchets = s.stepRatchet[cell];
   ratchets = ratchets < 1 ? 1 : (ratchets > 8 ? 8 : ratchets);
@@ -154,7 +154,7 @@ void playStep(KernelState &s, double stepLength, double stepFrame, double follow
   if (count == 1 && held && s.sustainNote == q && s.sustainChannel == channel) {
     // Legato: the sounding note is extended rather than struck again.
     cancelOff(s, noteOff, q);
-    double gateLength = std::floor(stepLength * gate * s.gateScaleMicros / 100000000 + 0.5);
+    double gateLength = floorOf(stepLength * gate * s.gateScaleMicros / 100000000 + 0.5);
     if (gateLength < 1) gateLength = 1;
     const double offFrame = (tie == 1 ? followingFrame : stepFrame) + gateLength;
     queueEvent(s, offFrame, noteOff, q, 0);
@@ -165,12 +165,12 @@ void playStep(KernelState &s, double stepLength, double stepFrame, double follow
 
   if (held) endHeld(s, stepFrame);
   for (int j = 0; j < count; ++j) {
-    const double startOffset = std::floor(stepLength * j / count);
-    double subLength = std::floor(stepLength * (j + 1) / count) - startOffset;
+    const double startOffset = floorOf(stepLength * j / count);
+    double subLength = floorOf(stepLength * (j + 1) / count) - startOffset;
     if (subLength < 1) subLength = 1;
     const double onFrame = stepFrame + startOffset;
     queueEvent(s, onFrame, 144 + channel, q, int32_t(velocity));
-    double gateLength = std::floor(subLength * gate * s.gateScaleMicros / 100000000 + 0.5);
+    double gateLength = floorOf(subLength * gate * s.gateScaleMicros / 100000000 + 0.5);
     if (gateLength < 1) gateLength = 1;
     const double offFrame = (tie == 1 ? followingFrame : onFrame) + gateLength;
     queueEvent(s, offFrame, noteOff, q, 0);
@@ -205,9 +205,9 @@ const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
                             t.resolution == s.resolution && t.patternResolution == r;
   if (!lengthStands) {
     const double samplesPerBeat =
-        std::max(1.0, std::floor(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
+        std::max(1.0, floorOf(s.sampleRate * 60000000 / s.bpmMicros + 0.5));
     const double divisor = stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution);
-    t.stepLength = std::max(1.0, std::floor(samplesPerBeat * 1000000 / divisor + 0.5));
+    t.stepLength = std::max(1.0, floorOf(samplesPerBeat * 1000000 / divisor + 0.5));
   }
   const double stepLength = t.stepLength;
   if (!lengthStands || t.shuffleMicros != s.shuffleMicros) t.oddStepDelay = oddStepDelay(s, stepLength);
@@ -282,23 +282,26 @@ void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
   }
 }
 
-double quietUntil(KernelState &s) {
+Horizon quietHorizon(KernelState &s) {
   constexpr double kNow = -std::numeric_limits<double>::infinity();
-  if (!gQuietPathEnabled) return kNow;
-  if (s.prepared != 1 || s.in.count != 0 || s.out.count != 0 || s.cursorFrame != 0) return kNow;
-  double bound = std::numeric_limits<double>::infinity();
+  constexpr Horizon kFullPath{kNow, kNow};
+  if (!gQuietPathEnabled) return kFullPath;
+  if (s.prepared != 1 || s.in.count != 0 || s.out.count != 0 || s.cursorFrame != 0) return kFullPath;
+  double step = std::numeric_limits<double>::infinity();
+  if (s.running == 1) {
+    // The first call after a start lays the walk out: only the full path does that.
+    if (s.hasStarted != 1) return kFullPath;
+    step = stepTiming(s).stepFrame;
+    if (step != step) return kFullPath;
+  }
+  double bound = step;
   if (s.pending.count > 0) {
     // The queue is kept in frame order: its first entry falls due first.
     const double frame = s.pending.frames[0];
-    bound = frame == frame ? frame : kNow;
+    if (frame != frame) return kFullPath;
+    if (frame < bound) bound = frame;
   }
-  if (s.running == 1) {
-    // The first call after a start lays the walk out: only the full path does that.
-    if (s.hasStarted != 1) return kNow;
-    const double step = stepTiming(s).stepFrame;
-    if (!(step >= bound)) bound = step == step ? step : kNow;
-  }
-  return bound;
+  return {bound, step};
 }
 
 void setQuietPathForTesting(bool enabled) { gQuietPathEnabled = enabled; }
