@@ -397,7 +397,7 @@ void KernelEngine::runChunk(int32_t off, int32_t chunk) {
   if (result.count != 0) placeOutput(result.events, result.count, off, chunk);
 }
 
-void KernelEngine::settleChunk(double status) {
+void KernelEngine::settleChunk(int status) {
   if (status == 0) {
     for (int32_t i = 0; i < pushedCount_; ++i) retrying_[pushed_[i]] = false;
   } else {

@@ -98,7 +98,7 @@ private:
   // the chunk, earlier than `end` when the queue filled up.
   int32_t deliverChunkInputs(int32_t frames, int32_t off, int32_t end, const bool *frameZero);
   void runChunk(int32_t off, int32_t chunk);
-  void settleChunk(double status);
+  void settleChunk(int status);
   void placeOutput(const MidiEvent *events, uint32_t count, int32_t off, int32_t chunk);
   void releaseSoundingNotes();
   void destroyKernel();

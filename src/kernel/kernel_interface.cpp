@@ -162,7 +162,7 @@ void handOutEmptyView(float **data, uint32_t *length) {
 }
 
 // A call that runs the kernel over its queue and its frames.
-__attribute__((noinline)) double processFully(Slot &slot, uint32_t frames) {
+__attribute__((noinline)) int processFully(Slot &slot, uint32_t frames) {
   KernelState &state = *slot.state;
   slot.quietUntil = slot.stepAt = kNotQuiet;
   BlockRecord &block = slot.block;
@@ -233,7 +233,7 @@ static_assert(kPendingCapacity <= kOutputCapacity, "every scheduled message fits
 
 // A call with nothing queued that ends before the next step: only scheduled
 // messages (note-offs, ratchets) fall due.
-__attribute__((noinline)) double handOutScheduled(Slot &slot, double end) {
+__attribute__((noinline)) int handOutScheduled(Slot &slot, double end) {
   KernelState &state = *slot.state;
   OutputView &view = slot.egressView;
   view.count = 0;
@@ -244,10 +244,9 @@ __attribute__((noinline)) double handOutScheduled(Slot &slot, double end) {
   return 0;
 }
 
-// The two operations every engine chunk makes, after their entry.
-inline double processEntered(uint32_t handle, uint32_t frames) {
-  Slot *slot = slotFor(handle);
-  if (slot == nullptr || frames > slot->maximumBlockSize) return 1;
+// A call on a live slot.
+inline int processSlot(Slot *slot, uint32_t frames) {
+  if (frames > slot->maximumBlockSize) return 1;
   if (slot->eventCount == 0) {
     // Most calls: nothing queued, nothing due, no step starting.
     KernelState &state = *slot->state;
@@ -262,6 +261,12 @@ inline double processEntered(uint32_t handle, uint32_t frames) {
   return processFully(*slot, frames);
 }
 
+// The two operations every engine chunk makes, after their entry.
+inline double processEntered(uint32_t handle, uint32_t frames) {
+  Slot *slot = slotFor(handle);
+  return slot == nullptr ? 1 : double(processSlot(slot, frames));
+}
+
 inline double outputCountEntered(uint32_t handle) {
   const Slot *slot = slotFor(handle);
   return slot == nullptr ? 0 : double(slot->egressCount);
@@ -272,7 +277,7 @@ inline norva::kernel::RunResult runEntered(uint32_t handle, uint64_t skipped, ui
   Slot *slot = slotFor(handle);
   if (slot == nullptr) return result;
   slot->state->baseFrame += double(skipped);
-  result.status = processEntered(handle, frames);
+  result.status = processSlot(slot, frames);
   if (result.status == 0 || result.status == 2) {
     result.count = uint32_t(slot->egressCount);
     result.events = slot->egress;

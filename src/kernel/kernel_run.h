@@ -12,7 +12,7 @@
 namespace norva::kernel {
 
 struct RunResult {
-  double status = 1;                 // as `process` returns it
+  int status = 1;                    // as `process` returns it
   uint32_t count = 0;                // output records, 0 unless status is 0 or 2
   const MidiEvent *events = nullptr; // valid until the next entry
   // Frames after this call in which nothing can happen without new input

@@ -52,10 +52,12 @@ public:
 private:
   void refreshHostFacts();
   void captureHostFacts(HostFacts &facts);
-  // Each takes a non-null list holding at least one entry.
-  void queueParameterChanges(Steinberg::Vst::IParameterChanges *changes, Steinberg::int32 queues);
-  void queueNoteEvents(Steinberg::Vst::IEventList *events, Steinberg::int32 count);
-  void writeOutputEvents(Steinberg::Vst::IEventList *events);
+  // Each takes a non-null list holding at least one entry. Kept out of
+  // process, whose usual block needs none of them.
+  [[gnu::noinline]] void queueParameterChanges(Steinberg::Vst::IParameterChanges *changes,
+                                               Steinberg::int32 queues);
+  [[gnu::noinline]] void queueNoteEvents(Steinberg::Vst::IEventList *events, Steinberg::int32 count);
+  [[gnu::noinline]] void writeOutputEvents(Steinberg::Vst::IEventList *events);
   bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
   void recallSampleBank(const char *bankId);
 
