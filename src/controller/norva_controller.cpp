@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "formats/state_document.h"
+#include "state/state_document.h"
 #include "params/norva_parameter.h"
 #include "vst3/ibstream.h"
 #include "vst3/stream_reader.h"

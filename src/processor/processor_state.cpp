@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "formats/state_document.h"
+#include "state/state_document.h"
 #include "processor/norva_processor.h"
 #include "vst3/ibstream.h"
 #include "vst3/stream_reader.h"

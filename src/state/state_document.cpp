@@ -1,4 +1,4 @@
-#include "formats/state_document.h"
+#include "state/state_document.h"
 
 #include <algorithm>
 #include <cmath>
