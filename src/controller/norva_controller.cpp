@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "state/state_document.h"
-#include "params/norva_parameter.h"
+#include "controller/norva_parameter.h"
 #include "vst3/ibstream.h"
 #include "vst3/stream_reader.h"
 #include "vst3/ivsthostapplication.h"

@@ -1,4 +1,4 @@
-#include "params/norva_parameter.h"
+#include "controller/norva_parameter.h"
 
 #include "vst3/ustring.h"
 
