@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "controller/norva_controller.h"
-#include "module/plugin_ids.h"
+#include "identity/plugin_ids.h"
 #include "processor/norva_processor.h"
 #include "vst3/ivstaudioprocessor.h"
 #include "vst3/ivsteditcontroller.h"

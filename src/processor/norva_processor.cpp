@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "module/plugin_ids.h"
+#include "identity/plugin_ids.h"
 #include "vst3/ivstevents.h"
 #include "vst3/ivstparameterchanges.h"
 #include "vst3/ustring.h"

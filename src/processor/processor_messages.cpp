@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "banks/pad_overrides.h"
-#include "module/plugin_ids.h"
+#include "identity/plugin_ids.h"
 #include "processor/norva_processor.h"
 #include "vst3/ivstattributes.h"
 #include "vst3/ivstmessage.h"
