@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "vst3/ivstprocesscontext.h"
+#include "vst3/abi/ivstprocesscontext.h"
 #include "vst3_host.h"
 #include "vst3_plugin.h"
 

@@ -1,6 +1,6 @@
 #include "controller/norva_parameter.h"
 
-#include "vst3/ustring.h"
+#include "vst3/sdk/ustring.h"
 
 namespace norva {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "params/params.h"
-#include "vst3/vstparameters.h"
+#include "vst3/sdk/vstparameters.h"
 
 namespace norva {
 

@@ -3,7 +3,7 @@
 // and the version. Processor, controller and module entry all read them here.
 #pragma once
 
-#include "vst3/funknown.h"
+#include "vst3/abi/funknown.h"
 
 namespace norva {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "identity/plugin_ids.h"
-#include "vst3/ivstevents.h"
-#include "vst3/ivstparameterchanges.h"
-#include "vst3/ustring.h"
+#include "vst3/abi/ivstevents.h"
+#include "vst3/abi/ivstparameterchanges.h"
+#include "vst3/sdk/ustring.h"
 
 namespace norva {
 

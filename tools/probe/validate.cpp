@@ -10,8 +10,9 @@
 
 #include "params/params.h"
 #include "probe_options.h"
-#include "vst3/ivstunits.h"
-#include "vst3/smartpointer.h"
+#include "vst3/abi/ivstunits.h"
+#include "vst3/sdk/hostmessage.h"
+#include "vst3/sdk/smartpointer.h"
 #include "vst3_host.h"
 #include "vst3_plugin.h"
 
@@ -414,8 +415,8 @@ Reason classIndexRange(Context &c) {
 Reason createRefusals(Context &c) {
   FUID unknownUid(0x12345678, 0x9ABCDEF0, 0x0FEDCBA9, 0x87654321);
   FUID processorUid, controllerUid;
-  processorUid.fromString(kProcessorUid);
-  controllerUid.fromString(kControllerUid);
+  uidFromString(processorUid, kProcessorUid);
+  uidFromString(controllerUid, kControllerUid);
   struct Case {
     const char *what;
     const FUID *cid;
@@ -586,7 +587,7 @@ Reason withoutHostContext(Context &c) {
 
   IEditController *controller = nullptr;
   FUID controllerUid;
-  controllerUid.fromString(kControllerUid);
+  uidFromString(controllerUid, kControllerUid);
   if (c.module.factory()->createInstance(controllerUid, IEditController::iid,
                                          reinterpret_cast<void **>(&controller)) != kResultOk)
     return "the controller was not created";
