@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "vst3/ivstprocesscontext.h"
+#include "vst3/abi/ivstprocesscontext.h"
 
 namespace norva::bench {
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "params/params.h"
-#include "vst3/ivstaudioprocessor.h"
-#include "vst3/ivstevents.h"
+#include "vst3/abi/ivstaudioprocessor.h"
+#include "vst3/abi/ivstevents.h"
 #include "vst3_host.h"
 #include "vst3_plugin.h"
 

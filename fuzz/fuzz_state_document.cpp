@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "formats/state_document.h"
+#include "state/state_document.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "formats/state_document.h"
+#include "state/state_document.h"
 
 namespace {
 

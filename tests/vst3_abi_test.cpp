@@ -4,20 +4,20 @@
 // `norva-probe validate` drives the built bundle through these same headers,
 // so it cannot see a mistake in them: that is what this file pins. Behaviour
 // the validator and plugin_shell_test already exercise is not repeated here.
-#include "vst3/fobject.h"
-#include "vst3/fstrdefs.h"
-#include "vst3/ibstream.h"
-#include "vst3/iplugview.h"
-#include "vst3/ivstaudioprocessor.h"
-#include "vst3/ivstevents.h"
-#include "vst3/ivsthostapplication.h"
-#include "vst3/ivstmidicontrollers.h"
-#include "vst3/ivstparameterchanges.h"
-#include "vst3/pluginfactory.h"
-#include "vst3/pluginview.h"
-#include "vst3/ustring.h"
-#include "vst3/vstaudioeffect.h"
-#include "vst3/vsteditcontroller.h"
+#include "vst3/abi/ibstream.h"
+#include "vst3/abi/iplugview.h"
+#include "vst3/abi/ivstaudioprocessor.h"
+#include "vst3/abi/ivstevents.h"
+#include "vst3/abi/ivsthostapplication.h"
+#include "vst3/abi/ivstmidicontrollers.h"
+#include "vst3/abi/ivstparameterchanges.h"
+#include "vst3/sdk/fobject.h"
+#include "vst3/sdk/fstrdefs.h"
+#include "vst3/sdk/pluginfactory.h"
+#include "vst3/sdk/pluginview.h"
+#include "vst3/sdk/ustring.h"
+#include "vst3/sdk/vstaudioeffect.h"
+#include "vst3/sdk/vsteditcontroller.h"
 
 #include <gtest/gtest.h>
 
@@ -115,15 +115,15 @@ TEST(Vst3Iid, WordsAreStoredMostSignificantByteFirstAndTextRoundTrips) {
   EXPECT_EQ(hex(inlined), "643D3396653D3529623D3070633D3203");
 
   FUID::String text;
-  uid.toString(text);
+  uidToString(uid, text);
   EXPECT_STREQ(text, "00C0FFEEDEADBEEF0123456789ABCDEF");
   FUID back;
-  ASSERT_TRUE(back.fromString("00c0ffeedeadbeef0123456789abcdef"));
-  EXPECT_EQ(back, uid);
+  ASSERT_TRUE(uidFromString(back, "00c0ffeedeadbeef0123456789abcdef"));
+  EXPECT_EQ(hex(back), hex(uid));
   for (const char *bad : {"00C0FFEEDEADBEEF0123456789ABCDE", "00C0FFEEDEADBEEF0123456789ABCDEF0",
                           "00C0FFEEDEADBEEF0123456789ABCDEG"}) {
-    EXPECT_FALSE(back.fromString(bad)) << bad;
-    EXPECT_EQ(back, uid) << "a refused text left the id changed";
+    EXPECT_FALSE(uidFromString(back, bad)) << bad;
+    EXPECT_EQ(hex(back), hex(uid)) << "a refused text left the id changed";
   }
 }
 
@@ -476,7 +476,7 @@ TEST(Vst3RefCount, BaseClassesAnswerTheirInterfacesWithTheRightSubobjects) {
                 IComponent::iid);
   EXPECT_EQ(view->release(), 0u);
 
-  auto *factory = new CPluginFactory(PFactoryInfo("Vendor", "", "", PFactoryInfo::kUnicode));
+  auto *factory = new CPluginFactory(makeFactoryInfo("Vendor", "", "", PFactoryInfo::kUnicode));
   expectAnswers(factory,
                 {ANSWER(IPluginFactory, factory), ANSWER(IPluginFactory2, factory),
                  ANSWER(IPluginFactory3, factory), ANSWER(FUnknown, factory)},
@@ -534,10 +534,14 @@ TEST(Vst3RefCount, ControllerHoldsTheComponentHandlerUntilReplacedOrTerminated) 
 FUnknown *createEffect(void *) { return static_cast<IAudioProcessor *>(new Effect); }
 
 TEST(Vst3RefCount, FactoryHandsOutInstancesWithOneReference) {
-  auto *factory = new CPluginFactory(PFactoryInfo("Norva Music", "", "", PFactoryInfo::kUnicode));
+  auto *factory = new CPluginFactory(makeFactoryInfo("Norva Music", "", "", PFactoryInfo::kUnicode));
   gPluginFactory = factory;
   const FUID cid(0x643D3396, 0x653D3529, 0x623D3070, 0x633D3203);
-  const PClassInfo info(cid, PClassInfo::kManyInstances, kVstAudioEffectClass, "Tindrel");
+  PClassInfo info;
+  std::memcpy(info.cid, cid.toTUID(), sizeof(TUID));
+  info.cardinality = PClassInfo::kManyInstances;
+  std::strcpy(info.category, kVstAudioEffectClass);
+  std::strcpy(info.name, "Tindrel");
   ASSERT_TRUE(factory->registerClass(&info, createEffect));
   gDestroyed = 0;
 
@@ -573,11 +577,10 @@ TEST(Vst3Strings, ConversionsAndClassRecordsStayWithinTheirBuffers) {
   EXPECT_EQ(wide[4], u'#');
 
   const std::string longName(100, 'n');
-  const PClassInfo2 info(FUID(1, 2, 3, 4), 1, "Audio Module Class", longName.c_str(), 0, "Fx",
-                         nullptr, "1", "v");
+  const PClassInfo2 info = makeClassInfo2(FUID(1, 2, 3, 4), 1, "Audio Module Class",
+                                          longName.c_str(), 0, "Fx", nullptr, "1", "v");
   EXPECT_EQ(std::string(info.name), std::string(63, 'n'));
-  PClassInfoW unicode;
-  unicode.fromAscii(info);
+  const PClassInfoW unicode = classInfoWFromAscii(info);
   EXPECT_EQ(ascii(unicode.name), std::string(63, 'n'));
 }
 

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "formats/state_document.h"
-#include "params/norva_parameter.h"
-#include "vst3/ibstream.h"
-#include "vst3/stream_reader.h"
-#include "vst3/ivsthostapplication.h"
-#include "vst3/ustring.h"
+#include "controller/norva_parameter.h"
+#include "state/state_document.h"
+#include "vst3/abi/ibstream.h"
+#include "vst3/abi/ivsthostapplication.h"
+#include "vst3/sdk/stream_reader.h"
+#include "vst3/sdk/ustring.h"
 
 namespace norva {
 

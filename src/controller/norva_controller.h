@@ -10,7 +10,7 @@
 
 #include "banks/pad_overrides.h"
 #include "ccmap/cc_map.h"
-#include "vst3/vsteditcontroller.h"
+#include "vst3/sdk/vsteditcontroller.h"
 
 namespace norva {
 

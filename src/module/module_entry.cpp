@@ -9,12 +9,12 @@
 #include <mutex>
 
 #include "controller/norva_controller.h"
-#include "module/plugin_ids.h"
+#include "identity/plugin_ids.h"
 #include "processor/norva_processor.h"
-#include "vst3/ivstaudioprocessor.h"
-#include "vst3/ivsteditcontroller.h"
-#include "vst3/pluginfactory.h"
-#include "vst3/vsttypes.h"
+#include "vst3/abi/ivstaudioprocessor.h"
+#include "vst3/abi/ivsteditcontroller.h"
+#include "vst3/abi/vsttypes.h"
+#include "vst3/sdk/pluginfactory.h"
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -49,16 +49,16 @@ bool initModule() {
 bool deinitModule() { return true; }
 
 const PClassInfo2 &processorClassInfo() {
-  static const PClassInfo2 info(norva::kProcessorUid.toTUID(), PClassInfo::kManyInstances, kVstAudioEffectClass,
-                                "Tindrel", kDistributable, "Fx", "", norva::kPluginVersion,
-                                kVstVersionString);
+  static const PClassInfo2 info =
+      makeClassInfo2(norva::kProcessorUid.toTUID(), PClassInfo::kManyInstances, kVstAudioEffectClass, "Tindrel",
+                     kDistributable, "Fx", "", norva::kPluginVersion, kVstVersionString);
   return info;
 }
 
 const PClassInfo2 &controllerClassInfo() {
-  static const PClassInfo2 info(norva::kControllerUid.toTUID(), PClassInfo::kManyInstances,
-                                kVstComponentControllerClass, "Tindrel Controller", 0, "", "",
-                                norva::kPluginVersion, kVstVersionString);
+  static const PClassInfo2 info =
+      makeClassInfo2(norva::kControllerUid.toTUID(), PClassInfo::kManyInstances, kVstComponentControllerClass,
+                     "Tindrel Controller", 0, "", "", norva::kPluginVersion, kVstVersionString);
   return info;
 }
 
@@ -77,7 +77,7 @@ SMTG_EXPORT_SYMBOL IPluginFactory *PLUGIN_API GetPluginFactory() {
     gPluginFactory->addRef();
     return gPluginFactory;
   }
-  static const PFactoryInfo factoryInfo(kVendor, kVendorUrl, kVendorEmail, PFactoryInfo::kUnicode);
+  static const PFactoryInfo factoryInfo = makeFactoryInfo(kVendor, kVendorUrl, kVendorEmail, PFactoryInfo::kUnicode);
   gPluginFactory = new CPluginFactory(factoryInfo);
   gPluginFactory->registerClass(&processorClassInfo(), norva::NorvaProcessor::createInstance);
   gPluginFactory->registerClass(&controllerClassInfo(), norva::NorvaController::createInstance);

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "module/plugin_ids.h"
-#include "vst3/ivstevents.h"
-#include "vst3/ivstparameterchanges.h"
-#include "vst3/ustring.h"
+#include "identity/plugin_ids.h"
+#include "vst3/abi/ivstevents.h"
+#include "vst3/abi/ivstparameterchanges.h"
+#include "vst3/sdk/ustring.h"
 
 namespace norva {
 

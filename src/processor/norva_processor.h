@@ -10,7 +10,7 @@
 #include "ccmap/cc_map.h"
 #include "diagnostics/host_facts.h"
 #include "engine/kernel_engine.h"
-#include "vst3/vstaudioeffect.h"
+#include "vst3/sdk/vstaudioeffect.h"
 
 namespace norva {
 

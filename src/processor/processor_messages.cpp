@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "banks/pad_overrides.h"
-#include "module/plugin_ids.h"
+#include "identity/plugin_ids.h"
 #include "processor/norva_processor.h"
-#include "vst3/ivstattributes.h"
-#include "vst3/ivstmessage.h"
+#include "vst3/abi/ivstattributes.h"
+#include "vst3/abi/ivstmessage.h"
 
 namespace norva {
 

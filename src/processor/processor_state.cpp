@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <string>
 
-#include "formats/state_document.h"
 #include "processor/norva_processor.h"
-#include "vst3/ibstream.h"
-#include "vst3/stream_reader.h"
+#include "state/state_document.h"
+#include "vst3/abi/ibstream.h"
+#include "vst3/sdk/stream_reader.h"
 
 namespace norva {
 

@@ -2,7 +2,7 @@
 
 #include "params/params.h"
 #include "probe_options.h"
-#include "vst3/ivstprocesscontext.h"
+#include "vst3/abi/ivstprocesscontext.h"
 
 namespace norva::probe {
 

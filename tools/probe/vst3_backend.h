@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "sequencer_backend.h"
-#include "vst3/smartpointer.h"
+#include "vst3/sdk/smartpointer.h"
 #include "vst3_host.h"
 #include "vst3_plugin.h"
 

@@ -67,7 +67,7 @@ std::u16string toUtf16(const std::string &text) {
 
 std::string uidHex(const TUID uid) {
   char8 text[33];
-  FUID::fromTUID(uid).toString(text);
+  uidToString(uidFromTUID(uid), text);
   return text;
 }
 

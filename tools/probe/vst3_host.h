@@ -19,16 +19,18 @@
 #include <variant>
 #include <vector>
 
-#include "vst3/ibstream.h"
-#include "vst3/ipluginbase.h"
-#include "vst3/ivstattributes.h"
-#include "vst3/ivstaudioprocessor.h"
-#include "vst3/ivstcomponent.h"
-#include "vst3/ivsteditcontroller.h"
-#include "vst3/ivstevents.h"
-#include "vst3/ivsthostapplication.h"
-#include "vst3/ivstmessage.h"
-#include "vst3/ivstparameterchanges.h"
+#include "vst3/abi/ibstream.h"
+#include "vst3/abi/ipluginbase.h"
+#include "vst3/abi/ipluginfactory.h"
+#include "vst3/abi/ivstattributes.h"
+#include "vst3/abi/ivstaudioprocessor.h"
+#include "vst3/abi/ivstcomponent.h"
+#include "vst3/abi/ivsteditcontroller.h"
+#include "vst3/abi/ivstevents.h"
+#include "vst3/abi/ivsthostapplication.h"
+#include "vst3/abi/ivstmessage.h"
+#include "vst3/abi/ivstparameterchanges.h"
+#include "vst3/sdk/funknownimpl.h"
 
 namespace norva::probe {
 

@@ -51,7 +51,7 @@ std::unique_ptr<PluginInstance> PluginInstance::create(Vst3Module &module, HostA
 
   TUID controllerId = {};
   result = plugin->component_->getControllerClassId(controllerId);
-  if (result != kResultOk || !FUID::fromTUID(controllerId).isValid()) {
+  if (result != kResultOk || !uidIsValid(uidFromTUID(controllerId))) {
     error = "the processor names no controller class";
     return nullptr;
   }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "vst3/smartpointer.h"
+#include "vst3/sdk/smartpointer.h"
 #include "vst3_host.h"
 
 namespace norva::probe {

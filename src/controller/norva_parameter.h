@@ -1,0 +1,27 @@
+// NorvaParameter: the host's parameter object for one catalogue row. It keeps
+// a pointer to its row and converts with the catalogue's rules.
+#pragma once
+
+#include "params/params.h"
+#include "vst3/sdk/vstparameters.h"
+
+namespace norva {
+
+class NorvaParameter : public Steinberg::Vst::Parameter {
+public:
+  explicit NorvaParameter(const norva_param_desc &row);
+
+  void toString(Steinberg::Vst::ParamValue valueNormalized,
+                Steinberg::Vst::String128 string) const override;
+  bool fromString(const Steinberg::Vst::TChar *string,
+                  Steinberg::Vst::ParamValue &valueNormalized) const override;
+  Steinberg::Vst::ParamValue toPlain(Steinberg::Vst::ParamValue valueNormalized) const override;
+  Steinberg::Vst::ParamValue toNormalized(Steinberg::Vst::ParamValue plainValue) const override;
+
+  const norva_param_desc &row() const { return *row_; }
+
+private:
+  const norva_param_desc *row_;
+};
+
+} // namespace norva
