@@ -165,8 +165,9 @@ void playStep(KernelState &s, double stepLength, double stepFrame, double follow
 
   if (held) endHeld(s, stepFrame);
   for (int j = 0; j < count; ++j) {
-    const double startOffset = floorOf(stepLength * j / count);
-    double subLength = floorOf(stepLength * (j + 1) / count) - startOffset;
+    // The step is whole: the first repeat starts on it and the last ends with it.
+    const double startOffset = j == 0 ? 0 : floorOf(stepLength * j / count);
+    double subLength = (j + 1 == count ? stepLength : floorOf(stepLength * (j + 1) / count)) - startOffset;
     if (subLength < 1) subLength = 1;
     const double onFrame = stepFrame + startOffset;
     queueEvent(s, onFrame, 144 + channel, q, int32_t(velocity));
