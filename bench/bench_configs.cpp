@@ -6,25 +6,15 @@
 
 #include "kernel/kernel_interface.h"
 #include "kernel/kernel_state.h"
+#include "params/params.h"
 
 #define K(op) lmpr_music_norva_tindrel_bf9421541c27_##op
 
 namespace norva::bench {
 namespace {
 
-constexpr uint32_t kParamBpm = 1;
-constexpr uint32_t kParamResolution = 2;
-constexpr uint32_t kParamShuffle = 3;
-constexpr uint32_t kFirstStepVelocity = 21;
-constexpr int kSteps = 32;
-
-constexpr size_t kLaneNote = 0, kLaneVelocity = 1, kLaneGate = 2, kLaneTie = 3, kLaneCurve = 4,
-                 kLaneRatchet = 5, kLaneEnabled = 6;
-constexpr size_t kRowLength = 0, kRowResolution = 1, kRowDirection = 2;
-constexpr size_t kCells = 1024;
-
-constexpr size_t laneOffset(size_t lane) { return 1 + kCells * lane; }
-constexpr size_t rowOffset(size_t row) { return 7169 + 32 * row; }
+using namespace norva::kernel; // the authored plane's byte form
+constexpr size_t kCells = kLaneCells;
 
 void abortingSink(void *, const char *record, size_t length, const void *) {
   std::fprintf(stderr, "kernel panic: ");
@@ -96,7 +86,7 @@ Instance createInstance(Config config) {
                   K(push_event)(h, NORVA_KERNEL_EVENT_PARAMETER, 0, kParamShuffle, 0.75) == 0;
     // Every step of the selected pattern sounds: no rests from the step velocities.
     for (uint32_t k = 0; k < uint32_t(kSteps) && queued; ++k)
-      queued = K(push_event)(h, NORVA_KERNEL_EVENT_PARAMETER, 0, kFirstStepVelocity + k, 100) == 0;
+      queued = K(push_event)(h, NORVA_KERNEL_EVENT_PARAMETER, 0, kParamFirstStepVelocity + k, 100) == 0;
     if (!queued) {
       instance.error = "busy parameters refused";
       return instance;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernel/kernel_state.h"
+
 namespace norva::bench {
 
 inline constexpr double kSampleRate = 48000.0;
@@ -43,7 +45,7 @@ Instance createInstance(Config config);
 
 // The authored plane of the busy configuration in its 7265-byte form: factory
 // content with ratchet 8 and velocity 100 on every step of every pattern.
-inline constexpr size_t kAuthoredBytes = 7265;
+inline constexpr size_t kAuthoredBytes = norva::kernel::kStateBytes;
 void buildBusyAuthoredState(uint8_t (&bytes)[kAuthoredBytes]);
 
 } // namespace norva::bench

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the suite in build/, the suite again under
+# Checks the include layering, then builds and runs every test: the suite in build/, the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, then a short
 # fuzzing pass (scripts/fuzz-smoke.sh). Exits non-zero on any failure. The last
 # line counts the test cases of both ctest runs and the fuzz targets:
@@ -50,6 +50,13 @@ build() {
 if ! scripts/setup.sh; then
   failed=$((failed + 1))
   finish
+fi
+
+echo "== include layering"
+if scripts/check-layers.sh; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
 fi
 
 if build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; then

@@ -5,13 +5,6 @@
 namespace norva::kernel {
 namespace {
 
-constexpr int kLaneNote = 0, kLaneVelocity = 1, kLaneGate = 2, kLaneTie = 3, kLaneCurve = 4,
-              kLaneRatchet = 5, kLaneEnabled = 6;
-constexpr int kRowLength = 0, kRowResolution = 1, kRowDirection = 2;
-
-constexpr int laneOffset(int lane) { return kOffsetLanes + kLaneCells * lane; }
-constexpr int rowOffset(int row) { return kOffsetRows + kPatterns * row; }
-
 uint8_t masked(int32_t value, uint32_t mask) { return uint8_t(uint32_t(value) & mask); }
 
 } // namespace

@@ -23,9 +23,18 @@ inline constexpr int kMaxStepsPerCall = 128; // steps one generateBefore call ma
 inline constexpr int kNotes = 128;
 inline constexpr int kInputCapacity = 128;   // incoming messages waiting for their frame
 inline constexpr int kOutputCapacity = NORVA_KERNEL_MAX_EVENT_OUTPUTS; // messages due in one call
+// The byte form of the authored plane (version 1): the version byte, seven
+// lanes of one byte per cell, then three rows of one byte per pattern.
+enum AuthoredLane : int { kLaneNote, kLaneVelocity, kLaneGate, kLaneTie, kLaneCurve, kLaneRatchet, kLaneEnabled };
+enum AuthoredRow : int { kRowLength, kRowResolution, kRowDirection };
+inline constexpr int kLaneCount = 7;
+inline constexpr int kRowCount = 3;
 inline constexpr int kOffsetLanes = 1;
-inline constexpr int kOffsetRows = 7169;
-inline constexpr int kStateBytes = 7265;
+inline constexpr int kOffsetRows = kOffsetLanes + kLaneCount * kLaneCells;
+inline constexpr int kStateBytes = kOffsetRows + kRowCount * kPatterns;
+static_assert(kOffsetRows == 7169 && kStateBytes == 7265, "the stored byte form never moves");
+constexpr int laneOffset(int lane) { return kOffsetLanes + kLaneCells * lane; }
+constexpr int rowOffset(int row) { return kOffsetRows + kPatterns * row; }
 inline constexpr int kMaxFrames = NORVA_KERNEL_MAX_FRAMES;
 
 // floor(x) for every double. The usual case, 0 <= x < 2^52, truncates: a
