@@ -8,7 +8,8 @@ namespace norva::kernel::runtime {
 namespace {
 
 struct RuntimeState {
-  bool sinkCalled = false;
+  std::atomic<bool> sinkCalled{false};
+  std::atomic_flag recording = ATOMIC_FLAG_INIT; // held while lastRecord is written
   norva_kernel_panic_sink sink = nullptr;
   void *sinkContext = nullptr;
   std::string lastRecord;
@@ -81,16 +82,18 @@ std::string buildPanicRecord(std::string_view message, std::string_view entrySym
 void trap(std::string_view message, const void *codeAddress) {
   RuntimeState &rt = state();
   detail::EntryState &e = detail::gEntry;
-  e.guard |= detail::kPoisonedBit;
-  if (!message.empty() && message.front() == '\x01') {
-    rt.lastRecord.assign(message);
-  } else {
-    rt.lastRecord = buildPanicRecord(message, e.entrySymbol);
+  detail::gPoisoned.store(true);
+  const std::string record = !message.empty() && message.front() == '\x01'
+                                 ? std::string(message)
+                                 : buildPanicRecord(message, e.entrySymbol);
+  // A trap on another thread at the same moment keeps its own record.
+  if (!rt.recording.test_and_set(std::memory_order_acquire)) {
+    rt.lastRecord = record;
+    rt.recording.clear(std::memory_order_release);
   }
-  if (rt.sink == nullptr || rt.sinkCalled || detail::callbackDepth(e) > 0) return;
-  rt.sinkCalled = true;
+  if (rt.sink == nullptr || e.callbackDepth > 0 || rt.sinkCalled.exchange(true)) return;
   HostCallbackScope scope;
-  rt.sink(rt.sinkContext, rt.lastRecord.data(), rt.lastRecord.size(), codeAddress);
+  rt.sink(rt.sinkContext, record.data(), record.size(), codeAddress);
 }
 
 void trapRange(long long index, size_t length) {
@@ -103,20 +106,21 @@ void trapRange(long long index, size_t length) {
 
 namespace detail {
 
-EntryState gEntry;
+thread_local constinit EntryState gEntry;
+std::atomic<bool> gPoisoned{false};
 
 bool enterLibrarySlow(bool release, const char *entrySymbol) {
   EntryState &e = gEntry;
   e.entrySymbol = entrySymbol;
-  if (callbackDepth(e) > 0) {
-    e.guard &= kPoisonedBit;
+  if (e.callbackDepth > 0) {
+    e.callbackDepth = 0;
     char message[200];
     std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
                   entrySymbol);
     trap(message, __builtin_return_address(0));
     return false;
   }
-  if ((e.guard & kPoisonedBit) != 0) return false;
+  if (gPoisoned.load()) return false;
   if (release) e.handedOut = 0;
   return true;
 }
@@ -125,9 +129,9 @@ bool enterLibrarySlow(bool release, const char *entrySymbol) {
 
 bool enterCallbackGuard(const char *entrySymbol) {
   detail::EntryState &e = detail::gEntry;
-  if (detail::callbackDepth(e) > 0) {
+  if (e.callbackDepth > 0) {
     e.entrySymbol = entrySymbol;
-    e.guard &= detail::kPoisonedBit;
+    e.callbackDepth = 0;
     char message[200];
     std::snprintf(message, sizeof message, "lumac: library entry '%s' invoked from a host callback\n",
                   entrySymbol);
@@ -160,17 +164,23 @@ uint32_t cycleThreshold() {
 const std::string &lastPanicRecord() { return state().lastRecord; }
 
 void resetForTesting() {
-  gRuntime = RuntimeState();
+  RuntimeState &rt = state();
+  rt.sinkCalled = false;
+  rt.recording.clear();
+  rt.sink = nullptr;
+  rt.sinkContext = nullptr;
+  rt.lastRecord.clear();
   detail::gEntry = detail::EntryState();
+  detail::gPoisoned = false;
 }
 
 HostCallbackScope::HostCallbackScope() {
   detail::EntryState &e = detail::gEntry;
-  if (detail::callbackDepth(e) < ~detail::kPoisonedBit) ++e.guard;
+  if (e.callbackDepth < UINT32_MAX) ++e.callbackDepth;
 }
 HostCallbackScope::~HostCallbackScope() {
   detail::EntryState &e = detail::gEntry;
-  if (detail::callbackDepth(e) > 0) --e.guard;
+  if (e.callbackDepth > 0) --e.callbackDepth;
 }
 
 } // namespace norva::kernel::runtime

@@ -6,6 +6,7 @@
 // entry: each exported operation then answers with its failure value.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,17 +19,17 @@ namespace norva::kernel::runtime {
 inline constexpr size_t kMaxPanicRecordBytes = 2047;
 
 namespace detail {
-// The library-wide entry state, read on every entry.
+// The entry state of the calling thread: hosts run instances on several
+// audio threads at once, and a trap reports the call of the thread it
+// happened on. Calls into one instance stay on one thread.
 struct EntryState {
   const char *entrySymbol = "";
-  // The host-callback depth in the low 31 bits and the poisoned flag in the
-  // top bit: zero on every usual entry, so one load decides.
-  uint32_t guard = 0;
+  uint32_t callbackDepth = 0; // host callbacks running on this thread
   uint32_t handedOut = 0;
 };
-inline constexpr uint32_t kPoisonedBit = 0x80000000u;
-inline uint32_t callbackDepth(const EntryState &e) { return e.guard & ~kPoisonedBit; }
-extern EntryState gEntry;
+extern thread_local constinit EntryState gEntry;
+// Library-wide: a trap on any thread poisons the library for all of them.
+extern std::atomic<bool> gPoisoned;
 [[gnu::cold]] bool enterLibrarySlow(bool release, const char *entrySymbol);
 } // namespace detail
 
@@ -38,7 +39,7 @@ extern EntryState gEntry;
 // the caller then goes through enterLibrary, out of line.
 inline bool enterLibraryUsual(bool release, const char *entrySymbol) {
   detail::EntryState &e = detail::gEntry;
-  if (e.guard != 0) return false;
+  if (e.callbackDepth != 0 || detail::gPoisoned.load(std::memory_order_relaxed)) return false;
   e.entrySymbol = entrySymbol;
   if (release) e.handedOut = 0;
   return true;
@@ -66,7 +67,7 @@ void trap(std::string_view message, const void *codeAddress = nullptr);
 // Trap for an index outside a kernel array.
 void trapRange(long long index, size_t length);
 
-inline bool poisoned() { return (detail::gEntry.guard & detail::kPoisonedBit) != 0; }
+inline bool poisoned() { return detail::gPoisoned.load(std::memory_order_relaxed); }
 
 // The code for a message: "LM4013".."LM4026".
 const char *trapCodeFor(std::string_view message);

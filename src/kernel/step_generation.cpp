@@ -219,9 +219,12 @@ const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   t.shuffleMicros = s.shuffleMicros;
   t.resolution = s.resolution;
   t.patternResolution = r;
+  // The counter is whole: the next one is odd when this one is even, up to
+  // 2^53, where every counter is even.
   const bool odd = isOdd(s.stepCounter);
+  const bool nextOdd = !odd && s.stepCounter + 1 < 9007199254740992.0;
   t.stepFrame = s.nextStepFrame + (odd ? t.oddStepDelay : 0);
-  t.followingFrame = s.nextStepFrame + stepLength + (isOdd(s.stepCounter + 1) ? t.oddStepDelay : 0);
+  t.followingFrame = s.nextStepFrame + stepLength + (nextOdd ? t.oddStepDelay : 0);
   return t;
 }
 
