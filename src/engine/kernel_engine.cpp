@@ -18,7 +18,7 @@ namespace {
 // once, the trace file is opened once, a trap is remembered for good.
 std::once_flag gRuntimeOnce;
 std::atomic<bool> gKernelTrapped{false};
-unsigned long long gTraceBlocks = 0;
+std::atomic<unsigned long long> gTraceBlocks{0};
 
 void kernelPanicSink(void *, const char *record, size_t length, const void *) {
   gKernelTrapped.store(true);
@@ -54,7 +54,7 @@ bool kernelTrapped() { return gKernelTrapped.load(); }
 
 KernelEngine::KernelEngine() {
   for (uint32_t i = 0; i < kParamCount; ++i) {
-    values_[i] = NORVA_PARAMS[i].defaultPlain;
+    values_[i].store(NORVA_PARAMS[i].defaultPlain, std::memory_order_relaxed);
     shadow_[i] = NORVA_PARAMS[i].defaultPlain;
   }
 }
@@ -159,12 +159,12 @@ bool KernelEngine::pushNoteOff(int32_t note, int32_t frame) {
 
 void KernelEngine::setParamValue(uint32_t index, double plain) {
   if (index >= kParamCount) return;
-  values_[index] = plain;
-  paramsDirty_.store(true);
+  values_[index].store(plain, std::memory_order_relaxed);
+  paramsDirty_.store(true, std::memory_order_release);
 }
 
 double KernelEngine::paramValue(uint32_t index) const {
-  return index < kParamCount ? values_[index] : 0.0;
+  return index < kParamCount ? values_[index].load(std::memory_order_relaxed) : 0.0;
 }
 
 void KernelEngine::setVariation(int32_t variation) { variation_ = std::clamp(variation, 0, 19); }
@@ -181,7 +181,7 @@ bool KernelEngine::offerParameter(uint32_t index, int32_t frame, double plain, c
       KERNEL(push_event)(handle_, NORVA_KERNEL_EVENT_PARAMETER, uint32_t(frame), index, plain);
   if (trace_ != nullptr) {
     std::fprintf(trace_, "E this=%p blk=%llu frame=%u kind=%d a=%u value=%.17g src=%s status=%g\n",
-                 static_cast<void *>(this), gTraceBlocks, uint32_t(frame), NORVA_KERNEL_EVENT_PARAMETER,
+                 static_cast<void *>(this), gTraceBlocks.load(std::memory_order_relaxed), uint32_t(frame), NORVA_KERNEL_EVENT_PARAMETER,
                  index, plain, source, status);
   }
   if (status != 0) {
@@ -204,7 +204,8 @@ void KernelEngine::publishDirtyParameters(const bool *excluded) {
   bool moreRetries = false;
   for (uint32_t n = 0; n < kParamCount; ++n) {
     const uint32_t i = (retryCursor_ + n) % kParamCount;
-    if (values_[i] == shadow_[i]) continue;
+    const double value = values_[i].load(std::memory_order_relaxed);
+    if (value == shadow_[i]) continue;
     if (excluded[i]) {
       // This block delivers it from its queue; should the kernel drop that,
       // it is offered again from the next block on.
@@ -219,11 +220,11 @@ void KernelEngine::publishDirtyParameters(const bool *excluded) {
       }
       continue;
     }
-    offerParameter(i, 0, values_[i], "republish", true);
+    offerParameter(i, 0, value, "republish", true);
   }
   if (retry >= 0) {
     retryCursor_ = uint32_t(retry + 1) % kParamCount;
-    offerParameter(uint32_t(retry), 0, values_[retry], "republish", false);
+    offerParameter(uint32_t(retry), 0, values_[retry].load(std::memory_order_relaxed), "republish", false);
   }
   if (moreRetries) paramsDirty_.store(true);
 }
@@ -256,7 +257,8 @@ void KernelEngine::processBlock(int32_t frames) {
     // A parameter flush: values land now, the kernel hears them next block.
     sortQueue();
     for (int32_t i = 0; i < queueCount_; ++i) {
-      if (queue_[i].kind == EventKind::parameter) values_[queue_[i].a] = queue_[i].value;
+      if (queue_[i].kind == EventKind::parameter)
+        values_[queue_[i].a].store(queue_[i].value, std::memory_order_relaxed);
     }
     paramsDirty_.store(true);
     queueCount_ = 0;
@@ -348,9 +350,9 @@ __attribute__((noinline)) void KernelEngine::runChunks(int32_t frames) {
 int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t end,
                                          const bool *frameZero) {
   if (trace_ != nullptr) {
-    if (off == 0) ++gTraceBlocks;
+    if (off == 0) gTraceBlocks.fetch_add(1, std::memory_order_relaxed);
     std::fprintf(trace_, "B this=%p blk=%llu off=%d chunk=%d frames=%d events=%d\n",
-                 static_cast<void *>(this), gTraceBlocks, off, end - off, frames, queueCount_);
+                 static_cast<void *>(this), gTraceBlocks.load(std::memory_order_relaxed), off, end - off, frames, queueCount_);
   }
   if (paramsDirty_.load(std::memory_order_acquire)) publishDirtyParameters(frameZero);
 
@@ -367,14 +369,14 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
     delivered = std::max(event.frame, off);
     const uint32_t relative = uint32_t(std::max(event.frame - off, 0));
     if (event.kind == EventKind::parameter) {
-      values_[event.a] = event.value;
+      values_[event.a].store(event.value, std::memory_order_relaxed);
       offerParameter(event.a, int32_t(relative), event.value, "queue", true);
       continue;
     }
     const double status = KERNEL(push_event)(handle_, uint32_t(event.kind), relative, event.a, event.value);
     if (trace_ != nullptr) {
       std::fprintf(trace_, "E this=%p blk=%llu frame=%u kind=%d a=%u value=%.17g src=queue status=%g\n",
-                   static_cast<void *>(this), gTraceBlocks, relative, tracedKind(event.kind), event.a,
+                   static_cast<void *>(this), gTraceBlocks.load(std::memory_order_relaxed), relative, tracedKind(event.kind), event.a,
                    event.value, status);
     }
     if (status == 0) {

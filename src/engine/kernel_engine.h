@@ -114,7 +114,9 @@ private:
   KernelEngineEvent queue_[kQueueCapacity];
   int32_t queueCount_ = 0;
   int32_t next_ = 0; // the first queued event not yet delivered, while a block runs
-  double values_[kParamCount];
+  // Written by the host's UI thread (state) and the audio thread (automation):
+  // atomics, published to the audio thread by paramsDirty_.
+  std::atomic<double> values_[kParamCount];
   double shadow_[kParamCount];
   // Set for a value the kernel dropped at process time and that is being
   // offered again; its repeated rejection is not reported again.

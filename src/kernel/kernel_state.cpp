@@ -1,5 +1,6 @@
 #include "kernel/kernel_state.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -184,6 +185,7 @@ void clearPerformance(KernelState &s) {
   s.hasLastCc = 0;
   s.lastCc = 0;
   s.keyShift = 128;
+  std::fill(std::begin(s.passedNotes), std::end(s.passedNotes), uint8_t(0));
   resetWalk(s);
 }
 

@@ -78,6 +78,9 @@ struct KernelState {
   int32_t liveVelocities[kSteps] = {};
   double nextStepFrame = 0;
   double octave = 1;
+  // Per pitch: incoming note-ons let through and not yet ended. Their
+  // note-offs go out whatever key following does meanwhile.
+  uint8_t passedNotes[kNotes] = {};
   int32_t patternDirections[kPatterns] = {};
   int32_t patternLengths[kPatterns] = {};
   int32_t patternResolutions[kPatterns] = {};

@@ -86,11 +86,19 @@ void handleInputEntry(KernelState &s, int index, double frame) {
       s.keyShift = number - 60 + 128;
       return;
     }
+    uint8_t &passed = s.passedNotes[number & 127];
+    if (passed < 255) ++passed;
     appendOutput(s, frame, status, number, level);
     return;
   }
   if (type == 128 || type == 144) {
-    if (s.keyFollow == 1) return;
+    // A note let through ends even if key following took over meanwhile.
+    uint8_t &passed = s.passedNotes[number & 127];
+    if (passed > 0) {
+      --passed;
+    } else if (s.keyFollow == 1) {
+      return;
+    }
     appendOutput(s, frame, status, number, level);
     return;
   }

@@ -1,0 +1,153 @@
+// What real hosts do to a plug-in, at the VST 3 boundary: every note-on the
+// processor sends is ended by a note-off on its channel, whatever the host
+// does between them. The sequencer is stopped, so only the host's notes play.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "params/params.h"
+#include "processor/norva_processor.h"
+#include "vst3_host.h"
+
+namespace {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+using norva::probe::EventList;
+using norva::probe::HostApplication;
+using norva::probe::makeNoteOff;
+using norva::probe::makeNoteOn;
+using norva::probe::MemoryStream;
+using norva::probe::ParameterChanges;
+
+double normalized(uint32_t id, double plain) { return norva::norva_param_normalize(&norva::NORVA_PARAMS[id], plain); }
+
+class HostFaults : public ::testing::Test {
+protected:
+  void SetUp() override {
+    host_ = new HostApplication();
+    processor_ = new norva::NorvaProcessor();
+    ASSERT_EQ(processor_->initialize(host_), kResultOk);
+    activate(512);
+    ParameterChanges stop;
+    stop.add(norva::kParamRun, 0, 0.0);
+    run({}, &stop);
+  }
+  void TearDown() override {
+    processor_->setActive(false);
+    processor_->terminate();
+    processor_->release();
+    host_->release();
+  }
+
+  void activate(int32 block) {
+    ProcessSetup setup{kRealtime, kSample32, block, 48000.0};
+    ASSERT_EQ(processor_->setupProcessing(setup), kResultOk);
+    ASSERT_EQ(processor_->setActive(true), kResultOk);
+  }
+
+  // One block; its output is tallied per (channel, pitch).
+  void run(std::vector<Event> in, ParameterChanges *changes = nullptr, int32 frames = 512) {
+    EventList input, output;
+    for (Event &e : in) input.addEvent(e);
+    ProcessData data;
+    data.symbolicSampleSize = kSample32;
+    data.numSamples = frames;
+    data.inputEvents = &input;
+    data.inputParameterChanges = changes;
+    data.outputEvents = &output;
+    ASSERT_EQ(processor_->process(data), kResultOk);
+    for (const Event &e : output.events()) {
+      if (e.type == Event::kNoteOnEvent) ++sounding_[{e.noteOn.channel, e.noteOn.pitch}];
+      // Note-offs the host sends for silent pitches pass through, as they
+      // should for the instrument behind.
+      if (e.type == Event::kNoteOffEvent) {
+        int &count = sounding_[{e.noteOff.channel, e.noteOff.pitch}];
+        if (count > 0) --count;
+      }
+    }
+  }
+
+  // Notes that went out and were never ended, as "channel/pitch".
+  std::vector<std::string> hanging() const {
+    std::vector<std::string> out;
+    for (const auto &[key, count] : sounding_)
+      if (count > 0) out.push_back(std::to_string(key.first) + "/" + std::to_string(key.second));
+    return out;
+  }
+
+  HostApplication *host_ = nullptr;
+  norva::NorvaProcessor *processor_ = nullptr;
+  std::map<std::pair<int, int>, int> sounding_;
+};
+
+using Hanging = std::vector<std::string>;
+
+// A host's panic: note-offs for all 128 pitches at offset 0, twice the
+// kernel's per-call queue.
+TEST_F(HostFaults, AnAllNotesOffSweepEndsEveryNote) {
+  run({makeNoteOn(0, 100, 1.0f), makeNoteOn(3, 20, 1.0f)});
+  std::vector<Event> sweep;
+  for (int16 pitch = 0; pitch < 128; ++pitch) sweep.push_back(makeNoteOff(0, pitch));
+  run(sweep);
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// A preset arrives while a chord is held: its changed values go to the
+// kernel at the next block's start, in the same queue as the releases.
+TEST_F(HostFaults, LoadingAPresetWhileAChordIsHeldLosesNoRelease) {
+  std::vector<Event> chord, release;
+  for (int16 pitch = 40; pitch < 56; ++pitch) {
+    chord.push_back(makeNoteOn(0, pitch, 0.8f));
+    release.push_back(makeNoteOff(10, pitch));
+  }
+  run(chord);
+  std::string state = R"({"params":{"tindrel.run":0)";
+  for (int k = 1; k <= 32; ++k) state += ",\"tindrel.g" + std::to_string(k) + "\":" + std::to_string(k);
+  for (const char *key : {"bpm\":97", "shuffle\":0.6", "gateScale\":1.5", "transpose\":3", "octave\":2",
+                          "direction\":2", "length\":9", "chainEnd\":9", "curveCc\":20", "keyRoot\":4",
+                          "scaleMask\":2741", "seed\":77", "velocityScale\":0.5", "resolution\":5"})
+    state += std::string(",\"tindrel.") + key;
+  state += "}}";
+  MemoryStream stream(state);
+  ASSERT_EQ(processor_->setState(&stream), kResultOk);
+  run(release);
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// Key following takes over incoming notes: a key already let through still
+// gets its note-off.
+TEST_F(HostFaults, KeyFollowSwitchedOnWhileAKeyIsHeldKeepsItsRelease) {
+  run({makeNoteOn(0, 62, 1.0f)});
+  ParameterChanges follow;
+  follow.add(norva::kParamKeyFollow, 0, 1.0);
+  run({makeNoteOn(5, 64, 1.0f)}, &follow); // taken by key following, never sent
+  run({makeNoteOff(0, 62), makeNoteOff(0, 64)});
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// Two notes of one pitch overlap across a Channel change: each note-off
+// ends a note where it sounds.
+TEST_F(HostFaults, AChannelChangeBetweenOverlappingNotesOfOnePitchEndsBoth) {
+  run({makeNoteOn(0, 64, 1.0f)});
+  ParameterChanges channel;
+  channel.add(norva::kParamChannel, 0, normalized(norva::kParamChannel, 5));
+  run({makeNoteOn(10, 64, 1.0f)}, &channel);
+  run({makeNoteOff(0, 64), makeNoteOff(1, 64)});
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// The host suspends and resumes with another block size while notes sound:
+// the new kernel instance knows nothing of them, the engine ends them.
+TEST_F(HostFaults, ReactivationEndsWhatSounded) {
+  run({makeNoteOn(0, 50, 1.0f), makeNoteOn(0, 51, 1.0f)});
+  processor_->setActive(false);
+  activate(256);
+  run({}, nullptr, 256);
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+} // namespace
