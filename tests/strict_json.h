@@ -1,7 +1,7 @@
-// A strict JSON validity check (RFC 8259 grammar, as a browser's JSON.parse
-// applies it): no raw control characters in strings, only the standard
-// escapes, JSON numbers only, nothing after the value. Used by the tests and
-// the fuzz targets on every text the plug-in writes.
+// A strict JSON validity check (the RFC 8259 grammar that a browser's
+// JSON.parse applies): no raw control characters in strings, only the
+// standard escapes, JSON numbers only, nothing after the value. The tests and
+// the fuzz targets run it on every text the plug-in writes.
 #pragma once
 
 #include <cstring>
@@ -9,56 +9,40 @@
 
 namespace norva::strict {
 
-class Validator {
-public:
-  explicit Validator(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
+struct Cursor {
+  const char *p;
+  const char *end;
 
-  bool document() {
-    const bool ok = value(0);
-    space();
-    return ok && p_ == end_;
-  }
-
-private:
-  const char *p_;
-  const char *end_;
-
-  bool more() const { return p_ < end_; }
-  bool take(char c) {
-    if (!more() || *p_ != c) return false;
-    ++p_;
+  bool at(const char *set) const { return p < end && *p != '\0' && std::strchr(set, *p) != nullptr; }
+  bool take(const char *set) {
+    if (!at(set)) return false;
+    ++p;
     return true;
   }
-  void space() {
-    while (more() && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
-  }
+  void space() { while (take(" \t\n\r")) {} }
   bool digits() {
-    const char *start = p_;
-    while (more() && *p_ >= '0' && *p_ <= '9') ++p_;
-    return p_ != start;
+    const char *start = p;
+    while (take("0123456789")) {}
+    return p != start;
   }
-  bool literal(const char *word) {
-    const size_t n = std::strlen(word);
-    if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return false;
-    p_ += n;
+  bool word(const char *w) {
+    const size_t n = std::strlen(w);
+    if (static_cast<size_t>(end - p) < n || std::memcmp(p, w, n) != 0) return false;
+    p += n;
     return true;
   }
 
   bool string() {
-    if (!take('"')) return false;
-    while (more()) {
-      const auto c = static_cast<unsigned char>(*p_++);
+    if (!take("\"")) return false;
+    while (p < end) {
+      const auto c = static_cast<unsigned char>(*p++);
       if (c == '"') return true;
       if (c < 0x20) return false;
       if (c != '\\') continue;
-      if (!more()) return false;
-      const char e = *p_++;
-      if (e == 'u') {
-        for (int i = 0; i < 4; ++i) {
-          if (!more() || std::strchr("0123456789abcdefABCDEF", *p_) == nullptr || *p_ == '\0') return false;
-          ++p_;
-        }
-      } else if (std::strchr("\"\\/bfnrt", e) == nullptr || e == '\0') {
+      if (take("u")) {
+        for (int i = 0; i < 4; ++i)
+          if (!take("0123456789abcdefABCDEF")) return false;
+      } else if (!take("\"\\/bfnrt")) {
         return false;
       }
     }
@@ -66,53 +50,51 @@ private:
   }
 
   bool number() {
-    take('-');
-    if (!take('0') && !digits()) return false;
-    if (take('.') && !digits()) return false;
-    if (more() && (*p_ == 'e' || *p_ == 'E')) {
-      ++p_;
-      if (!take('+')) take('-');
+    take("-");
+    if (!take("0") && !digits()) return false;
+    if (take(".") && !digits()) return false;
+    if (take("eE")) {
+      take("+-");
       if (!digits()) return false;
     }
     return true;
   }
 
+  // Members (object) or elements (array) up to the closing byte.
+  bool list(char close, bool members, int depth) {
+    ++p;
+    space();
+    const char closing[2] = {close, '\0'};
+    if (take(closing)) return true;
+    do {
+      space();
+      if (members && !(string() && (space(), take(":")))) return false;
+      if (!value(depth + 1)) return false;
+      space();
+    } while (take(","));
+    return take(closing);
+  }
+
   bool value(int depth) {
     space();
-    if (!more() || depth > 64) return false;
-    switch (*p_) {
+    if (p >= end || depth > 64) return false;
+    switch (*p) {
       case '"': return string();
-      case '{': {
-        ++p_;
-        space();
-        if (take('}')) return true;
-        do {
-          space();
-          if (!string()) return false;
-          space();
-          if (!take(':') || !value(depth + 1)) return false;
-          space();
-        } while (take(','));
-        return take('}');
-      }
-      case '[': {
-        ++p_;
-        space();
-        if (take(']')) return true;
-        do {
-          if (!value(depth + 1)) return false;
-          space();
-        } while (take(','));
-        return take(']');
-      }
-      case 't': return literal("true");
-      case 'f': return literal("false");
-      case 'n': return literal("null");
+      case '{': return list('}', true, depth);
+      case '[': return list(']', false, depth);
+      case 't': return word("true");
+      case 'f': return word("false");
+      case 'n': return word("null");
       default: return number();
     }
   }
 };
 
-inline bool valid(std::string_view text) { return Validator(text).document(); }
+inline bool valid(std::string_view text) {
+  Cursor c{text.data(), text.data() + text.size()};
+  const bool ok = c.value(0);
+  c.space();
+  return ok && c.p == c.end;
+}
 
 }  // namespace norva::strict
