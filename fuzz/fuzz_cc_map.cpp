@@ -1,10 +1,9 @@
 // CC maps from arbitrary text held in a heap block of exactly the input's
 // size, so any read at or past the end is an AddressSanitizer report. A
-// successful parse gives a map within its limits; its written form, alone and
-// inside the "norva.ccMapChanged" message, reads back to the same bindings
-// (a min or max that is not finite is written as null and reads back unset),
-// and writing that again gives the same text. A failed parse leaves the
-// caller's map alone.
+// successful parse gives a map within its limits (bounds finite); its written
+// form, alone and inside the "norva.ccMapChanged" message, is strict JSON and
+// reads back to the same bindings, and writing that again gives the same
+// text. A failed parse leaves the caller's map alone.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +12,7 @@
 
 #include "ccmap/cc_map.h"
 #include "fuzz_support.h"
+#include "../tests/strict_json.h"
 #include "params/params.h"
 
 namespace {
@@ -28,21 +28,13 @@ void checkLimits(const CcMap &map) {
     if (b.paramIndex >= norva::kParamCount || b.cc > 127 || b.channel > 16 || static_cast<unsigned>(b.curve) > 3 ||
         static_cast<unsigned>(b.valueMode) > 4 || static_cast<unsigned>(b.takeover) > 2)
       fail("binding %u out of range: param %u cc %u channel %u", i, b.paramIndex, b.cc, b.channel);
+    if ((b.hasMin && !std::isfinite(b.min)) || (b.hasMax && !std::isfinite(b.max))) fail("binding %u: bound not finite", i);
   }
 }
 
 bool sameDouble(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// b is a as it reads back from its written form.
-bool sameAfterWriting(CcBinding a, const CcBinding &b) {
-  if (a.hasMin && !std::isfinite(a.min)) {
-    a.hasMin = false;
-    a.min = 0.0;
-  }
-  if (a.hasMax && !std::isfinite(a.max)) {
-    a.hasMax = false;
-    a.max = 0.0;
-  }
+bool sameAfterWriting(const CcBinding &a, const CcBinding &b) {
   return a.paramIndex == b.paramIndex && a.cc == b.cc && a.channel == b.channel && a.curve == b.curve &&
          a.valueMode == b.valueMode && a.takeover == b.takeover && a.enabled == b.enabled && a.hasMin == b.hasMin &&
          a.hasMax == b.hasMax && sameDouble(a.min, b.min) && sameDouble(a.max, b.max);
@@ -73,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   std::string text;
   norva::writeCcMapJson(text, map);
+  if (!norva::strict::valid(text)) fail("written map is not strict JSON: %s", text.c_str());
   CcMap back;
   if (!norva::parseCcMapJson(text.data(), text.size(), back)) fail("written map does not parse: %s", text.c_str());
   checkSame(map, back, text);

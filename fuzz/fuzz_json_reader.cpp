@@ -2,16 +2,19 @@
 // input's size, so that any read at or past the end of the range is an
 // AddressSanitizer report. Every routine stays inside the range; numbers
 // convert exactly as strtod converts the range followed by a NUL; a string
-// token never decodes to more bytes than it consumed.
+// token never decodes to more bytes than it consumed. The input written as a
+// quoted string is strict JSON and reads back to the same bytes.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "formats/json.h"
 #include "fuzz_support.h"
+#include "../tests/strict_json.h"
 
 namespace {
 
@@ -52,6 +55,16 @@ void checkString(const char *begin, size_t size) {
     fail("parseString without output disagrees");
 }
 
+void checkQuoted(const char *begin, size_t size) {
+  std::string quoted;
+  norva::jsonAppendQuoted(quoted, std::string_view(begin, size));
+  if (!norva::strict::valid(quoted)) fail("a quoted string is not strict JSON");
+  Reader r(quoted.data(), quoted.size());
+  std::string back;
+  if (!norva::parseString(r, &back) || r.cur != r.end || back != std::string_view(begin, size))
+    fail("a quoted string does not read back");
+}
+
 // A member loop whose members pick their reader by the key's first byte.
 void checkObject(const char *begin, size_t size) {
   Reader r(begin, size);
@@ -86,5 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   checkString(begin, size);
   checkNumber(begin, size);
   checkObject(begin, size);
+  checkQuoted(begin, size);
   return 0;
 }

@@ -98,7 +98,8 @@ TEST(CcMap, WholeTextAcceptance) {
 // Each row reads one binding {"path":"tindrel.bpm",<members>} and writes it
 // back: the cc it must hold (-1: dropped) and the members after the path.
 // "cc" and "channel" round half up and are held to their ranges; infinite
-// and huge values stop at a bound, NaN and non-numbers have no effect.
+// and huge values stop at a bound, NaN and non-numbers have no effect, nor
+// do bounds that are not finite.
 // Names are exact, an unknown one sets the default; a later member wins.
 TEST(CcMap, BindingMembers) {
   const struct {
@@ -121,7 +122,7 @@ TEST(CcMap, BindingMembers) {
       {R"("cc":1,"channel":-1e300)", 1, R"(,"channel":1)"},
       {R"("cc":1,"channel":inf)", 1, R"(,"channel":16)"},
       {R"("cc":1,"channel":nan,"channel":"2")", 1, ""},
-      {R"("cc":1,"min":-1e999,"max":nan)", 1, R"(,"min":null,"max":null)"},
+      {R"("cc":1,"min":-1e999,"max":nan)", 1, ""},
       {R"("cc":1,"max":-2,"min":"x")", 1, R"(,"max":-2)"},
       {R"("cc":1,"curve":"exp")", 1, R"(,"curve":"exp")"},
       {R"("cc":1,"curve":"log")", 1, R"(,"curve":"log")"},

@@ -86,14 +86,18 @@ bool readPad(Reader &r, SamplerPadOverride &pad) {
 
 }  // namespace
 
+bool padKeyUsable(std::string_view key) {
+  return !key.empty() && key.size() <= kMaxPadKeyBytes && key.find('\0') == std::string_view::npos;
+}
+
 void writeSamplerPadOverridesJson(std::string &out, const SamplerPadOverrides &pads) {
   out.push_back('{');
   bool firstPad = true;
   for (const SamplerPadOverride &pad : pads) {
-    if (pad.key.empty() || pad.mask == 0) continue;
+    if (!padKeyUsable(pad.key) || pad.mask == 0) continue;
     if (!firstPad) out.push_back(',');
     firstPad = false;
-    jsonAppendQuoted(out, pad.key.c_str());
+    jsonAppendQuoted(out, pad.key);
     out += ":{";
     bool firstSetting = true;
     for (const PadSetting &setting : kPadSettings) {
@@ -118,9 +122,9 @@ bool parsePadOverrideMap(Reader &r, SamplerPadOverrides &out) {
     if (reader.cur >= reader.end || *reader.cur != '{') return skipValue(reader, depth + 1);
     SamplerPadOverride pad;
     if (!readPad(reader, pad)) return false;
-    // A pad without a name can be neither written nor published: dropping it
-    // here keeps the other pads of the set usable.
-    if (pad.mask == 0 || key.empty() || key.size() > kMaxPadKeyBytes) return true;
+    // A pad whose key can be neither written nor published is refused here,
+    // which keeps the other pads of the set usable.
+    if (pad.mask == 0 || !padKeyUsable(key)) return true;
     for (SamplerPadOverride &stored : pads) {
       if (stored.key == key) {
         pad.key = key;
@@ -152,7 +156,7 @@ bool parseSamplerPadOverridesJson(const char *text, size_t length, SamplerPadOve
 bool padOverridesPublishable(const SamplerPadOverrides &pads) {
   if (pads.size() > kMaxPadOverrides) return false;
   for (const SamplerPadOverride &pad : pads) {
-    if (pad.key.empty() || pad.key.size() > kMaxPadKeyBytes || pad.mask == 0) return false;
+    if (!padKeyUsable(pad.key) || pad.mask == 0) return false;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/json.h"
@@ -60,8 +61,13 @@ struct SamplerPadOverride {
 // kMaxPadOverrides. Empty means no overrides.
 using SamplerPadOverrides = std::vector<SamplerPadOverride>;
 
-// Appends the set as one object. Pads with an empty key or mask 0 are left
-// out; a set value that is not finite is written as null.
+// A pad key a document can carry and give back: 1..kMaxPadKeyBytes bytes
+// and no NUL byte. Pads under any other key are refused when read, left out
+// when written and refused by the engine.
+bool padKeyUsable(std::string_view key);
+
+// Appends the set as one object. Pads whose key is not usable or whose mask
+// is 0 are left out; a set value that is not finite is written as null.
 void writeSamplerPadOverridesJson(std::string &out, const SamplerPadOverrides &pads);
 
 // A whole text that is one pad object (white space around it allowed). out is
@@ -70,12 +76,13 @@ bool parseSamplerPadOverridesJson(const char *text, size_t length, SamplerPadOve
 
 // One pad object inside a larger document, at the reader's position. Values
 // outside their accepted range are dropped setting by setting; a pad left
-// with no setting is dropped; more than kMaxPadOverrides members empty the
+// with no setting, or under a key that is not usable, is dropped; more than
+// kMaxPadOverrides members empty the
 // whole set. Fails only on malformed JSON. out is replaced only on success.
 bool parsePadOverrideMap(Reader &r, SamplerPadOverrides &out);
 
 // The engine's acceptance limits: at most kMaxPadOverrides pads, every key
-// 1..kMaxPadKeyBytes bytes, every mask non-zero.
+// usable, every mask non-zero.
 bool padOverridesPublishable(const SamplerPadOverrides &pads);
 
 }  // namespace norva

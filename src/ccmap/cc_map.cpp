@@ -123,11 +123,11 @@ void appendBinding(std::string &out, const CcBinding &b) {
 
 // A bindings list at '['. Elements that are not usable bindings are dropped
 // by parseCcBinding; only malformed text fails.
-bool readBindingsList(Reader &r, CcMap &map) {
+bool readBindingsList(Reader &r, CcMap &map, uint32_t *refused) {
   ++r.cur;  // '['
   if (consumeByte(r, ']')) return true;
   for (;;) {
-    if (!parseCcBinding(r, map)) return false;
+    if (!parseCcBinding(r, map, refused)) return false;
     if (consumeByte(r, ',')) continue;
     return consumeByte(r, ']');
   }
@@ -157,7 +157,7 @@ void writeCcMapChangedJson(std::string &out, const CcMap &map) {
   out += '}';
 }
 
-bool parseCcBinding(Reader &r, CcMap &map) {
+bool parseCcBinding(Reader &r, CcMap &map, uint32_t *refused) {
   skipWhitespace(r);
   if (!nextByteIs(r, '{')) return skipValue(r, 1);
 
@@ -172,10 +172,14 @@ bool parseCcBinding(Reader &r, CcMap &map) {
       double x = 0.0;
       if (!readNumberMember(reader, depth, read, x)) return false;
       if (!read) return true;
+      bool held = true;
       if (key == "cc") {
-        ccSeen |= roundWithin(x, 0, 127, binding.cc);
+        held = roundWithin(x, 0, 127, binding.cc);
+        ccSeen |= held;
       } else if (key == "channel") {
-        roundWithin(x, 1, 16, binding.channel);
+        held = roundWithin(x, 1, 16, binding.channel);
+      } else if (!std::isfinite(x)) {
+        held = false;  // a bound the writer could only write as null
       } else if (key == "min") {
         binding.min = x;
         binding.hasMin = true;
@@ -183,6 +187,7 @@ bool parseCcBinding(Reader &r, CcMap &map) {
         binding.max = x;
         binding.hasMax = true;
       }
+      if (!held && refused != nullptr) ++*refused;
       return true;
     }
     if (key == "path" || key == "curve" || key == "valueMode" || key == "takeover") {
@@ -220,19 +225,19 @@ bool parseCcBinding(Reader &r, CcMap &map) {
   return true;
 }
 
-bool parseCcMapValue(Reader &r, CcMap &out, bool &present) {
+bool parseCcMapValue(Reader &r, CcMap &out, bool &present, uint32_t *refused) {
   out.count = 0;
   present = false;
   skipWhitespace(r);
   if (nextByteIs(r, '[')) {
     present = true;
-    return readBindingsList(r, out);
+    return readBindingsList(r, out, refused);
   }
   if (nextByteIs(r, '{')) {
     return readObject(r, 0, [&](const std::string &key, Reader &reader, int depth) {
       if (key == "bindings" && nextByteIs(reader, '[')) {
         // A second "bindings" list adds to the first.
-        if (!readBindingsList(reader, out)) return false;
+        if (!readBindingsList(reader, out, refused)) return false;
         present = true;
         return true;
       }
@@ -242,15 +247,17 @@ bool parseCcMapValue(Reader &r, CcMap &out, bool &present) {
   return skipValue(r, 1);
 }
 
-bool parseCcMapJson(const char *text, size_t length, CcMap &out) {
+bool parseCcMapJson(const char *text, size_t length, CcMap &out, uint32_t *refused) {
   if (text == nullptr) return false;
   Reader r(text, length);
   skipWhitespace(r);
   if (!nextByteIs(r, '{') && !nextByteIs(r, '[')) return false;
   CcMap map;
   bool present = false;
-  if (!parseCcMapValue(r, map, present) || !atEnd(r)) return false;
+  uint32_t refusedHere = 0;
+  if (!parseCcMapValue(r, map, present, &refusedHere) || !atEnd(r)) return false;
   out = map;
+  if (refused != nullptr) *refused += refusedHere;
   return true;
 }
 

@@ -63,22 +63,28 @@ void writeCcMapJson(std::string &out, const CcMap &map);
 // Appends the editor message {"type":"norva.ccMapChanged","map":<map>}.
 void writeCcMapChangedJson(std::string &out, const CcMap &map);
 
+// Every reader below takes an optional refusal count. A number member whose
+// value no binding field can hold (a "min" or "max" that is not finite, a
+// "cc" or "channel" that is NaN) has no effect on its binding, so that what
+// is read can be written back exactly; each such member adds one to
+// *refused when refused is given.
+
 // A whole text that is one map value (an object or a bare bindings list),
-// with only white space around it. "{}" gives an empty map. out is replaced
-// only on success.
-bool parseCcMapJson(const char *text, size_t length, CcMap &out);
+// with only white space around it. "{}" gives an empty map. out (and
+// *refused) change only on success.
+bool parseCcMapJson(const char *text, size_t length, CcMap &out, uint32_t *refused = nullptr);
 
 // One map value at the reader's position inside a larger document. present
 // tells whether the value carried a bindings list; callers adopt the map only
 // then. A value that is neither an object nor a list is skipped (present
 // false). On failure out holds whatever was read so far: parse into a scratch
 // map.
-bool parseCcMapValue(Reader &r, CcMap &out, bool &present);
+bool parseCcMapValue(Reader &r, CcMap &out, bool &present, uint32_t *refused = nullptr);
 
 // One element of a bindings list. A usable binding (a "path" naming a
 // catalogue row and a "cc") is appended while the map has room; anything
 // else is dropped without failing. Fails on malformed JSON and on a string
 // member whose value is not a string.
-bool parseCcBinding(Reader &r, CcMap &map);
+bool parseCcBinding(Reader &r, CcMap &map, uint32_t *refused = nullptr);
 
 }  // namespace norva

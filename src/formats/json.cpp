@@ -56,6 +56,68 @@ bool skipObject(Reader &r, int depth) {
   }
 }
 
+constexpr uint32_t kReplacementCharacter = 0xFFFD;
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Four hex digits at the reader's position, consumed only when all four are there.
+bool readHex4(Reader &r, uint32_t &code) {
+  if (r.end - r.cur < 4) return false;
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int digit = hexValue(r.cur[i]);
+    if (digit < 0) return false;
+    value = value << 4 | static_cast<uint32_t>(digit);
+  }
+  r.cur += 4;
+  code = value;
+  return true;
+}
+
+bool consumeEscapeU(Reader &r) {
+  if (r.end - r.cur < 2 || r.cur[0] != '\\' || r.cur[1] != 'u') return false;
+  r.cur += 2;
+  return true;
+}
+
+bool isHighSurrogate(uint32_t code) { return code >= 0xD800 && code <= 0xDBFF; }
+bool isLowSurrogate(uint32_t code) { return code >= 0xDC00 && code <= 0xDFFF; }
+
+void appendUtf8(std::string &out, uint32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | code >> 6));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | code >> 12));
+    out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | code >> 18));
+    out.push_back(static_cast<char>(0x80 | (code >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// The escape of one byte below 0x20: its short form where JSON has one.
+char shortEscape(unsigned char c) {
+  switch (c) {
+    case '\b': return 'b';
+    case '\f': return 'f';
+    case '\n': return 'n';
+    case '\r': return 'r';
+    case '\t': return 't';
+    default: return 0;
+  }
+}
+
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr uint32_t kNotBase64 = 0xFFFFFFFFu;
 
@@ -94,11 +156,30 @@ bool parseString(Reader &r, std::string *out) {
       case 'n': decoded = '\n'; break;
       case 'r': decoded = '\r'; break;
       case 't': decoded = '\t'; break;
-      case 'u':
-        // No code points: up to four bytes, whatever they are, become one "?".
-        r.cur += std::min<ptrdiff_t>(4, r.end - r.cur);
+      case 'u': {
         decoded = '?';
-        break;
+        uint32_t code = 0;
+        if (!readHex4(r, code)) {
+          // Not four hex digits: up to four bytes, whatever they are, become
+          // one "?", the way such an escape has always been read.
+          r.cur += std::min<ptrdiff_t>(4, r.end - r.cur);
+          break;
+        }
+        if (isHighSurrogate(code)) {
+          Reader low = r;
+          uint32_t next = 0;
+          if (consumeEscapeU(low) && readHex4(low, next) && isLowSurrogate(next)) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+            r = low;
+          } else {
+            code = kReplacementCharacter;
+          }
+        } else if (isLowSurrogate(code)) {
+          code = kReplacementCharacter;
+        }
+        if (out != nullptr) appendUtf8(*out, code);
+        continue;
+      }
       default: break;  // the quote, backslash, slash and anything else stand for themselves
     }
     if (out != nullptr) out->push_back(decoded);
@@ -163,14 +244,31 @@ bool skipValue(Reader &r, int depth) {
   return parseNumber(r, nullptr);
 }
 
-void jsonAppendQuoted(std::string &out, const char *text) {
+void jsonAppendQuoted(std::string &out, std::string_view text) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
   out.push_back('"');
-  for (const char *p = text; *p != '\0'; ++p) {
-    if (*p == '"' || *p == '\\') out.push_back('\\');
-    out.push_back(*p);
+  size_t run = 0;  // start of the bytes not yet appended
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    out.push_back('\\');
+    if (c >= 0x20) {
+      out.push_back(static_cast<char>(c));
+    } else if (const char letter = shortEscape(c)) {
+      out.push_back(letter);
+    } else {
+      out += "u00";
+      out.push_back(kHexDigits[c >> 4]);
+      out.push_back(kHexDigits[c & 15]);
+    }
   }
+  out.append(text.data() + run, text.size() - run);
   out.push_back('"');
 }
+
+void jsonAppendQuoted(std::string &out, const char *text) { jsonAppendQuoted(out, std::string_view(text)); }
 
 void jsonAppendNumber(std::string &out, double value) {
   if (!std::isfinite(value)) {

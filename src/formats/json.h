@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace norva {
@@ -31,6 +32,10 @@ bool consumeByte(Reader &r, char c);
 bool atEnd(Reader &r);
 
 // One string token; out (when given) receives the decoded bytes appended.
+// "\uXXXX" with four hex digits gives the UTF-8 bytes of that code point (a
+// surrogate pair gives one code point, a lone surrogate U+FFFD); a "\u" not
+// followed by four hex digits takes up to four bytes, whatever they are, and
+// gives "?". Raw control characters are taken as they are.
 bool parseString(Reader &r, std::string *out);
 // One number token with strtod's grammar (C locale), never looking past the
 // range: the result is that of strtod on the range followed by a NUL.
@@ -61,8 +66,11 @@ template <typename OnMember> bool readObject(Reader &r, int depth, OnMember &&on
   }
 }
 
-// Writing. Only the quote and the backslash are escaped; every other byte,
-// control characters included, is written as it is.
+// Writing. The quote and the backslash get a backslash in front; control
+// characters are escaped ("\b \f \n \r \t", the rest of 0x00-0x1F as
+// "\u00XX"); bytes above 127 are written as they are. The text is every byte
+// of the view, NUL included.
+void jsonAppendQuoted(std::string &out, std::string_view text);
 void jsonAppendQuoted(std::string &out, const char *text);
 // Shortest text that reads back to the same double; the plain form unless the
 // exponent form ("1e+05", "1e-04") is strictly shorter; null when not finite.

@@ -85,12 +85,13 @@ bool truncateToInt32(double x, int32_t &out) {
   return true;
 }
 
-// Copies text with its NUL when it fits the array; otherwise the array is
-// left empty. Either way the array is NUL-terminated.
+// Copies text with its NUL when it fits the array; otherwise (too long, or
+// holding a NUL byte that would cut it short) the array is left empty.
+// Either way the array is NUL-terminated.
 template <size_t N>
 bool copyIfFits(char (&field)[N], const std::string &text) {
   std::fill(std::begin(field), std::end(field), '\0');
-  if (text.size() >= N) return false;
+  if (text.size() >= N || text.find('\0') != std::string::npos) return false;
   std::memcpy(field, text.data(), text.size());
   return true;
 }
@@ -122,8 +123,11 @@ bool readParams(Reader &r, int depth, StateChunk &out) {
       return false;
     }
     // nan and inf read as numbers, but no parameter can hold them: such a
-    // value is ignored and the parameter keeps its current value.
-    if (!std::isfinite(value)) return true;
+    // value is refused and the parameter keeps its current value.
+    if (!std::isfinite(value)) {
+      ++out.refusedNumbers;
+      return true;
+    }
     if (const norva_param_desc *row = findParamByKey(key)) {
       const size_t index = static_cast<size_t>(row - NORVA_PARAMS);
       out.values[index] = value;
@@ -168,7 +172,7 @@ bool readAuthoredState(Reader &r, int depth, StateChunk &out) {
     if (key == "v") {
       double x = 0.0;
       if (!parseNumber(reader, &x)) return false;
-      truncateToInt32(x, version);
+      if (!truncateToInt32(x, version)) ++out.refusedNumbers;
       return true;
     }
     if (key == "bytes" && nextByteIs(reader, '"')) {
@@ -214,10 +218,10 @@ bool readBank(Reader &r, int depth, StateChunk &out) {
   });
   if (!ok) return false;
 
-  const std::string &id = members[kId].text;
-  if (id.empty() || id.size() >= kBankIdCapacity) return true;
+  char id[kBankIdCapacity];
+  if (!copyIfFits(id, members[kId].text) || id[0] == '\0') return true;
 
-  copyIfFits(out.bankId, id);
+  std::memcpy(out.bankId, id, sizeof id);
   clearText(out.bankVersion);
   clearText(out.bankSha256);
   clearText(out.bankSource);
@@ -242,14 +246,14 @@ bool readTopLevelMember(const std::string &key, Reader &r, int depth, StateChunk
   if (key == "variation") {
     double x = 0.0;
     if (!parseNumber(r, &x)) return false;
-    truncateToInt32(x, out.variation);
+    if (!truncateToInt32(x, out.variation)) ++out.refusedNumbers;
     return true;
   }
   if (key == "ccMap") {
     if (!nextByteIs(r, '{') && !nextByteIs(r, '[')) return skipValue(r, memberDepth);
     CcMap map;
     bool present = false;
-    if (!parseCcMapValue(r, map, present)) return false;
+    if (!parseCcMapValue(r, map, present, &out.refusedNumbers)) return false;
     if (present) {
       out.ccMap = map;
       out.hasCcMap = true;

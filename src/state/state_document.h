@@ -81,6 +81,10 @@ struct StateChunk {
   char bankLocator[kBankLocatorCapacity] = {};
   bool hasBankLocator = false;
   bool hasBankRef = false;  // a "bank" section with a usable id was read
+  // Numbers the document carried that no field can hold, each refused and
+  // counted here: parameter values that are not finite, a NaN variation or
+  // authored version, and the CC map's refused members (see cc_map.h).
+  uint32_t refusedNumbers = 0;
 };
 
 // The bank reference to write: seven NUL-terminated texts. Empty (or null)
@@ -114,8 +118,9 @@ std::string writeStateJson(std::span<const double, kParamCount> values, int32_t 
 
 // Reads a whole document into out, which must be freshly made. False for any
 // malformed text (the caller keeps its current state); oversized optional
-// texts, unknown names and undecodable authored bytes are dropped without
-// failing the document.
+// texts, bank texts holding a NUL byte, unknown names and undecodable
+// authored bytes are dropped without failing the document, and numbers no
+// field can hold are counted in refusedNumbers.
 bool parseStateJson(const char *text, size_t length, StateChunk &out);
 
 enum class BankStateRefOutcome : uint32_t {
