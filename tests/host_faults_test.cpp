@@ -150,4 +150,17 @@ TEST_F(HostFaults, ReactivationEndsWhatSounded) {
   EXPECT_EQ(hanging(), Hanging{});
 }
 
+// A number that cannot be written back is refused when read, and the
+// health report says so; the rest of the document is kept.
+TEST_F(HostFaults, StateValuesThatCannotBeSavedAgainAreRefusedAndReported) {
+  MemoryStream stream(std::string(R"({"params":{"tindrel.bpm":1e999,"tindrel.length":7}})"));
+  ASSERT_EQ(processor_->setState(&stream), kResultOk);
+  EXPECT_EQ(processor_->engine().paramValue(norva::kParamLength), 7.0);
+  EXPECT_EQ(processor_->engine().paramValue(norva::kParamBpm), 120.0);
+  const auto &ring = processor_->engine().diagnostics();
+  ASSERT_EQ(ring.count, 1u);
+  EXPECT_EQ(ring.records[0].code, uint32_t(norva::kDiagStateRestoreFailed));
+  EXPECT_STREQ(ring.records[0].detail, "source=state; refused=1");
+}
+
 } // namespace

@@ -56,6 +56,7 @@ enum DiagnosticCode : uint32_t {
   kDiagKernelCreateFailed = 1,
   kDiagRateAdapterInitFailed = 2,
   kDiagProcessFailed = 4,
+  kDiagStateRestoreFailed = 9,
   kDiagInvalidConfiguration = 14,
   kDiagEngineUnavailable = 15,
   kDiagEventRejected = 22,

@@ -60,6 +60,9 @@ private:
   [[gnu::noinline]] void writeOutputEvents(Steinberg::Vst::IEventList *events);
   bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
   void recallSampleBank(const char *bankId);
+  // A warning in the health report: a document or message held numbers that
+  // could not be written back (not finite, out of any field's range).
+  void reportRefusedValues(const char *source, uint32_t count);
 
   KernelEngine engine_;
   PublishedBanks banks_;

@@ -1,5 +1,6 @@
 // Messages between processor and controller. Every payload travels in one
 // binary attribute named "json".
+#include <cstdio>
 #include <cstring>
 
 #include "banks/pad_overrides.h"
@@ -47,6 +48,13 @@ bool NorvaProcessor::sendPayload(const char *id, const void *bytes, uint32 size)
   return sent;
 }
 
+void NorvaProcessor::reportRefusedValues(const char *source, uint32_t count) {
+  char detail[96];
+  std::snprintf(detail, sizeof detail, "source=%s; refused=%u", source, unsigned(count));
+  engine_.recordDiagnostic(kDiagStateRestoreFailed, kSeverityWarning, kPhaseState,
+                           "values that cannot be saved again were refused; the rest was kept", detail);
+}
+
 void NorvaProcessor::sendRuntimeDiagnostics(bool failed) {
   engine_.drainRuntimeDiagnostics();
   const norva_runtime_diagnostic_ring ring = engine_.diagnostics();
@@ -64,9 +72,11 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
   uint32 size = 0;
   if (std::strcmp(id, "norva.ccMap") == 0) {
     CcMap map;
-    if (payloadOf(message, bytes, size) && parseCcMapJson(bytes, size, map)) {
+    uint32_t refused = 0;
+    if (payloadOf(message, bytes, size) && parseCcMapJson(bytes, size, map, &refused)) {
       ccMap_ = map;
       ccMapPresent_ = true;
+      if (refused != 0) reportRefusedValues("ccMap", refused);
     }
     return kResultOk;
   }

@@ -37,6 +37,7 @@ tresult PLUGIN_API NorvaProcessor::setState(IBStream *state) {
   for (uint32_t i = 0; i < kParamCount; ++i) {
     if (chunk.present[i]) engine_.setParamValue(i, chunk.values[i]);
   }
+  if (chunk.refusedNumbers != 0) reportRefusedValues("state", chunk.refusedNumbers);
   if (chunk.variation >= 0) engine_.setVariation(chunk.variation);
   if (chunk.hasCcMap) {
     ccMap_ = chunk.ccMap;
