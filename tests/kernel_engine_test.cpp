@@ -56,8 +56,7 @@ Midis output(const KernelEngine &e, uint64_t base = 0) {
 }
 
 // A stopped engine's sequencer plays nothing: only input reaches the output.
-std::unique_ptr<KernelEngine> makeEngine(double rate = 48000, int32_t maxBlock = 16384,
-                                         bool stopped = false) {
+std::unique_ptr<KernelEngine> makeEngine(double rate = 48000, int32_t maxBlock = 16384, bool stopped = false) {
   auto engine = std::make_unique<KernelEngine>();
   EXPECT_TRUE(engine->setup(rate, maxBlock));
   if (stopped) {
@@ -69,8 +68,7 @@ std::unique_ptr<KernelEngine> makeEngine(double rate = 48000, int32_t maxBlock =
 }
 
 bool queuePlain(KernelEngine &e, uint32_t index, double plain, int32_t frame = 0) {
-  const norva::norva_param_desc &row = norva::NORVA_PARAMS[index];
-  return e.pushParamNormalized(index, (plain - row.min) / (row.max - row.min), frame);
+  return e.pushParamNormalized(index, norva::norva_param_normalize(&norva::NORVA_PARAMS[index], plain), frame);
 }
 
 // Bpm 300 in sixty-fourths: a step every 600 frames.
