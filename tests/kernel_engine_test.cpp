@@ -260,6 +260,14 @@ TEST(KernelEngineNotes, MessagesKeepTheChannelInForceAtTheirFrame) {
   EXPECT_EQ(Midis(out.begin(), out.begin() + 5),
             (Midis{{0, Cc, 1, 0, 0}, {0, On, 60, 100, 0}, {3000, Off, 60, 0, 0}, {6000, On, 60, 60, 4},
                    {9000, Off, 60, 0, 4}}));
+  // A note played through keeps the channel it started on as well.
+  auto through = makeEngine(48000, 512, true);
+  through->pushNoteOn(64, 1.0, 0);
+  queuePlain(*through, kParamChannel, 2, 10);
+  through->pushNoteOff(64, 20);
+  through->pushNoteOn(65, 1.0, 30);
+  run(*through, 512);
+  EXPECT_EQ(output(*through), (Midis{{0, On, 64, 127, 0}, {20, Off, 64, 0, 0}, {30, On, 65, 127, 2}}));
 }
 
 TEST(KernelEngineNotes, NotesSoundingAtASetupEndInTheNextBlock) {
