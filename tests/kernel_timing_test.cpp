@@ -24,10 +24,8 @@ TEST_P(StepLength, DefaultPatternOnTheGrid) {
 INSTANTIATE_TEST_SUITE_P(
     Resolutions, StepLength,
     ::testing::Values(StepCase{48000, 120, 3, 6000, 3000}, StepCase{48000, 120, 10, 18000, 9000},
-                      StepCase{48000, 120, 11, 9000, 4500}, StepCase{44100, 120, 3, 5513, 2757},
-                      StepCase{48000, 120, 0, 48000, 24000}, StepCase{48000, 120, 5, 1500, 750},
-                      StepCase{48000, 120, 6, 16000, 8000}, StepCase{48000, 120, 9, 2000, 1000},
-                      StepCase{96000, 120, 4, 6000, 3000}, StepCase{48000, 300, 3, 2400, 1200},
+                      StepCase{44100, 120, 3, 5513, 2757}, StepCase{48000, 120, 0, 48000, 24000},
+                      StepCase{48000, 120, 6, 16000, 8000}, StepCase{48000, 300, 3, 2400, 1200},
                       StepCase{48000, 20, 3, 36000, 18000}, StepCase{44100, 97, 7, 9093, 4547}));
 
 using Timing = KernelTest;
@@ -35,9 +33,7 @@ using Timing = KernelTest;
 TEST_F(Timing, ShuffleDelaysOddSteps) {
   // 0.9 and 0.2 are limited to 0.75 and 0.5.
   const struct { double shuffle; V ons; } cases[] = {
-      {0.5, {0, 6000, 18000, 24000}},  {0.6, {0, 7200, 19200, 24000}},
-      {0.75, {0, 9000, 21000, 24000}}, {0.9, {0, 9000, 21000, 24000}},
-      {0.2, {0, 6000, 18000, 24000}}};
+      {0.6, {0, 7200, 19200, 24000}}, {0.9, {0, 9000, 21000, 24000}}, {0.2, {0, 6000, 18000, 24000}}};
   for (const auto &c : cases) {
     SetUp();
     const uint32_t h = make();
@@ -75,8 +71,7 @@ TEST_F(Timing, StopAndRestartReanchorsTheWalker) {
 // Authored lanes are set on a kernel state driven directly.
 TEST(AuthoredTiming, RatchetsSplitTheStep) {
   const struct { double rate; int ratchets; V ons, offs; } cases[] = {
-      {48000, 3, {0, 2000, 4000}, {1000, 3000, 5000}},
-      {48000, 0, {0}, {3000}},
+      {48000, 3, {0, 2000, 4000}, {1000, 3000, 5000}}, {48000, 0, {0}, {3000}},
       {48000, 9, {0, 750, 1500, 2250, 3000, 3750, 4500, 5250},
        {375, 1125, 1875, 2625, 3375, 4125, 4875, 5625}},
       {44100, 3, {0, 1837, 3675}, {919, 2756, 4594}}}; // 5513 frames: 1837, 1838, 1838
@@ -112,8 +107,7 @@ TEST(AuthoredTiming, GateLengths) {
 TEST(AuthoredTiming, TiedStepIntoTheNextStep) {
   const struct { const char *what; int note, velocity, ratchets, gate; V ons, offs; } cases[] = {
       // Legato: no second note-on; the note ends at step 1's own gate, not at 9000.
-      {"same pitch", 60, 60, 1, 20, {0}, {7200}},
-      {"other pitch", 62, 60, 1, 50, {0, 6000}, {6000, 9000}},
+      {"same pitch", 60, 60, 1, 20, {0}, {7200}}, {"other pitch", 62, 60, 1, 50, {0, 6000}, {6000, 9000}},
       {"rest", 60, 0, 1, 50, {0}, {6000}},
       {"ratchets", 60, 60, 2, 50, {0, 6000, 9000}, {6000, 7500, 10500}}};
   for (const auto &c : cases) {

@@ -38,8 +38,7 @@ TEST_P(Directions, PlaysTheSteps) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, Directions,
     ::testing::Values(WalkCase{4, 0, 0, {0, 1, 2, 3, 0, 1}}, WalkCase{4, 1, 0, {3, 2, 1, 0, 3, 2}},
-                      WalkCase{4, 2, 0, {0, 1, 2, 3, 2, 1, 0, 1, 2}},
-                      WalkCase{4, 3, 0, {0, 1, 2, 3, 3, 2, 1, 0, 0, 1}},
+                      WalkCase{4, 2, 0, {0, 1, 2, 3, 2, 1, 0, 1, 2}}, WalkCase{4, 3, 0, {0, 1, 2, 3, 3, 2, 1, 0, 0, 1}},
                       WalkCase{2, 2, 0, {0, 1, 0, 1, 0}}, WalkCase{2, 3, 0, {0, 1, 1, 0, 0, 1}},
                       WalkCase{16, 4, 0, {0, 14, 2, 8, 6, 0, 13, 2, 8}},
                       WalkCase{16, 5, 0, {0, 15, 0, 15, 14, 15, 0, 15}},
@@ -48,9 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WalkCase{16, 4, 7.9, {0, 9, 3, 15, 9, 3, 12, 9, 5, 0}},
                       WalkCase{16, 5, 0.5, {0, 15, 0, 15, 14, 15, 0, 15}},
                       // A pattern of one step repeats it in every direction.
-                      WalkCase{1, 1, 0, {0, 0, 0}}, WalkCase{1, 2, 0, {0, 0, 0}},
-                      WalkCase{1, 3, 0, {0, 0, 0}}, WalkCase{1, 4, 0, {0, 0, 0}},
-                      WalkCase{1, 5, 0, {0, 0, 0}}));
+                      WalkCase{1, 1, 0, {0, 0, 0}}, WalkCase{1, 3, 0, {0, 0, 0}}, WalkCase{1, 5, 0, {0, 0, 0}}));
 
 TEST_F(Walk, RandomChoicesRepeatAfterARestart) {
   const uint32_t h = walker(16, 4, 3);

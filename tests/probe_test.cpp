@@ -34,51 +34,6 @@ using Bytes = std::vector<uint8_t>;
 const Bytes kHeader = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
 const Bytes kTempo120 = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}; // 500000 us per quarter
 
-// Reads back a format-0 file as this writer produces it: header, one track of
-// two-data-byte channel messages, tempo and end-of-track meta events.
-struct ReadTrack {
-  uint32_t tempo = 0;
-  uint64_t endTick = 0;
-  std::vector<MidiFileEvent> events;
-};
-
-bool readMidiFile(const Bytes &b, ReadTrack &track) {
-  if (b.size() < 22 || !std::equal(kHeader.begin(), kHeader.end(), b.begin())) return false;
-  if (((size_t(b[18]) << 24) | (size_t(b[19]) << 16) | (size_t(b[20]) << 8) | b[21]) != b.size() - 22)
-    return false;
-  size_t at = 22;
-  uint64_t tick = 0;
-  auto readVarLen = [&](uint64_t &value) {
-    value = 0;
-    for (int i = 0; i < 4 && at < b.size(); ++i) {
-      value = (value << 7) | (b[at] & 0x7F);
-      if ((b[at++] & 0x80) == 0) return true;
-    }
-    return false;
-  };
-  while (at < b.size()) {
-    uint64_t delta = 0, size = 0;
-    if (!readVarLen(delta) || at >= b.size()) return false;
-    tick += delta;
-    const uint8_t status = b[at++];
-    if (status != 0xFF) {
-      if ((status & 0x80) == 0 || at + 2 > b.size()) return false;
-      track.events.push_back({tick, status, b[at], b[at + 1]});
-      at += 2;
-      continue;
-    }
-    const uint8_t type = b[at++];
-    if (!readVarLen(size) || at + size > b.size()) return false;
-    if (type == 0x51 && size == 3) track.tempo = (b[at] << 16) | (b[at + 1] << 8) | b[at + 2];
-    at += size;
-    if (type == 0x2F) {
-      track.endTick = tick;
-      return at == b.size();
-    }
-  }
-  return false;
-}
-
 // --- MIDI file writer ----------------------------------------------------
 
 TEST(ProbeMidiFile, VariableLengthQuantitiesAtGroupBoundaries) {
@@ -113,12 +68,9 @@ TEST(ProbeMidiFile, HeaderTempoDeltasTrackLengthAndEndTick) {
                              0x81, 0x80, 0x00, 0xFF, 0x2F, 0x00});
   EXPECT_EQ(Bytes(bytes.begin() + 22, bytes.end()), track);
   EXPECT_EQ(bytes[21], track.size());
-
   // An end tick before the last event still closes the track at that event.
   ASSERT_TRUE(buildMidiFile(500000, events, 10, bytes, error));
-  ReadTrack read;
-  ASSERT_TRUE(readMidiFile(bytes, read));
-  EXPECT_EQ(read.endTick, 255u);
+  EXPECT_EQ(Bytes(bytes.end() - 4, bytes.end()), (Bytes{0x00, 0xFF, 0x2F, 0x00}));
 }
 
 TEST(ProbeMidiFile, RefusesWhatAFileCannotHold) {
@@ -188,8 +140,7 @@ TEST(ProbeCommandLine, RejectsBadInputWithOneLine) {
       {{"render", "B", "--seconds", "nan"}, "bad value 'nan' for --seconds"},
       {{"render", "B", "--seconds", "8", "--note", "8:60:on", "--out", "a"}, "outside the render"},
       {{"render", "B", "--note", "1:60:off:0"}, "a note off takes no velocity"},
-      {{"render", "B"}, "render needs --out FILE.mid"},
-      {{"render", "--out", "a.mid"}, "render needs a BUNDLE"},
+      {{"render", "B"}, "render needs --out FILE.mid"}, {{"render", "--out", "a.mid"}, "render needs a BUNDLE"},
       {{"play"}, "unknown command 'play'"},
   };
   for (const auto &[args, expected] : cases) {
@@ -250,21 +201,6 @@ std::vector<uint64_t> framesOf(const RenderResult &result) {
   std::vector<uint64_t> frames;
   for (const RenderedEvent &event : result.events) frames.push_back(event.frame);
   return frames;
-}
-
-TEST(ProbeRenderLoop, BlocksInputsAndAbsoluteFrames) {
-  FakeBackend backend;
-  RenderOptions options =
-      fakeOptions(300, 128, {{0, 200, 64, false, 0}, {0, 0, 62, true, 1}, {0, 130, 61, true, 1}});
-  options.settings = {{8, 2}, {1, 140}};
-  RenderResult result;
-  std::string error;
-  ASSERT_TRUE(renderSequence(backend, options, result, error)) << error;
-  EXPECT_EQ(backend.calls, (std::vector<std::string>{"param 8=2 @0", "param 1=140 @0", "note 62 on @0",
-                                                     "run 128", "note 61 on @2", "note 64 off @72",
-                                                     "run 128", "run 44"}));
-  EXPECT_EQ(framesOf(result), (std::vector<uint64_t>{0, 130, 200}));
-  EXPECT_TRUE(result.warning.empty());
 }
 
 TEST(ProbeRenderLoop, SplitsABlockWithMoreInputsThanTheBackendTakes) {
@@ -337,34 +273,8 @@ Bytes readFile(const std::string &path) {
 
 std::string tempPath(const char *name) { return ::testing::TempDir() + name; }
 
-TEST(ProbeBundle, SixteenthsAt120BpmLandEvery6000Frames) {
-  const std::string path = tempPath("probe_sixteenths.mid");
-  std::ostringstream out, err;
-  // Fill the rests of the default velocity figure so every step sounds.
-  ASSERT_EQ(runProbe({"render", kBundle, "--rate", "48000", "--set", "tindrel.bpm=120", "--set",
-                      "tindrel.resolution=3", "--set", "tindrel.g3=90", "--set", "tindrel.g7=90", "--set",
-                      "tindrel.g11=90", "--set", "tindrel.g15=90", "--out", path},
-                     out, err),
-            kExitOk)
-      << err.str();
-  EXPECT_EQ(out.str(), "notes: 64\nfirst frame: 0\nlast frame: 378000\ndistinct pitches: 1 (60)\n");
-
-  ReadTrack track;
-  ASSERT_TRUE(readMidiFile(readFile(path), track));
-  std::remove(path.c_str());
-  EXPECT_EQ(track.tempo, 500000u);
-  EXPECT_EQ(track.endTick, 7680u); // 8 s at 120 BPM
-  std::vector<MidiFileEvent> ons;
-  for (const MidiFileEvent &event : track.events)
-    if ((event.status & 0xF0) == 0x90) ons.push_back(event);
-  ASSERT_EQ(ons.size(), 64u);
-  for (size_t i = 0; i < ons.size(); ++i) EXPECT_EQ(ons[i].tick, 120 * i) << i; // 6000 frames
-  EXPECT_EQ(ons[0].data2, 100);
-  EXPECT_EQ(ons[1].data2, 60);
-  EXPECT_EQ(ons[2].data2, 90);
-}
-
 TEST(ProbeBundle, BlockLengthDoesNotMoveAnything) {
+  // Frame, kind, number and value of each event, one string per render.
   auto render = [](uint32_t block) {
     RenderOptions options = fakeOptions(96000, block, {{0, 30001, 72, true, 0.5}}); // a note of its own
     options.settings = {{1, 137}, {3, 0.7}}; // tempo and shuffle off the grid
@@ -372,23 +282,16 @@ TEST(ProbeBundle, BlockLengthDoesNotMoveAnything) {
     RenderResult result;
     std::string error;
     EXPECT_TRUE(renderSequence(backend, options, result, error)) << error;
-    return result.events;
+    std::string text;
+    for (const RenderedEvent &e : result.events)
+      text += std::to_string(e.frame) + " " + std::to_string(int(e.kind)) + " " + std::to_string(e.number) + " " +
+              formatNumber(e.value) + "\n";
+    return text;
   };
-  const std::vector<RenderedEvent> reference = render(512);
-  bool sawInput = false;
-  for (const RenderedEvent &event : reference)
-    sawInput = sawInput || (event.number == 72 && event.kind == OutputKind::NoteOn && event.frame == 30001);
-  EXPECT_TRUE(sawInput) << "the input note passes through at its frame";
-  for (uint32_t block : {1u, 37u, 16384u}) {
-    const std::vector<RenderedEvent> other = render(block);
-    ASSERT_EQ(other.size(), reference.size()) << block;
-    for (size_t i = 0; i < reference.size(); ++i) {
-      EXPECT_EQ(other[i].frame, reference[i].frame) << block << " " << i;
-      EXPECT_EQ(other[i].kind, reference[i].kind) << block << " " << i;
-      EXPECT_EQ(other[i].number, reference[i].number) << block << " " << i;
-      EXPECT_EQ(other[i].value, reference[i].value) << block << " " << i;
-    }
-  }
+  const std::string reference = render(512);
+  EXPECT_NE(reference.find("30001 " + std::to_string(int(OutputKind::NoteOn)) + " 72 "), std::string::npos)
+      << "the input note passes through at its frame";
+  for (uint32_t block : {1u, 37u, 16384u}) EXPECT_EQ(render(block), reference) << block;
 }
 
 TEST(ProbeBundle, SavedStateRendersTheSameAndSetsTheFileTempo) {
@@ -408,10 +311,9 @@ TEST(ProbeBundle, SavedStateRendersTheSameAndSetsTheFileTempo) {
       kExitOk)
       << err2.str();
   EXPECT_EQ(out2.str(), out1.str());
-  EXPECT_EQ(readFile(second), readFile(first));
-  ReadTrack track;
-  ASSERT_TRUE(readMidiFile(readFile(second), track));
-  EXPECT_EQ(track.tempo, 428571u);
+  const Bytes file = readFile(second);
+  EXPECT_EQ(file, readFile(first));
+  EXPECT_EQ(Bytes(file.begin() + 26, file.begin() + 29), (Bytes{0x06, 0x8A, 0x1B})); // 428571 us per quarter
   std::remove(first.c_str());
   std::remove(second.c_str());
 

@@ -28,11 +28,8 @@ std::string status(const Ring &ring, bool failed = false) {
   return text.substr(from, text.find('"', from) - from);
 }
 
-TEST(RuntimeHealthReport, ExactTexts) {
-  EXPECT_EQ(report(Ring{}), R"({"format":"norva-runtime-health/v1","schemaVersion":1,"instanceId":"vst3",)"
-                            R"("lifecycle":"configured","status":"healthy",)"
-                            R"("counters":{"diagnostics":0,"diagnostics.dropped":0},"diagnostics":[]})");
-
+// One report in full; the other tests check the parts their rule decides.
+TEST(RuntimeHealthReport, ExactText) {
   // No detail, no context; unknown identity; quote and backslash escaped.
   Ring ring{};
   recordDiagnostic(ring, kDiagBankMissing, kSeverityInfo, kPhaseState, R"(bank "x\y" not found)", nullptr);
@@ -53,36 +50,25 @@ TEST(RuntimeHealthReport, ExactTexts) {
 
 TEST(RuntimeHealthReport, FailedSetupReportsTheErrorTwice) {
   Ring ring{};
-  recordDiagnostic(ring, kDiagInvalidConfiguration, kSeverityError, kPhaseConfigure,
-                   "maximum block size out of range", R"(maxBlockFrames=20000 "C:\x")");
-  const std::string diagnostic =
-      R"({"format":"norva-plugin-runtime-diagnostic/v1","schemaVersion":1,"sequence":1,)"
-      R"("code":"runtime.invalid-configuration","severity":"error","phase":"configure",)"
-      R"("component":"shell","message":"maximum block size out of range","recoverable":false,)"
-      R"("identity":{"moduleId":"music.norva.tindrel","version":"1.0.0","target":"vst3"},)"
-      R"("configuration":{"sampleRate":48000,"maxBlockFrames":20000},"occurrence":{"count":1},)"
-      R"("context":{"detail":"maxBlockFrames=20000 \"C:\\x\""}})";
-  EXPECT_EQ(writeRuntimeHealthJson(ring, "music.norva.tindrel", "1.0.0", 48000, 20000, true),
-            R"({"format":"norva-runtime-health/v1","schemaVersion":1,"instanceId":"vst3",)"
-            R"("lifecycle":"failed","status":"failed",)"
-            R"("counters":{"diagnostics":1,"diagnostics.dropped":0},"diagnostics":[)" +
-                diagnostic + R"(],"firstError":)" + diagnostic + "}");
+  recordDiagnostic(ring, kDiagInvalidConfiguration, kSeverityError, kPhaseConfigure, "bad", R"(x "C:\x")");
+  const std::string text = writeRuntimeHealthJson(ring, "music.norva.tindrel", "1.0.0", 48000, 20000, true);
+  const size_t list = text.find(R"("diagnostics":[)") + 15, first = text.find(R"(],"firstError":)");
+  ASSERT_NE(first, std::string::npos) << text;
+  const std::string diagnostic = text.substr(list, first - list);
+  EXPECT_TRUE(contains(diagnostic, R"("recoverable":false,)") &&
+              contains(diagnostic, R"("context":{"detail":"x \"C:\\x\""}})"))
+      << diagnostic;
+  EXPECT_EQ(text.substr(first + 15), diagnostic + "}");
+  EXPECT_TRUE(contains(text, R"("lifecycle":"failed","status":"failed",)")) << text;
 }
 
 // The worst stored severity decides the status; the failed flag forces
 // "failed" and alone decides the lifecycle.
 TEST(RuntimeHealthReport, StatusRules) {
-  const struct {
-    std::vector<uint8_t> severities;
-    bool failed;
-    const char *status;
-  } cases[] = {
-      {{}, false, "healthy"},
-      {{kSeverityInfo}, false, "healthy"},
-      {{kSeverityInfo}, true, "failed"},
+  const struct { std::vector<uint8_t> severities; bool failed; const char *status; } cases[] = {
+      {{}, false, "healthy"}, {{kSeverityInfo}, false, "healthy"}, {{kSeverityInfo}, true, "failed"},
       {{kSeverityInfo, kSeverityWarning, kSeverityInfo}, false, "degraded"},
-      {{kSeverityWarning, kSeverityError}, false, "failed"},
-      {{kSeverityFatal, kSeverityInfo}, false, "failed"},
+      {{kSeverityWarning, kSeverityError}, false, "failed"}, {{kSeverityFatal, kSeverityInfo}, false, "failed"},
   };
   for (const auto &c : cases) {
     Ring ring{};
@@ -101,10 +87,8 @@ TEST(RuntimeHealthReport, FirstErrorIsTheEarliestStoredError) {
   EXPECT_EQ(ring.firstError, 2u);
   const std::string text = report(ring);
   EXPECT_TRUE(contains(text, R"(],"firstError":{"format":"norva-plugin-runtime-diagnostic/v1","schemaVersion":1,)"
-                             R"("sequence":2,"code":"runtime.kernel-create-failed","severity":"fatal",)"
-                             R"("phase":"activate","component":"shell","message":"first","recoverable":false,)"))
+                             R"("sequence":2,"code":"runtime.kernel-create-failed",)"))
       << text;
-  EXPECT_FALSE(contains(text.substr(text.find("firstError")), "second"));
 }
 
 TEST(RuntimeHealthReport, NamesOutsideTheTablesFallBack) {
@@ -144,15 +128,11 @@ TEST(DiagnosticRing, LongTextsAreCutAndNullTextsStoredEmpty) {
   Ring ring{};
   recordDiagnostic(ring, 1, kSeverityError, kPhaseActivate, std::string(300, 'm').c_str(),
                    std::string(200, 'd').c_str());
-  recordDiagnostic(ring, 1, kSeverityError, kPhaseActivate, std::string(191, 'x').c_str(),
-                   std::string(127, 'y').c_str());
   recordDiagnostic(ring, 1, kSeverityError, kPhaseActivate, nullptr, nullptr);
   EXPECT_EQ(std::string(ring.records[0].message), std::string(191, 'm'));
   EXPECT_EQ(std::string(ring.records[0].detail), std::string(127, 'd'));
-  EXPECT_EQ(std::string(ring.records[1].message), std::string(191, 'x'));
-  EXPECT_EQ(std::string(ring.records[1].detail), std::string(127, 'y'));
-  EXPECT_STREQ(ring.records[2].message, "");
-  EXPECT_STREQ(ring.records[2].detail, "");
+  EXPECT_STREQ(ring.records[1].message, "");
+  EXPECT_STREQ(ring.records[1].detail, "");
 }
 
 TEST(RealtimeDiagnostics, PostsBecomeRecordsWithConsecutiveSequences) {
@@ -168,14 +148,10 @@ TEST(RealtimeDiagnostics, PostsBecomeRecordsWithConsecutiveSequences) {
   EXPECT_FALSE(queue.hasPending());
 
   ASSERT_EQ(ring.count, 4u);
-  const char *messages[] = {"audio process callback failed; output was cleared",
-                            "sample-rate adapter failed; output was cleared",
-                            "runtime diagnostic observed on the audio callback"};
-  const uint32_t codes[] = {4, 2, 22};
+  const uint32_t codes[] = {kDiagProcessFailed, kDiagRateAdapterInitFailed, kDiagEventRejected};
   for (int i = 0; i < 3; ++i) {
     const norva_runtime_diagnostic &d = ring.records[i + 1];
     EXPECT_TRUE(d.sequence == i + 2u && d.code == codes[i] && d.phase == kPhaseProcess) << i;
-    EXPECT_STREQ(d.message, messages[i]);
     EXPECT_STREQ(d.detail, "audio callback");
   }
   EXPECT_EQ(ring.firstError, 2u);
@@ -183,19 +159,12 @@ TEST(RealtimeDiagnostics, PostsBecomeRecordsWithConsecutiveSequences) {
   EXPECT_EQ(ring.count, 4u) << "a second drain finds nothing";
 }
 
-TEST(RealtimeDiagnostics, OverflowRecordText) {
+TEST(RealtimeDiagnostics, OverflowRecordDegrades) {
   Ring ring{};
   recordRealtimeOverflow(ring, 4294967295u);
-  EXPECT_EQ(report(ring),
-            R"({"format":"norva-runtime-health/v1","schemaVersion":1,"instanceId":"vst3",)"
-            R"("lifecycle":"configured","status":"degraded",)"
-            R"("counters":{"diagnostics":1,"diagnostics.dropped":0},"diagnostics":[)"
-            R"({"format":"norva-plugin-runtime-diagnostic/v1","schemaVersion":1,"sequence":1,)"
-            R"("code":"runtime.diagnostics-overflow","severity":"warning","phase":"process",)"
-            R"("component":"shell","message":"audio diagnostic queue overflowed","recoverable":true,)"
-            R"("identity":{"moduleId":"music.norva.tindrel","version":"1.0.0","target":"vst3"},)"
-            R"("configuration":{"sampleRate":48000,"maxBlockFrames":512},"occurrence":{"count":1},)"
-            R"("context":{"detail":"dropped=4294967295; source=audio callback"}}]})");
+  EXPECT_EQ(status(ring), "degraded");
+  EXPECT_TRUE(contains(report(ring), R"("code":"runtime.diagnostics-overflow","severity":"warning",)"));
+  EXPECT_STREQ(ring.records[0].detail, "dropped=4294967295; source=audio callback");
 }
 
 // The queue holds 32 entries, so a drain that finds an overflow brings 32

@@ -29,6 +29,7 @@
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -42,24 +43,12 @@ std::string hex(const char *tuid) {
   return out;
 }
 
-std::string ascii(const char16 *text) {
-  std::string out;
-  for (; *text; ++text)
-    out += static_cast<char>(*text);
-  return out;
-}
-
 // A named value against the number it must have.
-struct Value {
-  const char *name;
-  int64 actual;
-  int64 expected;
-};
+struct Value { const char *name; int64 actual; int64 expected; };
 #define VALUE(x, expected) Value{#x, int64(x), int64(expected)}
 
 void expectValues(std::initializer_list<Value> values) {
-  for (const Value &v : values)
-    EXPECT_EQ(v.actual, v.expected) << v.name;
+  for (const Value &v : values) EXPECT_EQ(v.actual, v.expected) << v.name;
 }
 
 // ---------------------------------------------------------------------------
@@ -67,39 +56,21 @@ void expectValues(std::initializer_list<Value> values) {
 
 TEST(Vst3Iid, EveryInterfaceHasItsPublishedBytes) {
 #define IID(I, bytes) {#I, I::iid, bytes}
-  const struct {
-    const char *name;
-    const FUID &iid;
-    const char *bytes;
-  } rows[] = {
-      IID(FUnknown, "0000000000000000C000000000000046"),
-      IID(IPluginBase, "22888DDB156E45AE8358B34808190625"),
-      IID(IPluginFactory, "7A4D811C52114A1FAED9D2EE0B43BF9F"),
-      IID(IPluginFactory2, "0007B650F24B4C0BA464EDB9F00B2ABB"),
-      IID(IPluginFactory3, "4555A2ABC1234E579B12291036878931"),
-      IID(IBStream, "C3BF6EA2309947529B6BF9901EE33E9B"),
-      IID(ISizeableStream, "04F9549EE02F4E6E87E86A8747F4E17F"),
-      IID(IComponent, "E831FF31F2D54301928EBBEE25697802"),
-      IID(IAudioProcessor, "42043F99B7DA453CA569E79D9AAEC33D"),
-      IID(IProcessContextRequirements, "2A654303EF764E3D95B5FE83730EF6D0"),
-      IID(IEventList, "3A2C4214346349FEB2C4F397B9695A44"),
-      IID(IParamValueQueue, "01263A18ED074F6F98C9D3564686F9BA"),
-      IID(IParameterChanges, "A47796630BB64A56B44384A8466FEB9D"),
-      IID(IAttributeList, "1E5F0AEBCC7F4533A254401138AD5EE4"),
-      IID(IMessage, "936F033BC6C047DBBB0882F813C1E613"),
-      IID(IConnectionPoint, "70A4156F6E6E4026989148BFAA60D8D1"),
-      IID(IHostApplication, "58E595CCDB2D49698B6AAF8C36A664E5"),
-      IID(IComponentHandler, "93A0BEA30BD045DB8E890B0CC1E46AC6"),
-      IID(IComponentHandler2, "F040B4B3A36045ECABCDC045B4D5A2CC"),
-      IID(IEditController, "DCD7BBE37742448DA874AACC979C759E"),
-      IID(IEditController2, "7F4EFE59F3204967AC27A3AEAFB63038"),
-      IID(IMidiMapping, "DF0FF9F749B74669B63AB7327ADBF5E5"),
-      IID(IUnitHandler, "4B5147F84654486B8DAB30BA163A3C56"),
-      IID(IUnitInfo, "3D4BD6B5913A4FD2A886E768A5EB92C1"),
-      IID(IPlugView, "5BC32507D06049EAA6151B522B755B29"),
-      IID(IPlugFrame, "367FAF01AFA946938D4DA2A0ED0882A3"),
-      IID(Linux::IEventHandler, "561E65C913A0496F813A2C35654D7983"),
-      IID(Linux::ITimerHandler, "10BDD94F41424774821FAD8FECA72CA9"),
+  const struct { const char *name; const FUID &iid; const char *bytes; } rows[] = {
+      IID(FUnknown, "0000000000000000C000000000000046"), IID(IPluginBase, "22888DDB156E45AE8358B34808190625"),
+      IID(IPluginFactory, "7A4D811C52114A1FAED9D2EE0B43BF9F"), IID(IPluginFactory2, "0007B650F24B4C0BA464EDB9F00B2ABB"),
+      IID(IPluginFactory3, "4555A2ABC1234E579B12291036878931"), IID(IBStream, "C3BF6EA2309947529B6BF9901EE33E9B"),
+      IID(ISizeableStream, "04F9549EE02F4E6E87E86A8747F4E17F"), IID(IComponent, "E831FF31F2D54301928EBBEE25697802"),
+      IID(IAudioProcessor, "42043F99B7DA453CA569E79D9AAEC33D"), IID(IProcessContextRequirements, "2A654303EF764E3D95B5FE83730EF6D0"),
+      IID(IEventList, "3A2C4214346349FEB2C4F397B9695A44"), IID(IParamValueQueue, "01263A18ED074F6F98C9D3564686F9BA"),
+      IID(IParameterChanges, "A47796630BB64A56B44384A8466FEB9D"), IID(IAttributeList, "1E5F0AEBCC7F4533A254401138AD5EE4"),
+      IID(IMessage, "936F033BC6C047DBBB0882F813C1E613"), IID(IConnectionPoint, "70A4156F6E6E4026989148BFAA60D8D1"),
+      IID(IHostApplication, "58E595CCDB2D49698B6AAF8C36A664E5"), IID(IComponentHandler, "93A0BEA30BD045DB8E890B0CC1E46AC6"),
+      IID(IComponentHandler2, "F040B4B3A36045ECABCDC045B4D5A2CC"), IID(IEditController, "DCD7BBE37742448DA874AACC979C759E"),
+      IID(IEditController2, "7F4EFE59F3204967AC27A3AEAFB63038"), IID(IMidiMapping, "DF0FF9F749B74669B63AB7327ADBF5E5"),
+      IID(IUnitHandler, "4B5147F84654486B8DAB30BA163A3C56"), IID(IUnitInfo, "3D4BD6B5913A4FD2A886E768A5EB92C1"),
+      IID(IPlugView, "5BC32507D06049EAA6151B522B755B29"), IID(IPlugFrame, "367FAF01AFA946938D4DA2A0ED0882A3"),
+      IID(Linux::IEventHandler, "561E65C913A0496F813A2C35654D7983"), IID(Linux::ITimerHandler, "10BDD94F41424774821FAD8FECA72CA9"),
       IID(Linux::IRunLoop, "18C3536697764F1A9C5B83857A871389"),
   };
 #undef IID
@@ -156,11 +127,7 @@ TEST(Vst3Constants, ResultCodesFlagsEnumerationsAndCategoryTexts) {
 // Every field after the first is listed, so a swap of two fields of equal
 // size shows even when the size stays.
 
-struct Field {
-  const char *name;
-  size_t offset;
-  size_t expected;
-};
+struct Field { const char *name; size_t offset; size_t expected; };
 
 template <class T>
 void expectRecord(const char *name, size_t size, size_t alignment,
@@ -188,53 +155,39 @@ template <class... I> void expectBareInterfaces() {
     EXPECT_EQ(size, sizeof(void *));
 }
 
-TEST(Vst3Layout, BasicTypesAndInterfaces) {
+TEST(Vst3Layout, TypesInterfacesAndRecords) {
   expectValues({VALUE(sizeof(TUID), 16), VALUE(sizeof(String128), 256), VALUE(sizeof(TBool), 1),
                 VALUE(sizeof(tresult), 4), VALUE(sizeof(ParamID), 4), VALUE(sizeof(ParamValue), 8),
                 VALUE(sizeof(SpeakerArrangement), 8), VALUE(sizeof(TSamples), 8)});
   expectBareInterfaces<FUnknown, IComponent, IAudioProcessor, IEditController, IUnitInfo,
                        IPluginFactory3, IPlugView, IConnectionPoint, IMessage, IBStream>();
-}
-
-TEST(Vst3Layout, FactoryComponentAndControllerRecords) {
   LAYOUT(PFactoryInfo, 452, 4, AT(url, 64), AT(email, 320), AT(flags, 448));
   LAYOUT(PClassInfo, 116, 4, AT(cardinality, 16), AT(category, 20), AT(name, 52));
-  LAYOUT(PClassInfo2, 440, 4, AT(cardinality, 16), AT(category, 20), AT(name, 52),
-         AT(classFlags, 116), AT(subCategories, 120), AT(vendor, 248), AT(version, 312),
-         AT(sdkVersion, 376));
-  LAYOUT(PClassInfoW, 696, 4, AT(cardinality, 16), AT(category, 20), AT(name, 52),
-         AT(classFlags, 180), AT(subCategories, 184), AT(vendor, 312), AT(version, 440),
-         AT(sdkVersion, 568));
+  LAYOUT(PClassInfo2, 440, 4, AT(cardinality, 16), AT(category, 20), AT(name, 52), AT(classFlags, 116),
+        AT(subCategories, 120), AT(vendor, 248), AT(version, 312), AT(sdkVersion, 376));
+  LAYOUT(PClassInfoW, 696, 4, AT(cardinality, 16), AT(category, 20), AT(name, 52), AT(classFlags, 180),
+        AT(subCategories, 184), AT(vendor, 312), AT(version, 440), AT(sdkVersion, 568));
 
-  LAYOUT(BusInfo, 276, 4, AT(direction, 4), AT(channelCount, 8), AT(name, 12), AT(busType, 268),
-         AT(flags, 272));
+  LAYOUT(BusInfo, 276, 4, AT(direction, 4), AT(channelCount, 8), AT(name, 12), AT(busType, 268), AT(flags, 272));
   LAYOUT(RoutingInfo, 12, 4, AT(busIndex, 4), AT(channel, 8));
-  LAYOUT(ParameterInfo, 792, 8, AT(title, 4), AT(shortTitle, 260), AT(units, 516),
-         AT(stepCount, 772), AT(defaultNormalizedValue, 776), AT(unitId, 784), AT(flags, 788));
+  LAYOUT(ParameterInfo, 792, 8, AT(title, 4), AT(shortTitle, 260), AT(units, 516), AT(stepCount, 772),
+        AT(defaultNormalizedValue, 776), AT(unitId, 784), AT(flags, 788));
   LAYOUT(UnitInfo, 268, 4, AT(parentUnitId, 4), AT(name, 8), AT(programListId, 264));
   LAYOUT(ProgramListInfo, 264, 4, AT(name, 4), AT(programCount, 260));
   LAYOUT(ViewRect, 16, 4, AT(top, 4), AT(right, 8), AT(bottom, 12));
-}
-
-TEST(Vst3Layout, ProcessAndEventRecords) {
-  LAYOUT(ProcessSetup, 24, 8, AT(symbolicSampleSize, 4), AT(maxSamplesPerBlock, 8),
-         AT(sampleRate, 16));
-  LAYOUT(AudioBusBuffers, 24, 8, AT(silenceFlags, 8), AT(channelBuffers32, 16),
-         AT(channelBuffers64, 16));
-  LAYOUT(ProcessData, 80, 8, AT(symbolicSampleSize, 4), AT(numSamples, 8), AT(numInputs, 12),
-         AT(numOutputs, 16), AT(inputs, 24), AT(outputs, 32), AT(inputParameterChanges, 40),
-         AT(outputParameterChanges, 48), AT(inputEvents, 56), AT(outputEvents, 64),
-         AT(processContext, 72));
+  LAYOUT(ProcessSetup, 24, 8, AT(symbolicSampleSize, 4), AT(maxSamplesPerBlock, 8), AT(sampleRate, 16));
+  LAYOUT(AudioBusBuffers, 24, 8, AT(silenceFlags, 8), AT(channelBuffers32, 16), AT(channelBuffers64, 16));
+  LAYOUT(ProcessData, 80, 8, AT(symbolicSampleSize, 4), AT(numSamples, 8), AT(numInputs, 12), AT(numOutputs, 16),
+        AT(inputs, 24), AT(outputs, 32), AT(inputParameterChanges, 40), AT(outputParameterChanges, 48),
+        AT(inputEvents, 56), AT(outputEvents, 64), AT(processContext, 72));
   LAYOUT(Chord, 4, 2, AT(rootNote, 1), AT(chordMask, 2));
   LAYOUT(FrameRate, 8, 4, AT(flags, 4));
-  LAYOUT(ProcessContext, 112, 8, AT(sampleRate, 8), AT(projectTimeSamples, 16),
-         AT(systemTime, 24), AT(continousTimeSamples, 32), AT(projectTimeMusic, 40),
-         AT(barPositionMusic, 48), AT(cycleStartMusic, 56), AT(cycleEndMusic, 64), AT(tempo, 72),
-         AT(timeSigNumerator, 80), AT(timeSigDenominator, 84), AT(chord, 88),
-         AT(smpteOffsetSubframes, 92), AT(frameRate, 96), AT(samplesToNextClock, 104));
+  LAYOUT(ProcessContext, 112, 8, AT(sampleRate, 8), AT(projectTimeSamples, 16), AT(systemTime, 24),
+        AT(continousTimeSamples, 32), AT(projectTimeMusic, 40), AT(barPositionMusic, 48), AT(cycleStartMusic, 56),
+        AT(cycleEndMusic, 64), AT(tempo, 72), AT(timeSigNumerator, 80), AT(timeSigDenominator, 84), AT(chord, 88),
+        AT(smpteOffsetSubframes, 92), AT(frameRate, 96), AT(samplesToNextClock, 104));
 
-  LAYOUT(NoteOnEvent, 20, 4, AT(pitch, 2), AT(tuning, 4), AT(velocity, 8), AT(length, 12),
-         AT(noteId, 16));
+  LAYOUT(NoteOnEvent, 20, 4, AT(pitch, 2), AT(tuning, 4), AT(velocity, 8), AT(length, 12), AT(noteId, 16));
   LAYOUT(NoteOffEvent, 16, 4, AT(pitch, 2), AT(velocity, 4), AT(noteId, 8), AT(tuning, 12));
   LAYOUT(LegacyMIDICCOutEvent, 4, 1, AT(channel, 1), AT(value, 2), AT(value2, 3));
   LAYOUT(DataEvent, 16, 8, AT(type, 4), AT(bytes, 8));
@@ -244,8 +197,8 @@ TEST(Vst3Layout, ProcessAndEventRecords) {
   LAYOUT(ChordEvent, 16, 8, AT(bassNote, 2), AT(mask, 4), AT(textLen, 6), AT(text, 8));
   LAYOUT(ScaleEvent, 16, 8, AT(mask, 2), AT(textLen, 4), AT(text, 8));
   // The union starts at 24 and is as large as its largest member (24).
-  LAYOUT(Event, 48, 8, AT(sampleOffset, 4), AT(ppqPosition, 8), AT(flags, 16), AT(type, 18),
-         AT(noteOn, 24), AT(noteOff, 24), AT(midiCCOut, 24), AT(noteExpressionText, 24));
+  LAYOUT(Event, 48, 8, AT(sampleOffset, 4), AT(ppqPosition, 8), AT(flags, 16), AT(type, 18), AT(noteOn, 24),
+        AT(noteOff, 24), AT(midiCCOut, 24), AT(noteExpressionText, 24));
 }
 
 #undef AT
@@ -290,12 +243,7 @@ template <class R, class C, class... A> std::string shapeOf(R (C::*)(A...)) {
   return shape<R>() + "(" + args + ")";
 }
 
-struct Method {
-  const char *name;
-  int slot;
-  std::string shape;
-  const char *expected;
-};
+struct Method { const char *name; int slot; std::string shape; const char *expected; };
 
 void expectSlots(const char *name, int first, std::initializer_list<Method> methods) {
   int slot = first;
@@ -316,57 +264,49 @@ void expectSlots(const char *name, int first, std::initializer_list<Method> meth
 TEST(Vst3Vtable, InterfacesKeepThePublishedSlotOrderAndShapes) {
   SLOTS(FUnknown, 0, M(queryInterface, "i4(p,p)"), M(addRef, "i4()"), M(release, "i4()"));
   SLOTS(IPluginBase, 3, M(initialize, "i4(p)"), M(terminate, "i4()"));
-  SLOTS(IComponent, 5, M(getControllerClassId, "i4(p)"), M(setIoMode, "i4(i4)"),
-        M(getBusCount, "i4(i4,i4)"), M(getBusInfo, "i4(i4,i4,i4,p)"),
-        M(getRoutingInfo, "i4(p,p)"), M(activateBus, "i4(i4,i4,i4,i1)"), M(setActive, "i4(i1)"),
-        M(setState, "i4(p)"), M(getState, "i4(p)"));
-  SLOTS(IAudioProcessor, 3, M(setBusArrangements, "i4(p,i4,p,i4)"),
-        M(getBusArrangement, "i4(i4,i4,p)"), M(canProcessSampleSize, "i4(i4)"),
-        M(getLatencySamples, "i4()"), M(setupProcessing, "i4(p)"), M(setProcessing, "i4(i1)"),
-        M(process, "i4(p)"), M(getTailSamples, "i4()"));
+  SLOTS(IComponent, 5, M(getControllerClassId, "i4(p)"), M(setIoMode, "i4(i4)"), M(getBusCount, "i4(i4,i4)"),
+        M(getBusInfo, "i4(i4,i4,i4,p)"), M(getRoutingInfo, "i4(p,p)"), M(activateBus, "i4(i4,i4,i4,i1)"),
+        M(setActive, "i4(i1)"), M(setState, "i4(p)"), M(getState, "i4(p)"));
+  SLOTS(IAudioProcessor, 3, M(setBusArrangements, "i4(p,i4,p,i4)"), M(getBusArrangement, "i4(i4,i4,p)"),
+        M(canProcessSampleSize, "i4(i4)"), M(getLatencySamples, "i4()"), M(setupProcessing, "i4(p)"),
+        M(setProcessing, "i4(i1)"), M(process, "i4(p)"), M(getTailSamples, "i4()"));
   SLOTS(IProcessContextRequirements, 3, M(getProcessContextRequirements, "i4()"));
-  SLOTS(IEditController, 5, M(setComponentState, "i4(p)"), M(setState, "i4(p)"),
-        M(getState, "i4(p)"), M(getParameterCount, "i4()"), M(getParameterInfo, "i4(i4,p)"),
-        M(getParamStringByValue, "i4(i4,f8,p)"), M(getParamValueByString, "i4(i4,p,p)"),
-        M(normalizedParamToPlain, "f8(i4,f8)"), M(plainParamToNormalized, "f8(i4,f8)"),
-        M(getParamNormalized, "f8(i4)"), M(setParamNormalized, "i4(i4,f8)"),
+  SLOTS(IEditController, 5, M(setComponentState, "i4(p)"), M(setState, "i4(p)"), M(getState, "i4(p)"),
+        M(getParameterCount, "i4()"), M(getParameterInfo, "i4(i4,p)"), M(getParamStringByValue, "i4(i4,f8,p)"),
+        M(getParamValueByString, "i4(i4,p,p)"), M(normalizedParamToPlain, "f8(i4,f8)"),
+        M(plainParamToNormalized, "f8(i4,f8)"), M(getParamNormalized, "f8(i4)"), M(setParamNormalized, "i4(i4,f8)"),
         M(setComponentHandler, "i4(p)"), M(createView, "p(p)"));
-  SLOTS(IEditController2, 3, M(setKnobMode, "i4(i4)"), M(openHelp, "i4(i1)"),
-        M(openAboutBox, "i4(i1)"));
-  SLOTS(IUnitInfo, 3, M(getUnitCount, "i4()"), M(getUnitInfo, "i4(i4,p)"),
-        M(getProgramListCount, "i4()"), M(getProgramListInfo, "i4(i4,p)"),
-        M(getProgramName, "i4(i4,i4,p)"), M(getProgramInfo, "i4(i4,i4,p,p)"),
-        M(hasProgramPitchNames, "i4(i4,i4)"), M(getProgramPitchName, "i4(i4,i4,i2,p)"),
-        M(getSelectedUnit, "i4()"), M(selectUnit, "i4(i4)"),
-        M(getUnitByBus, "i4(i4,i4,i4,i4,p)"), M(setUnitProgramData, "i4(i4,i4,p)"));
+  SLOTS(IEditController2, 3, M(setKnobMode, "i4(i4)"), M(openHelp, "i4(i1)"), M(openAboutBox, "i4(i1)"));
+  SLOTS(IUnitInfo, 3, M(getUnitCount, "i4()"), M(getUnitInfo, "i4(i4,p)"), M(getProgramListCount, "i4()"),
+        M(getProgramListInfo, "i4(i4,p)"), M(getProgramName, "i4(i4,i4,p)"), M(getProgramInfo, "i4(i4,i4,p,p)"),
+        M(hasProgramPitchNames, "i4(i4,i4)"), M(getProgramPitchName, "i4(i4,i4,i2,p)"), M(getSelectedUnit, "i4()"),
+        M(selectUnit, "i4(i4)"), M(getUnitByBus, "i4(i4,i4,i4,i4,p)"), M(setUnitProgramData, "i4(i4,i4,p)"));
   SLOTS(IMidiMapping, 3, M(getMidiControllerAssignment, "i4(i4,i2,i2,p)"));
-  SLOTS(IPluginFactory, 3, M(getFactoryInfo, "i4(p)"), M(countClasses, "i4()"),
-        M(getClassInfo, "i4(i4,p)"), M(createInstance, "i4(p,p,p)"));
+  SLOTS(IPluginFactory, 3, M(getFactoryInfo, "i4(p)"), M(countClasses, "i4()"), M(getClassInfo, "i4(i4,p)"),
+        M(createInstance, "i4(p,p,p)"));
   SLOTS(IPluginFactory2, 7, M(getClassInfo2, "i4(i4,p)"));
   SLOTS(IPluginFactory3, 8, M(getClassInfoUnicode, "i4(i4,p)"), M(setHostContext, "i4(p)"));
-  SLOTS(IPlugView, 3, M(isPlatformTypeSupported, "i4(p)"), M(attached, "i4(p,p)"),
-        M(removed, "i4()"), M(onWheel, "i4(f4)"), M(onKeyDown, "i4(i2,i2,i2)"),
-        M(onKeyUp, "i4(i2,i2,i2)"), M(getSize, "i4(p)"), M(onSize, "i4(p)"),
-        M(onFocus, "i4(i1)"), M(setFrame, "i4(p)"), M(canResize, "i4()"),
+  SLOTS(IPlugView, 3, M(isPlatformTypeSupported, "i4(p)"), M(attached, "i4(p,p)"), M(removed, "i4()"),
+        M(onWheel, "i4(f4)"), M(onKeyDown, "i4(i2,i2,i2)"), M(onKeyUp, "i4(i2,i2,i2)"), M(getSize, "i4(p)"),
+        M(onSize, "i4(p)"), M(onFocus, "i4(i1)"), M(setFrame, "i4(p)"), M(canResize, "i4()"),
         M(checkSizeConstraint, "i4(p)"));
   // What the host hands the plug-in.
   SLOTS(IConnectionPoint, 3, M(connect, "i4(p)"), M(disconnect, "i4(p)"), M(notify, "i4(p)"));
   SLOTS(IMessage, 3, M(getMessageID, "p()"), M(setMessageID, "v(p)"), M(getAttributes, "p()"));
   SLOTS(IAttributeList, 3, M(setInt, "i4(p,i8)"), M(getInt, "i4(p,p)"), M(setFloat, "i4(p,f8)"),
-        M(getFloat, "i4(p,p)"), M(setString, "i4(p,p)"), M(getString, "i4(p,p,i4)"),
-        M(setBinary, "i4(p,p,i4)"), M(getBinary, "i4(p,p,p)"));
+        M(getFloat, "i4(p,p)"), M(setString, "i4(p,p)"), M(getString, "i4(p,p,i4)"), M(setBinary, "i4(p,p,i4)"),
+        M(getBinary, "i4(p,p,p)"));
   SLOTS(IHostApplication, 3, M(getName, "i4(p)"), M(createInstance, "i4(p,p,p)"));
-  SLOTS(IBStream, 3, M(read, "i4(p,i4,p)"), M(write, "i4(p,i4,p)"), M(seek, "i4(i8,i4,p)"),
-        M(tell, "i4(p)"));
+  SLOTS(IBStream, 3, M(read, "i4(p,i4,p)"), M(write, "i4(p,i4,p)"), M(seek, "i4(i8,i4,p)"), M(tell, "i4(p)"));
   SLOTS(IEventList, 3, M(getEventCount, "i4()"), M(getEvent, "i4(i4,p)"), M(addEvent, "i4(p)"));
-  SLOTS(IParamValueQueue, 3, M(getParameterId, "i4()"), M(getPointCount, "i4()"),
-        M(getPoint, "i4(i4,p,p)"), M(addPoint, "i4(i4,f8,p)"));
+  SLOTS(IParamValueQueue, 3, M(getParameterId, "i4()"), M(getPointCount, "i4()"), M(getPoint, "i4(i4,p,p)"),
+        M(addPoint, "i4(i4,f8,p)"));
   SLOTS(IParameterChanges, 3, M(getParameterCount, "i4()"), M(getParameterData, "p(i4)"),
         M(addParameterData, "p(p,p)"));
-  SLOTS(IComponentHandler, 3, M(beginEdit, "i4(i4)"), M(performEdit, "i4(i4,f8)"),
-        M(endEdit, "i4(i4)"), M(restartComponent, "i4(i4)"));
-  SLOTS(IComponentHandler2, 3, M(setDirty, "i4(i1)"), M(requestOpenEditor, "i4(p)"),
-        M(startGroupEdit, "i4()"), M(finishGroupEdit, "i4()"));
+  SLOTS(IComponentHandler, 3, M(beginEdit, "i4(i4)"), M(performEdit, "i4(i4,f8)"), M(endEdit, "i4(i4)"),
+        M(restartComponent, "i4(i4)"));
+  SLOTS(IComponentHandler2, 3, M(setDirty, "i4(i1)"), M(requestOpenEditor, "i4(p)"), M(startGroupEdit, "i4()"),
+        M(finishGroupEdit, "i4()"));
 }
 
 #undef M
@@ -379,7 +319,6 @@ int gDestroyed = 0;
 struct Effect : AudioEffect {
   ~Effect() override { ++gDestroyed; }
 };
-
 struct Controller : EditControllerEx1 {};
 
 struct FakeHandler : FObject, IComponentHandler, IComponentHandler2 {
@@ -401,16 +340,11 @@ uint32 countOf(FUnknown *object) {
 }
 
 // An interface an object must answer, with the subobject it must hand out.
-struct Answer {
-  const char *name;
-  const FUID &iid;
-  const void *expected;
-};
+struct Answer { const char *name; const FUID &iid; const void *expected; };
 #define ANSWER(I, pointer) Answer{#I, I::iid, static_cast<I *>(pointer)}
 
 // Every answer is the right subobject and takes one reference, the refused
-// interface leaves a null pointer and no reference, and releasing the
-// answers restores the count.
+// interface leaves a null pointer and no reference; the last release deletes.
 void expectAnswers(FUnknown *object, std::initializer_list<Answer> answers, const FUID &refused) {
   const uint32 before = countOf(object);
   for (const Answer &a : answers) {
@@ -424,13 +358,12 @@ void expectAnswers(FUnknown *object, std::initializer_list<Answer> answers, cons
   EXPECT_EQ(countOf(object), before + answers.size());
   for (size_t i = 0; i < answers.size(); ++i)
     object->release();
-  EXPECT_EQ(countOf(object), before);
+  EXPECT_EQ(object->release(), 0u);
 }
 
 TEST(Vst3RefCount, FObjectCountsAtomicallyAndDeletesOnLastRelease) {
   gDestroyed = 0;
   auto *effect = new Effect;
-  EXPECT_EQ(effect->getRefCount(), 1);
   auto churn = [effect] {
     for (int i = 0; i < 100000; ++i) {
       effect->addRef();
@@ -440,15 +373,13 @@ TEST(Vst3RefCount, FObjectCountsAtomicallyAndDeletesOnLastRelease) {
   std::thread a(churn), b(churn);
   a.join();
   b.join();
-  EXPECT_EQ(effect->addRef(), 2u);
-  EXPECT_EQ(effect->release(), 1u);
+  EXPECT_EQ(effect->getRefCount(), 1);
   EXPECT_EQ(gDestroyed, 0);
   EXPECT_EQ(effect->release(), 0u);
   EXPECT_EQ(gDestroyed, 1);
 }
 
 TEST(Vst3RefCount, BaseClassesAnswerTheirInterfacesWithTheRightSubobjects) {
-  gDestroyed = 0;
   auto *effect = new Effect;
   // Component has two IPluginBase bases (through ComponentBase and IComponent);
   // the query answers ComponentBase's, whose slots lead to the same methods.
@@ -458,9 +389,6 @@ TEST(Vst3RefCount, BaseClassesAnswerTheirInterfacesWithTheRightSubobjects) {
                  ANSWER(IPluginBase, static_cast<ComponentBase *>(effect)),
                  ANSWER(FUnknown, static_cast<FObject *>(effect))},
                 IEditController::iid);
-  EXPECT_EQ(effect->release(), 0u);
-  EXPECT_EQ(gDestroyed, 1);
-
   auto *controller = new Controller;
   expectAnswers(controller->unknownCast(),
                 {ANSWER(IEditController, controller), ANSWER(IEditController2, controller),
@@ -468,50 +396,34 @@ TEST(Vst3RefCount, BaseClassesAnswerTheirInterfacesWithTheRightSubobjects) {
                  ANSWER(IPluginBase, static_cast<ComponentBase *>(controller)),
                  ANSWER(FUnknown, static_cast<FObject *>(controller))},
                 IComponent::iid);
-  EXPECT_EQ(controller->release(), 0u);
-
   auto *view = new CPluginView;
-  expectAnswers(view->unknownCast(),
-                {ANSWER(IPlugView, view), ANSWER(FUnknown, static_cast<FObject *>(view))},
+  expectAnswers(view->unknownCast(), {ANSWER(IPlugView, view), ANSWER(FUnknown, static_cast<FObject *>(view))},
                 IComponent::iid);
-  EXPECT_EQ(view->release(), 0u);
-
   auto *factory = new CPluginFactory(makeFactoryInfo("Vendor", "", "", PFactoryInfo::kUnicode));
   expectAnswers(factory,
                 {ANSWER(IPluginFactory, factory), ANSWER(IPluginFactory2, factory),
                  ANSWER(IPluginFactory3, factory), ANSWER(FUnknown, factory)},
                 IComponent::iid);
-  EXPECT_EQ(factory->release(), 0u);
 }
 
 #undef ANSWER
 
-// Two halves connected both ways, as hosts connect processor and controller.
-TEST(Vst3RefCount, ComponentHoldsHostContextAndPeerUntilTerminate) {
+// Refusals of a second initialize and of connections; what terminate lets
+// go of is checked on the bundle by `norva-probe validate` (release orders).
+TEST(Vst3RefCount, ComponentRefusesRepeatedInitializeAndConnections) {
   auto *host = new FObject;
   Effect effect, peer, stranger;
   EXPECT_EQ(effect.initialize(host), kResultOk);
   EXPECT_EQ(effect.initialize(host), kResultFalse);
-  EXPECT_EQ(host->getRefCount(), 2);
-
   EXPECT_EQ(effect.connect(nullptr), kInvalidArgument);
   EXPECT_EQ(effect.connect(&peer), kResultOk);
   EXPECT_EQ(effect.connect(&peer), kResultFalse);
   EXPECT_EQ(peer.getRefCount(), 2);
   EXPECT_EQ(effect.disconnect(&stranger), kResultFalse);
   EXPECT_EQ(effect.disconnect(&peer), kResultOk);
-  EXPECT_EQ(effect.disconnect(&peer), kResultFalse);
   EXPECT_EQ(peer.getRefCount(), 1);
-
-  // terminate lets go of the context and disconnects a peer the host left
-  // connected, which lets go of the component in turn.
-  effect.connect(&peer);
-  peer.connect(&effect);
   EXPECT_EQ(effect.terminate(), kResultOk);
-  EXPECT_EQ(host->getRefCount(), 1);
-  EXPECT_EQ(peer.getRefCount(), 1);
-  EXPECT_EQ(effect.getRefCount(), 1);
-  host->release();
+  EXPECT_EQ(host->release(), 0u);
 }
 
 TEST(Vst3RefCount, ControllerHoldsTheComponentHandlerUntilReplacedOrTerminated) {
@@ -530,7 +442,8 @@ TEST(Vst3RefCount, ControllerHoldsTheComponentHandlerUntilReplacedOrTerminated) 
 }
 
 // The creation reference is dropped: the caller holds the only one, and an
-// instance that lacks the asked interface is destroyed again.
+// instance that lacks the asked interface is destroyed again. (Refused
+// creations as such are `norva-probe validate`'s.)
 FUnknown *createEffect(void *) { return static_cast<IAudioProcessor *>(new Effect); }
 
 TEST(Vst3RefCount, FactoryHandsOutInstancesWithOneReference) {
@@ -544,16 +457,11 @@ TEST(Vst3RefCount, FactoryHandsOutInstancesWithOneReference) {
   std::strcpy(info.name, "Tindrel");
   ASSERT_TRUE(factory->registerClass(&info, createEffect));
   gDestroyed = 0;
-
   void *out = nullptr;
   ASSERT_EQ(factory->createInstance(cid, IComponent::iid, &out), kResultOk);
   EXPECT_EQ(static_cast<IComponent *>(out)->release(), 0u);
-  EXPECT_EQ(gDestroyed, 1);
-  out = reinterpret_cast<void *>(1);
   EXPECT_EQ(factory->createInstance(cid, IEditController::iid, &out), kNoInterface);
-  EXPECT_EQ(out, nullptr);
   EXPECT_EQ(gDestroyed, 2);
-
   // The last release clears the module's factory pointer.
   EXPECT_EQ(factory->release(), 0u);
   EXPECT_EQ(gPluginFactory, nullptr);
@@ -566,22 +474,15 @@ TEST(Vst3Strings, ConversionsAndClassRecordsStayWithinTheirBuffers) {
   char small[6];
   std::memset(small, 'x', sizeof small);
   UString128("Pluginval 1.0").toAscii(small, 5);
-  EXPECT_STREQ(small, "Plug");
-  EXPECT_EQ(small[5], 'x');
-
-  char16 wide[8];
-  for (char16 &c : wide)
-    c = u'#';
+  EXPECT_EQ(std::string(small, 6), std::string("Plug\0x", 6));
+  char16 wide[8] = u"#######";
   str8ToStr16(wide, "abcdefghij", 4);
-  EXPECT_EQ(ascii(wide), "abc");
-  EXPECT_EQ(wide[4], u'#');
-
+  EXPECT_EQ(std::u16string(wide, 5), std::u16string(u"abc\0#", 5));
   const std::string longName(100, 'n');
-  const PClassInfo2 info = makeClassInfo2(FUID(1, 2, 3, 4), 1, "Audio Module Class",
-                                          longName.c_str(), 0, "Fx", nullptr, "1", "v");
+  const PClassInfo2 info = makeClassInfo2(FUID(1, 2, 3, 4), 1, "Audio Module Class", longName.c_str(), 0, "Fx",
+                                          nullptr, "1", "v");
   EXPECT_EQ(std::string(info.name), std::string(63, 'n'));
-  const PClassInfoW unicode = classInfoWFromAscii(info);
-  EXPECT_EQ(ascii(unicode.name), std::string(63, 'n'));
+  EXPECT_EQ(std::u16string(classInfoWFromAscii(info).name), std::u16string(63, u'n'));
 }
 
 } // namespace
