@@ -1,7 +1,9 @@
 #!/bin/sh
-# Builds the runtime diagnostics tests with ThreadSanitizer in build-tsan
-# (clang, separate from the normal build) and runs them. Any reported race
-# fails the run. Usage: scripts/tsan-diagnostics.sh [extra gtest arguments]
+# Builds the runtime diagnostics tests and the host threads test (two
+# processors on their own audio threads beside a UI and a set-up thread) with
+# ThreadSanitizer in build-tsan (clang, separate from the normal build) and
+# runs them. Any reported race fails the run.
+# Usage: scripts/tsan-diagnostics.sh [extra gtest arguments]
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,6 +15,8 @@ cmake -S "$root" -B "$build" \
   -DCMAKE_CXX_FLAGS=-fsanitize=thread \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
   -DNORVA_BUILD_BENCH=OFF
-cmake --build "$build" --target runtime_diagnostics_test -j "${JOBS:-2}"
+cmake --build "$build" --target runtime_diagnostics_test host_threads_test -j "${JOBS:-2}"
 
-TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" "$build/tests/runtime_diagnostics_test" "$@"
+for test in runtime_diagnostics_test host_threads_test; do
+  TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" "$build/tests/$test" "$@"
+done

@@ -3,7 +3,7 @@
 namespace Steinberg {
 
 CPluginView::CPluginView(const ViewRect *initialRect)
-    : rect(0, 0, 0, 0), systemWindow(nullptr), plugFrame(nullptr) {
+    : rect(), systemWindow(nullptr), plugFrame(nullptr) {
   if (initialRect)
     rect = *initialRect;
 }

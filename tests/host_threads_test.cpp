@@ -1,0 +1,199 @@
+// The threads of a real host around two processor instances: each instance
+// processes on its own audio thread, the UI thread saves and restores both
+// and sends them controller messages, and the host's set-up thread
+// re-configures each one while its audio thread waits (set-up and process of
+// one instance never overlap; those of two instances do). Built with
+// -fsanitize=thread (scripts/tsan-diagnostics.sh) any race fails; in every
+// build each instance must still end every note it sent.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "params/params.h"
+#include "processor/norva_processor.h"
+#include "vst3_host.h"
+
+namespace {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+using norva::probe::EventList;
+using norva::probe::HostApplication;
+using norva::probe::HostMessage;
+using norva::probe::makeNoteOff;
+using norva::probe::makeNoteOn;
+using norva::probe::MemoryStream;
+using norva::probe::ParameterChanges;
+
+constexpr int kBlocksAtLeast = 300;  // per audio thread
+constexpr int kUiRounds = 60;        // saves, restores and messages per instance
+constexpr int kReconfigurations = 8; // per instance
+
+struct Instance {
+  HostApplication *host = new HostApplication("threads test");
+  norva::NorvaProcessor *processor = new norva::NorvaProcessor();
+  std::mutex audio; // held by the audio thread around process; the set-up thread takes it to pause
+  std::mutex ui;    // the host's main-thread calls of this instance, one at a time
+  int32 block = 512;
+  int sounding[16][128] = {};
+  int blocks = 0;
+
+  Instance() {
+    EXPECT_EQ(processor->initialize(host), kResultOk);
+    configure(512, 48000.0);
+  }
+  ~Instance() {
+    processor->setActive(false);
+    processor->terminate();
+    processor->release();
+    host->release();
+  }
+
+  void configure(int32 frames, double rate) {
+    processor->setActive(false);
+    ProcessSetup setup{kRealtime, kSample32, frames, rate};
+    EXPECT_EQ(processor->setupProcessing(setup), kResultOk);
+    EXPECT_EQ(processor->setActive(true), kResultOk);
+    block = frames;
+  }
+
+  // One block on the audio thread; its output is tallied per channel and pitch.
+  void process(EventList &in, ParameterChanges &changes) {
+    EventList out;
+    std::lock_guard lock(audio);
+    ProcessData data;
+    data.symbolicSampleSize = kSample32;
+    data.numSamples = block;
+    data.inputEvents = &in;
+    data.inputParameterChanges = &changes;
+    data.outputEvents = &out;
+    EXPECT_EQ(processor->process(data), kResultOk);
+    ++blocks;
+    for (const Event &e : out.events()) {
+      if (e.type == Event::kNoteOnEvent) ++sounding[e.noteOn.channel][e.noteOn.pitch];
+      if (e.type != Event::kNoteOffEvent) continue;
+      // A note-off for a silent pitch is the player's own, passed through.
+      int &count = sounding[e.noteOff.channel][e.noteOff.pitch];
+      if (count > 0) --count;
+    }
+  }
+
+  // Notes sent and never ended, as "channel/pitch".
+  std::vector<std::string> hanging() const {
+    std::vector<std::string> out;
+    for (int channel = 0; channel < 16; ++channel)
+      for (int pitch = 0; pitch < 128; ++pitch)
+        if (sounding[channel][pitch] > 0) out.push_back(std::to_string(channel) + "/" + std::to_string(pitch));
+    return out;
+  }
+};
+
+// Blocks as a player and an automation lane make them: a key now and then,
+// held for a few blocks, and a parameter point most blocks.
+void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &othersDone) {
+  std::minstd_rand random(seed);
+  std::vector<int16> held;
+  EventList in;
+  ParameterChanges changes;
+  for (int n = 0; n < kBlocksAtLeast || !othersDone.load(); ++n) {
+    in.clear();
+    changes.clear();
+    // Keys pressed in earlier blocks are let go first, so no note-off comes
+    // before its note-on.
+    if (held.size() > 3 || (!held.empty() && random() % 3 == 0)) {
+      Event off = makeNoteOff(int32(random() % 64), held.front());
+      in.addEvent(off);
+      held.erase(held.begin());
+    }
+    if (random() % 4 == 0) {
+      Event on = makeNoteOn(int32(random() % 64), int16(36 + random() % 48), 0.8f);
+      in.addEvent(on);
+      held.push_back(on.noteOn.pitch);
+    }
+    const uint32_t id = random() % 3 == 0 ? uint32_t(norva::kParamChannel) : norva::kParamFirstStepVelocity + random() % 32;
+    changes.add(id, int32(random() % 64), double(random() % 1000) / 1000.0);
+    instance.process(in, changes);
+  }
+  // The player lets go, the sequencer stops, and every note-off falls due
+  // within the longest gate (a 20 BPM half note held for 400 %).
+  in.clear();
+  changes.clear();
+  for (int16 pitch : held) {
+    Event off = makeNoteOff(0, pitch);
+    in.addEvent(off);
+  }
+  changes.add(norva::kParamRun, 0, 0.0);
+  instance.process(in, changes);
+  in.clear();
+  changes.clear();
+  for (int frames = 0; frames < 25 * 96000 && !instance.hanging().empty(); frames += instance.block)
+    instance.process(in, changes);
+}
+
+// The UI thread: copies one instance's state into the other, restores a
+// document of its own, and sends CC maps and pad overrides.
+void editBoth(std::array<Instance *, 2> instances) {
+  const std::string preset = R"({"params":{"tindrel.bpm":180,"tindrel.gateScale":0.5,"tindrel.channel":4},)"
+                             R"("ccMap":{"version":1,"bindings":[{"cc":74,"path":"tindrel.bpm"}]}})";
+  const std::string pads = R"({"kick":{"gain":0.5,"pan":-0.25}})";
+  for (int round = 0; round < kUiRounds; ++round) {
+    Instance &from = *instances[round % 2];
+    Instance &to = *instances[(round + 1) % 2];
+    MemoryStream saved;
+    {
+      std::lock_guard lock(from.ui);
+      ASSERT_EQ(from.processor->getState(&saved), kResultOk);
+    }
+    std::lock_guard lock(to.ui);
+    saved.rewind();
+    EXPECT_EQ(to.processor->setState(&saved), kResultOk);
+    MemoryStream own(preset);
+    if (round % 3 == 0) {
+      EXPECT_EQ(to.processor->setState(&own), kResultOk);
+    }
+    HostMessage *message = new HostMessage();
+    message->setMessageID(round % 2 ? "norva.padOverrides" : "norva.ccMap");
+    const std::string &payload = round % 2 ? pads : preset;
+    message->getAttributes()->setBinary("json", payload.data(), uint32(payload.size()));
+    EXPECT_EQ(to.processor->notify(message), kResultOk);
+    message->release();
+  }
+}
+
+// The host's set-up thread: pauses one audio thread at a time and
+// re-configures its instance.
+void reconfigureBoth(std::array<Instance *, 2> instances) {
+  constexpr int32 kBlocks[] = {256, 512, 1024, 128};
+  constexpr double kRates[] = {44100.0, 48000.0, 96000.0};
+  for (int n = 0; n < 2 * kReconfigurations; ++n) {
+    Instance &instance = *instances[n % 2];
+    std::scoped_lock lock(instance.audio, instance.ui);
+    instance.configure(kBlocks[n % 4], kRates[n % 3]);
+    std::this_thread::yield();
+  }
+}
+
+TEST(HostThreads, TwoInstancesProcessWhileTheUiSavesRestoresAndReconfigures) {
+  Instance a, b;
+  std::atomic<bool> done{false};
+  std::thread audioA(playUntil, std::ref(a), 1u, std::cref(done));
+  std::thread audioB(playUntil, std::ref(b), 2u, std::cref(done));
+  std::thread ui(editBoth, std::array<Instance *, 2>{&a, &b});
+  std::thread setup(reconfigureBoth, std::array<Instance *, 2>{&a, &b});
+  ui.join();
+  setup.join();
+  done = true;
+  audioA.join();
+  audioB.join();
+  EXPECT_GE(a.blocks, kBlocksAtLeast);
+  EXPECT_EQ(a.hanging(), std::vector<std::string>{});
+  EXPECT_EQ(b.hanging(), std::vector<std::string>{});
+}
+
+} // namespace
