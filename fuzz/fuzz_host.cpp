@@ -45,11 +45,10 @@ constexpr int kMaxOps = 32;
 constexpr int kMaxKernels = 10;
 // Note-ons the host sends in one episode; it releases each of them.
 constexpr int kMaxPresses = 4096;
-// Note events in one block. The engine passes a dense block's notes through
-// to its output list, and a block that fills that list loses the note-offs
-// of notes it already sent (the sequencer's own included), so the host stays
-// well below it; parameter points take the engine's queue past its capacity.
-constexpr int kMaxNotesPerBlock = norva::KernelEngine::kOutputCapacity * 3 / 4;
+// Note events in one block: up to twice what the engine's output list holds,
+// so blocks that fill it come up (it keeps a place for every note-off it
+// owes); parameter points take the engine's queue past its capacity.
+constexpr int kMaxNotesPerBlock = norva::KernelEngine::kOutputCapacity * 2;
 // The longest gate, a half note at 20 BPM held for 400 %, is 24 s.
 constexpr double kDrainSeconds = 25.0;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

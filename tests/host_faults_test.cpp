@@ -150,6 +150,27 @@ TEST_F(HostFaults, ReactivationEndsWhatSounded) {
   EXPECT_EQ(hanging(), Hanging{});
 }
 
+// A block whose notes fill the output list: the list keeps a place for the
+// note-off of every note it sent, so the keys released later in the block,
+// and the sequencer's own notes, still end.
+TEST_F(HostFaults, ABlockThatFillsTheOutputKeepsItsNoteOffs) {
+  processor_->setActive(false);
+  activate(16384);
+  std::vector<Event> flood, release;
+  for (int i = 0; i < 2040; ++i) {
+    flood.push_back(makeNoteOn(0, int16(i % 128), 1.0f));
+    release.push_back(makeNoteOff(0, int16(i % 128)));
+  }
+  for (int16 pitch = 0; pitch < 20; ++pitch) flood.push_back(makeNoteOff(1000, pitch));
+  ParameterChanges start, stop;
+  start.add(norva::kParamRun, 0, 1.0);
+  stop.add(norva::kParamRun, 0, 0.0);
+  run(flood, &start, 16384);
+  run(release, &stop, 16384);
+  run({}, nullptr, 16384);
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
 // A number that cannot be written back is refused when read, and the
 // health report says so; the rest of the document is kept.
 TEST_F(HostFaults, StateValuesThatCannotBeSavedAgainAreRefusedAndReported) {

@@ -427,10 +427,18 @@ void KernelEngine::placeOutput(const MidiEvent *events, uint32_t count, int32_t 
   for (uint32_t i = 0; i < count && outputCount_ < kOutputCapacity; ++i) {
     MidiEvent event = events[i];
     event.frame = std::min(event.frame, last) + uint32_t(off);
+    // The block's output keeps a place for the note-off of every note sent:
+    // when it fills up, what is dropped is never the end of a note.
+    const int32_t room = kOutputCapacity - outputCount_ - int32_t(sounding_.total());
     if (event.kind == EventKind::noteOn) {
+      if (room < 2) continue;
       sounding_.noteOn(event.number, event.channel);
     } else if (event.kind == EventKind::noteOff) {
+      const uint32_t before = sounding_.total();
       event.channel = sounding_.noteOff(event.number, event.channel);
+      if (sounding_.total() == before && room < 1) continue; // ends nothing we sent
+    } else if (room < 1) {
+      continue;
     }
     output_[outputCount_++] = event;
   }

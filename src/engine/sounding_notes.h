@@ -34,6 +34,8 @@ public:
   }
 
   bool empty() const { return total_ == 0; }
+  // Notes sounding, each of which still owes a note-off.
+  uint32_t total() const { return total_; }
 
   // Hands `emit` one note-off per sounding note, while it returns true;
   // the notes it took are no longer sounding.
