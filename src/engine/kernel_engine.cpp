@@ -424,12 +424,14 @@ void KernelEngine::settleChunk(int status) {
 
 void KernelEngine::placeOutput(const MidiEvent *events, uint32_t count, int32_t off, int32_t chunk) {
   const uint32_t last = uint32_t(chunk - 1);
+  // The block's output keeps a place for the note-off of every note sent:
+  // when it fills up, what is dropped is never the end of a note. Usually
+  // there is room for everything, note-offs to come included.
+  const bool roomy = int64_t(outputCount_) + sounding_.total() + 2 * int64_t(count) <= kOutputCapacity;
   for (uint32_t i = 0; i < count && outputCount_ < kOutputCapacity; ++i) {
     MidiEvent event = events[i];
     event.frame = std::min(event.frame, last) + uint32_t(off);
-    // The block's output keeps a place for the note-off of every note sent:
-    // when it fills up, what is dropped is never the end of a note.
-    const int32_t room = kOutputCapacity - outputCount_ - int32_t(sounding_.total());
+    const int32_t room = roomy ? kOutputCapacity : kOutputCapacity - outputCount_ - int32_t(sounding_.total());
     if (event.kind == EventKind::noteOn) {
       if (room < 2) continue;
       sounding_.noteOn(event.number, event.channel);
