@@ -10,16 +10,9 @@ namespace {
 
 using namespace kt;
 
-struct Record {
-  double frame;
-  int kind, a;
-  float b;
-  bool operator==(const Record &) const = default;
-};
-
 struct Session {
-  std::vector<double> statuses;
-  std::vector<Record> records;
+  V statuses;
+  Outs records;
 };
 
 // Parameter changes a session draws from: tempo, resolution, shuffle, gate,

@@ -53,6 +53,7 @@ struct Out {
   int kind, a;
   float b;
   int level() const { return int(std::lround(b * 127.0)); }
+  bool operator==(const Out &) const = default;
 };
 using Outs = std::vector<Out>;
 

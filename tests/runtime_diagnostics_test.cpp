@@ -48,13 +48,19 @@ TEST(RuntimeHealthReport, ExactText) {
   EXPECT_FALSE(contains(report(empty), "context")) << "an empty detail writes no context";
 }
 
-TEST(RuntimeHealthReport, FailedSetupReportsTheErrorTwice) {
+// A failed setup: the earliest stored error is written again as firstError.
+TEST(RuntimeHealthReport, FirstErrorRepeatsTheEarliestStoredError) {
   Ring ring{};
+  recordDiagnostic(ring, 5, kSeverityWarning, kPhaseLoad, "warn", nullptr);
   recordDiagnostic(ring, kDiagInvalidConfiguration, kSeverityError, kPhaseConfigure, "bad", R"(x "C:\x")");
+  recordDiagnostic(ring, kDiagKernelCreateFailed, kSeverityFatal, kPhaseActivate, "later", nullptr);
+  EXPECT_EQ(ring.firstError, 2u);
   const std::string text = writeRuntimeHealthJson(ring, "music.norva.tindrel", "1.0.0", 48000, 20000, true);
-  const size_t list = text.find(R"("diagnostics":[)") + 15, first = text.find(R"(],"firstError":)");
-  ASSERT_NE(first, std::string::npos) << text;
-  const std::string diagnostic = text.substr(list, first - list);
+  const std::string record = R"({"format":"norva-plugin-runtime-diagnostic/v1","schemaVersion":1,"sequence":)";
+  const size_t from = text.find(record + "2,"), to = text.find("," + record + "3,"),
+               first = text.find(R"(],"firstError":)");
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos && first != std::string::npos) << text;
+  const std::string diagnostic = text.substr(from, to - from);
   EXPECT_TRUE(contains(diagnostic, R"("recoverable":false,)") &&
               contains(diagnostic, R"("context":{"detail":"x \"C:\\x\""}})"))
       << diagnostic;
@@ -77,18 +83,6 @@ TEST(RuntimeHealthReport, StatusRules) {
     const char *lifecycle = c.failed ? R"("lifecycle":"failed")" : R"("lifecycle":"configured")";
     EXPECT_TRUE(contains(report(ring, c.failed), lifecycle)) << &c - cases;
   }
-}
-
-TEST(RuntimeHealthReport, FirstErrorIsTheEarliestStoredError) {
-  Ring ring{};
-  recordDiagnostic(ring, 5, kSeverityWarning, kPhaseLoad, "warn", nullptr);
-  recordDiagnostic(ring, kDiagKernelCreateFailed, kSeverityFatal, kPhaseActivate, "first", nullptr);
-  recordDiagnostic(ring, kDiagBankHashMismatch, kSeverityError, kPhaseLoad, "second", nullptr);
-  EXPECT_EQ(ring.firstError, 2u);
-  const std::string text = report(ring);
-  EXPECT_TRUE(contains(text, R"(],"firstError":{"format":"norva-plugin-runtime-diagnostic/v1","schemaVersion":1,)"
-                             R"("sequence":2,"code":"runtime.kernel-create-failed",)"))
-      << text;
 }
 
 TEST(RuntimeHealthReport, NamesOutsideTheTablesFallBack) {

@@ -13,11 +13,10 @@ struct Cursor {
   const char *p;
   const char *end;
 
-  bool at(const char *set) const { return p < end && *p != '\0' && std::strchr(set, *p) != nullptr; }
+  // One byte out of `set` (never the NUL that ends it).
   bool take(const char *set) {
-    if (!at(set)) return false;
-    ++p;
-    return true;
+    if (p == end || *p == '\0' || std::strchr(set, *p) == nullptr) return false;
+    return ++p, true;
   }
   void space() { while (take(" \t\n\r")) {} }
   bool digits() {
@@ -25,68 +24,46 @@ struct Cursor {
     while (take("0123456789")) {}
     return p != start;
   }
-  bool word(const char *w) {
-    const size_t n = std::strlen(w);
-    if (static_cast<size_t>(end - p) < n || std::memcmp(p, w, n) != 0) return false;
-    p += n;
-    return true;
+  bool word(std::string_view w) {
+    if (std::string_view(p, size_t(end - p)).substr(0, w.size()) != w) return false;
+    return p += w.size(), true;
   }
-
   bool string() {
+    static constexpr const char *kHex = "0123456789abcdefABCDEF";
     if (!take("\"")) return false;
     while (p < end) {
       const auto c = static_cast<unsigned char>(*p++);
       if (c == '"') return true;
       if (c < 0x20) return false;
-      if (c != '\\') continue;
-      if (take("u")) {
-        for (int i = 0; i < 4; ++i)
-          if (!take("0123456789abcdefABCDEF")) return false;
-      } else if (!take("\"\\/bfnrt")) {
+      if (c == '\\' && !(take("u") ? take(kHex) && take(kHex) && take(kHex) && take(kHex) : take("\"\\/bfnrt")))
         return false;
-      }
     }
     return false;
   }
-
   bool number() {
     take("-");
     if (!take("0") && !digits()) return false;
     if (take(".") && !digits()) return false;
-    if (take("eE")) {
-      take("+-");
-      if (!digits()) return false;
-    }
-    return true;
+    return !take("eE") || (take("+-"), digits());
   }
-
-  // Members (object) or elements (array) up to the closing byte.
-  bool list(char close, bool members, int depth) {
+  bool value(int depth) {
+    space();
+    if (p == end || depth > 64) return false;
+    const char open = *p;
+    if (open == '"') return string();
+    if (open == 't' || open == 'f' || open == 'n') return word(open == 't' ? "true" : open == 'f' ? "false" : "null");
+    if (open != '{' && open != '[') return number();
+    const char *close = open == '{' ? "}" : "]";
     ++p;
     space();
-    const char closing[2] = {close, '\0'};
-    if (take(closing)) return true;
-    do {
+    if (take(close)) return true;
+    do {  // members of an object, elements of an array
       space();
-      if (members && !(string() && (space(), take(":")))) return false;
+      if (open == '{' && !(string() && (space(), take(":")))) return false;
       if (!value(depth + 1)) return false;
       space();
     } while (take(","));
-    return take(closing);
-  }
-
-  bool value(int depth) {
-    space();
-    if (p >= end || depth > 64) return false;
-    switch (*p) {
-      case '"': return string();
-      case '{': return list('}', true, depth);
-      case '[': return list(']', false, depth);
-      case 't': return word("true");
-      case 'f': return word("false");
-      case 'n': return word("null");
-      default: return number();
-    }
+    return take(close);
   }
 };
 

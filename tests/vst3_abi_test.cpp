@@ -413,16 +413,14 @@ TEST(Vst3RefCount, BaseClassesAnswerTheirInterfacesWithTheRightSubobjects) {
 TEST(Vst3RefCount, ComponentRefusesRepeatedInitializeAndConnections) {
   auto *host = new FObject;
   Effect effect, peer, stranger;
-  EXPECT_EQ(effect.initialize(host), kResultOk);
-  EXPECT_EQ(effect.initialize(host), kResultFalse);
-  EXPECT_EQ(effect.connect(nullptr), kInvalidArgument);
-  EXPECT_EQ(effect.connect(&peer), kResultOk);
-  EXPECT_EQ(effect.connect(&peer), kResultFalse);
-  EXPECT_EQ(peer.getRefCount(), 2);
-  EXPECT_EQ(effect.disconnect(&stranger), kResultFalse);
-  EXPECT_EQ(effect.disconnect(&peer), kResultOk);
-  EXPECT_EQ(peer.getRefCount(), 1);
-  EXPECT_EQ(effect.terminate(), kResultOk);
+  // Results and the peer's reference count, in call order (a braced list
+  // evaluates left to right).
+  const std::vector<int32> got{effect.initialize(host),      effect.initialize(host), effect.connect(nullptr),
+                               effect.connect(&peer),        effect.connect(&peer),   peer.getRefCount(),
+                               effect.disconnect(&stranger), effect.disconnect(&peer), peer.getRefCount(),
+                               effect.terminate()};
+  EXPECT_EQ(got, (std::vector<int32>{kResultOk, kResultFalse, kInvalidArgument, kResultOk, kResultFalse, 2,
+                                     kResultFalse, kResultOk, 1, kResultOk}));
   EXPECT_EQ(host->release(), 0u);
 }
 
