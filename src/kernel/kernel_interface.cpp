@@ -202,7 +202,10 @@ __attribute__((noinline)) int processFully(Slot &slot, uint32_t frames) {
     if (runtime::poisoned()) return 1;
     i = end;
   }
-  if (cursor < frames) {
+  // The last sub-block runs after every event applied, so its step timing
+  // holds for the state the call leaves.
+  const bool timingFresh = cursor < frames;
+  if (timingFresh) {
     block.start = cursor;
     block.length = frames - cursor;
     if (!process(state, block)) {
@@ -221,7 +224,7 @@ __attribute__((noinline)) int processFully(Slot &slot, uint32_t frames) {
     return 3;
   }
   slot.egressCount = view.count;
-  const Horizon horizon = quietHorizon(state);
+  const Horizon horizon = quietHorizon(state, timingFresh);
   slot.quietUntil = horizon.quietUntil;
   slot.stepAt = horizon.stepAt;
   return rejected ? 2 : 0;

@@ -181,7 +181,9 @@ struct Horizon {
   double quietUntil;
   double stepAt;
 };
-Horizon quietHorizon(KernelState &s);
+// `timingFresh`: process() ran last and nothing changed the state since, so
+// the next step's timing it left needs no check.
+Horizon quietHorizon(KernelState &s, bool timingFresh = false);
 // For tests that compare both paths: false sends every call the full way.
 void setQuietPathForTesting(bool enabled);
 void generateBefore(KernelState &s, double limitFrame, bool inclusive);

@@ -284,9 +284,12 @@ void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
     s.nextStepFrame += stepLength;
     s.stepCounter += 1;
   }
+  // Every way out leaves the timing of the next step computed for the state
+  // as it stands (quietHorizon relies on it after a full run).
+  (void)stepTiming(s);
 }
 
-Horizon quietHorizon(KernelState &s) {
+Horizon quietHorizon(KernelState &s, bool timingFresh) {
   constexpr double kNow = -std::numeric_limits<double>::infinity();
   constexpr Horizon kFullPath{kNow, kNow};
   if (!gQuietPathEnabled) return kFullPath;
@@ -295,7 +298,7 @@ Horizon quietHorizon(KernelState &s) {
   if (s.running == 1) {
     // The first call after a start lays the walk out: only the full path does that.
     if (s.hasStarted != 1) return kFullPath;
-    step = stepTiming(s).stepFrame;
+    step = timingFresh ? s.timing.stepFrame : stepTiming(s).stepFrame;
     if (step != step) return kFullPath;
   }
   double bound = step;
