@@ -1,10 +1,16 @@
 // The processor and controller in-process, driven with the probe's host
-// objects: behaviour a host relies on beyond what the bundle validator sees.
+// objects: behaviour a host relies on beyond what the bundle validator sees,
+// and what real hosts do to a plug-in: every note-on the processor sends is
+// ended by a note-off on its channel, whatever the host does between them.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "controller/norva_controller.h"
+#include "params/params.h"
 #include "processor/norva_processor.h"
 #include "vst3_host.h"
 
@@ -14,22 +20,25 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 using norva::probe::EventList;
 using norva::probe::HostApplication;
+using norva::probe::makeNoteOff;
+using norva::probe::makeNoteOn;
 using norva::probe::MemoryStream;
 using norva::probe::ParameterChanges;
 using norva::kParamChannel;
 using norva::kParamCurveCc;
+using Hanging = std::vector<std::string>;
 
+double normalized(uint32_t id, double plain) { return norva::norva_param_normalize(&norva::NORVA_PARAMS[id], plain); }
 
-// One processor, set up and active at 48 kHz with 512-frame blocks.
+// One processor, set up and active at 48 kHz with 512-frame blocks. What it
+// sends is tallied per (channel, pitch).
 class Processor : public ::testing::Test {
 protected:
   void SetUp() override {
     host_ = new HostApplication();
     processor_ = new norva::NorvaProcessor();
     ASSERT_EQ(processor_->initialize(host_), kResultOk);
-    ProcessSetup setup{kRealtime, kSample32, 512, 48000.0};
-    ASSERT_EQ(processor_->setupProcessing(setup), kResultOk);
-    ASSERT_EQ(processor_->setActive(true), kResultOk);
+    activate(512);
   }
   void TearDown() override {
     processor_->setActive(false);
@@ -38,20 +47,57 @@ protected:
     host_->release();
   }
 
+  void activate(int32 block) {
+    ProcessSetup setup{kRealtime, kSample32, block, 48000.0};
+    ASSERT_EQ(processor_->setupProcessing(setup), kResultOk);
+    ASSERT_EQ(processor_->setActive(true), kResultOk);
+  }
+
   // Runs one block and returns what the processor sent out.
-  std::vector<Event> run(int32 frames, ParameterChanges *changes = nullptr) {
-    EventList out;
+  std::vector<Event> run(std::vector<Event> in = {}, ParameterChanges *changes = nullptr, int32 frames = 512) {
+    EventList input, output;
+    for (Event &e : in) input.addEvent(e);
     ProcessData data;
     data.symbolicSampleSize = kSample32;
     data.numSamples = frames;
+    data.inputEvents = &input;
     data.inputParameterChanges = changes;
-    data.outputEvents = &out;
+    data.outputEvents = &output;
     EXPECT_EQ(processor_->process(data), kResultOk);
-    return out.events();
+    for (const Event &e : output.events()) {
+      if (e.type == Event::kNoteOnEvent) ++sounding_[{e.noteOn.channel, e.noteOn.pitch}];
+      // Note-offs the host sends for silent pitches pass through, as they
+      // should for the instrument behind.
+      if (e.type == Event::kNoteOffEvent) {
+        int &count = sounding_[{e.noteOff.channel, e.noteOff.pitch}];
+        if (count > 0) --count;
+      }
+    }
+    return output.events();
+  }
+
+  // Notes that went out and were never ended, as "channel/pitch".
+  Hanging hanging() const {
+    Hanging out;
+    for (const auto &[key, count] : sounding_)
+      if (count > 0) out.push_back(std::to_string(key.first) + "/" + std::to_string(key.second));
+    return out;
   }
 
   HostApplication *host_ = nullptr;
   norva::NorvaProcessor *processor_ = nullptr;
+  std::map<std::pair<int, int>, int> sounding_;
+};
+
+// The same with the sequencer stopped, so only the host's notes play.
+class HostFaults : public Processor {
+protected:
+  void SetUp() override {
+    Processor::SetUp();
+    ParameterChanges stop;
+    stop.add(norva::kParamRun, 0, 0.0);
+    run({}, &stop);
+  }
 };
 
 // Notes go out on the channel parameter; a note-off goes where its note-on
@@ -59,12 +105,12 @@ protected:
 TEST_F(Processor, NotesGoOutOnTheChannelTheirNoteStartedOn) {
   ParameterChanges tenth;
   tenth.add(kParamChannel, 0, 9.0 / 15.0); // channel 10 in a musician's counting
-  std::vector<Event> events = run(512, &tenth);
+  std::vector<Event> events = run({}, &tenth);
   ParameterChanges fifth;
   fifth.add(kParamChannel, 0, 4.0 / 15.0);
-  for (const Event &e : run(512, &fifth)) events.push_back(e);
+  for (const Event &e : run({}, &fifth)) events.push_back(e);
   for (int block = 0; block < 10; ++block) // to the second step at 6000
-    for (const Event &e : run(512)) events.push_back(e);
+    for (const Event &e : run()) events.push_back(e);
   std::string channels;
   for (const Event &e : events) {
     if (e.type == Event::kNoteOnEvent) channels += "on" + std::to_string(e.noteOn.channel) + " ";
@@ -77,7 +123,7 @@ TEST_F(Processor, NotesGoOutOnTheChannelTheirNoteStartedOn) {
 TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
   ParameterChanges changes;
   changes.add(kParamCurveCc, 0, 74.0 / 119.0);
-  const std::vector<Event> events = run(512, &changes);
+  const std::vector<Event> events = run({}, &changes);
   ASSERT_FALSE(events.empty());
   const Event &cc = events.front();
   ASSERT_EQ(cc.type, Event::kLegacyMIDICCOutEvent);
@@ -90,12 +136,12 @@ TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
 // The host re-activates the plug-in (a new block size) while a note sounds:
 // its note-off comes first in the next block.
 TEST_F(Processor, ANoteSoundingAtReactivationEndsInTheNextBlock) {
-  ASSERT_EQ(run(512).size(), 2u); // the curve controller and the first step's note
+  ASSERT_EQ(run().size(), 2u); // the curve controller and the first step's note
   processor_->setActive(false);
   ProcessSetup setup{kRealtime, kSample32, 256, 48000.0};
   ASSERT_EQ(processor_->setupProcessing(setup), kResultOk);
   ASSERT_EQ(processor_->setActive(true), kResultOk);
-  const std::vector<Event> events = run(256);
+  const std::vector<Event> events = run({}, nullptr, 256);
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front().type, Event::kNoteOffEvent);
   EXPECT_EQ(events.front().sampleOffset, 0);
@@ -125,6 +171,94 @@ TEST(ControllerMidiMapping, AnswersFromTheFirstMatchingBinding) {
   controller->terminate();
   controller->release();
   host->release();
+}
+
+// A host's panic: note-offs for all 128 pitches at offset 0, twice the
+// kernel's per-call queue.
+TEST_F(HostFaults, AnAllNotesOffSweepEndsEveryNote) {
+  run({makeNoteOn(0, 100, 1.0f), makeNoteOn(3, 20, 1.0f)});
+  std::vector<Event> sweep;
+  for (int16 pitch = 0; pitch < 128; ++pitch) sweep.push_back(makeNoteOff(0, pitch));
+  run(sweep);
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// A preset arrives while a chord is held: its changed values go to the
+// kernel at the next block's start, in the same queue as the releases.
+TEST_F(HostFaults, LoadingAPresetWhileAChordIsHeldLosesNoRelease) {
+  std::vector<Event> chord, release;
+  for (int16 pitch = 40; pitch < 56; ++pitch) {
+    chord.push_back(makeNoteOn(0, pitch, 0.8f));
+    release.push_back(makeNoteOff(10, pitch));
+  }
+  run(chord);
+  std::string state = R"({"params":{"tindrel.run":0)";
+  for (int k = 1; k <= 32; ++k) state += ",\"tindrel.g" + std::to_string(k) + "\":" + std::to_string(k);
+  for (const char *key : {"bpm\":97", "shuffle\":0.6", "gateScale\":1.5", "transpose\":3", "octave\":2",
+                          "direction\":2", "length\":9", "chainEnd\":9", "curveCc\":20", "keyRoot\":4",
+                          "scaleMask\":2741", "seed\":77", "velocityScale\":0.5", "resolution\":5"})
+    state += std::string(",\"tindrel.") + key;
+  state += "}}";
+  MemoryStream stream(state);
+  ASSERT_EQ(processor_->setState(&stream), kResultOk);
+  run(release);
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// Key following takes over incoming notes: a key already let through still
+// gets its note-off.
+TEST_F(HostFaults, KeyFollowSwitchedOnWhileAKeyIsHeldKeepsItsRelease) {
+  run({makeNoteOn(0, 62, 1.0f)});
+  ParameterChanges follow;
+  follow.add(norva::kParamKeyFollow, 0, 1.0);
+  run({makeNoteOn(5, 64, 1.0f)}, &follow); // taken by key following, never sent
+  run({makeNoteOff(0, 62), makeNoteOff(0, 64)});
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// Two notes of one pitch overlap across a Channel change: each note-off
+// ends a note where it sounds.
+TEST_F(HostFaults, AChannelChangeBetweenOverlappingNotesOfOnePitchEndsBoth) {
+  run({makeNoteOn(0, 64, 1.0f)});
+  ParameterChanges channel;
+  channel.add(norva::kParamChannel, 0, normalized(norva::kParamChannel, 5));
+  run({makeNoteOn(10, 64, 1.0f)}, &channel);
+  run({makeNoteOff(0, 64), makeNoteOff(1, 64)});
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// A block whose notes fill the output list: the list keeps a place for the
+// note-off of every note it sent, so the keys released later in the block,
+// and the sequencer's own notes, still end.
+TEST_F(HostFaults, ABlockThatFillsTheOutputKeepsItsNoteOffs) {
+  processor_->setActive(false);
+  activate(16384);
+  std::vector<Event> flood, release;
+  for (int i = 0; i < 2040; ++i) {
+    flood.push_back(makeNoteOn(0, int16(i % 128), 1.0f));
+    release.push_back(makeNoteOff(0, int16(i % 128)));
+  }
+  for (int16 pitch = 0; pitch < 20; ++pitch) flood.push_back(makeNoteOff(1000, pitch));
+  ParameterChanges start, stop;
+  start.add(norva::kParamRun, 0, 1.0);
+  stop.add(norva::kParamRun, 0, 0.0);
+  run(flood, &start, 16384);
+  run(release, &stop, 16384);
+  run({}, nullptr, 16384);
+  EXPECT_EQ(hanging(), Hanging{});
+}
+
+// A number that cannot be written back is refused when read, and the
+// health report says so; the rest of the document is kept.
+TEST_F(HostFaults, StateValuesThatCannotBeSavedAgainAreRefusedAndReported) {
+  MemoryStream stream(std::string(R"({"params":{"tindrel.bpm":1e999,"tindrel.length":7}})"));
+  ASSERT_EQ(processor_->setState(&stream), kResultOk);
+  EXPECT_EQ(processor_->engine().paramValue(norva::kParamLength), 7.0);
+  EXPECT_EQ(processor_->engine().paramValue(norva::kParamBpm), 120.0);
+  const auto &ring = processor_->engine().diagnostics();
+  ASSERT_EQ(ring.count, 1u);
+  EXPECT_EQ(ring.records[0].code, uint32_t(norva::kDiagStateRestoreFailed));
+  EXPECT_STREQ(ring.records[0].detail, "source=state; refused=1");
 }
 
 } // namespace
