@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/note_tally.h"
 #include "../tests/strict_json.h"
 #include "engine/kernel_engine.h"
 #include "fuzz_support.h"
@@ -293,22 +294,9 @@ private:
           std::fprintf(stderr, "  out @%d %s ch %d pitch %d\n", e.sampleOffset, e.type ? "off" : "on",
                        e.noteOn.channel, e.noteOn.pitch);
     }
-    for (const Event &e : output_.events()) {
-      if (e.type == Event::kNoteOnEvent) tally(e.noteOn.channel, e.noteOn.pitch, +1);
-      if (e.type == Event::kNoteOffEvent) tally(e.noteOff.channel, e.noteOff.pitch, -1);
-    }
+    tally_.add(output_.events());
+    if (tally_.outOfRange) fail("a note out of MIDI range went out");
     if (output_.refusedAdds() > 0) fail("%d output events did not fit the host's list", output_.refusedAdds());
-  }
-
-  // Notes sounding per channel and pitch; a note-off for a silent pitch is
-  // the host's own, passed through.
-  void tally(int16 channel, int16 pitch, int delta) {
-    if (channel < 0 || channel > 15 || pitch < 0 || pitch > 127)
-      fail("note %s out of MIDI range: channel %d pitch %d", delta > 0 ? "on" : "off", channel, pitch);
-    int &count = sounding_[channel][pitch];
-    if (delta < 0 && count == 0) return;
-    count += delta;
-    soundingTotal_ += delta;
   }
 
   // --- state ----------------------------------------------------------------------------------
@@ -463,18 +451,14 @@ private:
     input_.clear();
     changes_.clear();
     const double limit = std::ceil(kDrainSeconds * rate_);
-    for (double played = 0; played < limit && soundingTotal_ > 0; played += maxBlock_) process(maxBlock_);
-    if (soundingTotal_ > 0) {
-      for (int ch = 0; ch < 16; ++ch)
-        for (int p = 0; p < 128; ++p)
-          if (sounding_[ch][p] > 0)
-            fail("a: note channel %d pitch %d still sounds %.0f s after the host let go and stopped "
-                 "(%d frames at %.9g Hz)",
-                 ch, p, kDrainSeconds, maxBlock_, rate_);
-    }
+    for (double played = 0; played < limit && tally_.total > 0; played += maxBlock_) process(maxBlock_);
+    if (tally_.total > 0)
+      fail("a: note %s (channel/pitch) still sounds %.0f s after the host let go and stopped "
+           "(%d frames at %.9g Hz)",
+           tally_.hanging().front().c_str(), kDrainSeconds, maxBlock_, rate_);
     // A block later nothing new has started.
     process(maxBlock_);
-    if (soundingTotal_ > 0) fail("a: a note started after the sequencer stopped and every key was let go");
+    if (tally_.total > 0) fail("a: a note started after the sequencer stopped and every key was let go");
     checkRoundTrip();
     if (norva::kernelTrapped()) fail("the kernel runtime trapped");
   }
@@ -492,8 +476,7 @@ private:
   // Note-ons the host sent, per pitch: each gets a note-off at the end.
   std::map<int16, int> pressed_;
   int presses_ = 0;
-  int sounding_[16][128] = {};
-  int soundingTotal_ = 0;
+  norva::test::NoteTally tally_;
   int blocks_ = 0;
   int kernels_ = 0;
 };

@@ -17,6 +17,7 @@
 
 #include "params/params.h"
 #include "processor/norva_processor.h"
+#include "note_tally.h"
 #include "vst3_host.h"
 
 namespace {
@@ -41,7 +42,7 @@ struct Instance {
   std::mutex audio; // held by the audio thread around process; the set-up thread takes it to pause
   std::mutex ui;    // the host's main-thread calls of this instance, one at a time
   int32 block = 512;
-  int sounding[16][128] = {};
+  norva::test::NoteTally tally;
   int blocks = 0;
 
   Instance() {
@@ -63,7 +64,7 @@ struct Instance {
     block = frames;
   }
 
-  // One block on the audio thread; its output is tallied per channel and pitch.
+  // One block on the audio thread; the notes it sends are tallied.
   void process(EventList &in, ParameterChanges &changes) {
     EventList out;
     std::lock_guard lock(audio);
@@ -75,22 +76,7 @@ struct Instance {
     data.outputEvents = &out;
     EXPECT_EQ(processor->process(data), kResultOk);
     ++blocks;
-    for (const Event &e : out.events()) {
-      if (e.type == Event::kNoteOnEvent) ++sounding[e.noteOn.channel][e.noteOn.pitch];
-      if (e.type != Event::kNoteOffEvent) continue;
-      // A note-off for a silent pitch is the player's own, passed through.
-      int &count = sounding[e.noteOff.channel][e.noteOff.pitch];
-      if (count > 0) --count;
-    }
-  }
-
-  // Notes sent and never ended, as "channel/pitch".
-  std::vector<std::string> hanging() const {
-    std::vector<std::string> out;
-    for (int channel = 0; channel < 16; ++channel)
-      for (int pitch = 0; pitch < 128; ++pitch)
-        if (sounding[channel][pitch] > 0) out.push_back(std::to_string(channel) + "/" + std::to_string(pitch));
-    return out;
+    tally.add(out.events());
   }
 };
 
@@ -132,7 +118,7 @@ void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &other
   instance.process(in, changes);
   in.clear();
   changes.clear();
-  for (int frames = 0; frames < 25 * 96000 && !instance.hanging().empty(); frames += instance.block)
+  for (int frames = 0; frames < 25 * 96000 && instance.tally.total > 0; frames += instance.block)
     instance.process(in, changes);
 }
 
@@ -192,8 +178,8 @@ TEST(HostThreads, TwoInstancesProcessWhileTheUiSavesRestoresAndReconfigures) {
   audioA.join();
   audioB.join();
   EXPECT_GE(a.blocks, kBlocksAtLeast);
-  EXPECT_EQ(a.hanging(), std::vector<std::string>{});
-  EXPECT_EQ(b.hanging(), std::vector<std::string>{});
+  EXPECT_EQ(a.tally.hanging(), std::vector<std::string>{});
+  EXPECT_EQ(b.tally.hanging(), std::vector<std::string>{});
 }
 
 } // namespace

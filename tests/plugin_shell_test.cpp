@@ -4,14 +4,13 @@
 // ended by a note-off on its channel, whatever the host does between them.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "controller/norva_controller.h"
 #include "params/params.h"
 #include "processor/norva_processor.h"
+#include "note_tally.h"
 #include "vst3_host.h"
 
 namespace {
@@ -30,8 +29,8 @@ using Hanging = std::vector<std::string>;
 
 double normalized(uint32_t id, double plain) { return norva::norva_param_normalize(&norva::NORVA_PARAMS[id], plain); }
 
-// One processor, set up and active at 48 kHz with 512-frame blocks. What it
-// sends is tallied per (channel, pitch).
+// One processor, set up and active at 48 kHz with 512-frame blocks. The notes
+// it sends are tallied.
 class Processor : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -64,29 +63,15 @@ protected:
     data.inputParameterChanges = changes;
     data.outputEvents = &output;
     EXPECT_EQ(processor_->process(data), kResultOk);
-    for (const Event &e : output.events()) {
-      if (e.type == Event::kNoteOnEvent) ++sounding_[{e.noteOn.channel, e.noteOn.pitch}];
-      // Note-offs the host sends for silent pitches pass through, as they
-      // should for the instrument behind.
-      if (e.type == Event::kNoteOffEvent) {
-        int &count = sounding_[{e.noteOff.channel, e.noteOff.pitch}];
-        if (count > 0) --count;
-      }
-    }
+    tally_.add(output.events());
     return output.events();
   }
 
-  // Notes that went out and were never ended, as "channel/pitch".
-  Hanging hanging() const {
-    Hanging out;
-    for (const auto &[key, count] : sounding_)
-      if (count > 0) out.push_back(std::to_string(key.first) + "/" + std::to_string(key.second));
-    return out;
-  }
+  Hanging hanging() const { return tally_.hanging(); }
 
   HostApplication *host_ = nullptr;
   norva::NorvaProcessor *processor_ = nullptr;
-  std::map<std::pair<int, int>, int> sounding_;
+  norva::test::NoteTally tally_;
 };
 
 // The same with the sequencer stopped, so only the host's notes play.
