@@ -1,20 +1,14 @@
 // What the sequencer has been handed from the banks: the pad overrides it
-// keeps (and saves with the project), and runtime banks, which it refuses:
-// this sequencer has no sample memory.
+// keeps and saves with the project. (It has no sample memory: runtime banks
+// have nowhere to go.)
 #pragma once
-
-#include <memory>
 
 #include "banks/pad_overrides.h"
 
 namespace norva {
 
-struct StagedBank; // staged by the bank loader
-
 class PublishedBanks {
 public:
-  // Always false: there is nothing to play a bank with.
-  bool publishRuntimeBank(const std::shared_ptr<const StagedBank> &) { return false; }
   // Keeps a set within the acceptance limits; false keeps the last one.
   bool publishPadOverrides(const SamplerPadOverrides &overrides) {
     if (!padOverridesPublishable(overrides)) return false;

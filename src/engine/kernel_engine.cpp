@@ -169,11 +169,6 @@ double KernelEngine::paramValue(uint32_t index) const {
 
 void KernelEngine::setVariation(int32_t variation) { variation_ = std::clamp(variation, 0, 19); }
 
-bool KernelEngine::pushProductParameter(uint32_t index, int32_t frame, double plain,
-                                        const char *source) {
-  return offerParameter(index, frame, plain, source, true);
-}
-
 bool KernelEngine::offerParameter(uint32_t index, int32_t frame, double plain, const char *source,
                                   bool fresh) {
   if (index >= kParamCount || handle_ == 0) return false;
@@ -270,7 +265,7 @@ void KernelEngine::processBlock(int32_t frames) {
   }
   if (releasePending_) [[unlikely]]
     releaseSoundingNotes();
-  if (queueCount_ == 0 && kernelQueued_ == 0 && trace_ == nullptr &&
+  if (queueCount_ == 0 && trace_ == nullptr &&
       !paramsDirty_.load(std::memory_order_acquire)) {
     // Most blocks: nothing queued, nothing to republish, nothing due. The
     // kernel is not called; it moves its clock on at its next run.
@@ -326,7 +321,7 @@ __attribute__((noinline)) void KernelEngine::runChunks(int32_t frames) {
     if (trace_ != nullptr || (next_ < queueCount_ && queue_[next_].frame < end) ||
         paramsDirty_.load(std::memory_order_acquire)) {
       end = deliverChunkInputs(frames, off, end, frameZero);
-    } else if (kernelQueued_ == 0 && double(end - off) <= quietRoom_) {
+    } else if (double(end - off) <= quietRoom_) {
       // Nothing to deliver and nothing due: this chunk and those after it
       // that are as quiet are left unrun, up to the chunk of the next queued
       // event.

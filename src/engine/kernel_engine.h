@@ -63,9 +63,6 @@ public:
   void setVariation(int32_t variation);
   int32_t variation() const { return variation_; }
 
-  // Pushes one parameter to the kernel now; true when the kernel queued it.
-  bool pushProductParameter(uint32_t index, int32_t frame, double plain, const char *source);
-
   // Diagnostics.
   void recordDiagnostic(uint32_t code, uint8_t severity, uint8_t phase, const char *message,
                         const char *detail);
@@ -125,7 +122,8 @@ private:
   // kernel may have dropped; at most one kernel queue's worth.
   uint8_t pushed_[kKernelQueueCapacity] = {};
   int32_t pushedCount_ = 0;
-  // Every event pushed since the last kernel call: parameters and notes.
+  // Events pushed into the kernel for its next call (pushes happen only while
+  // a chunk's inputs are delivered, right before that call).
   int32_t kernelQueued_ = 0;
   bool pushedFresh_ = false;
   // Frames from the kernel's clock on in which it has nothing to do, and
