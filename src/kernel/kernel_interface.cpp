@@ -230,8 +230,6 @@ __attribute__((noinline)) int processFully(Slot &slot, uint32_t frames) {
   return rejected ? 2 : 0;
 }
 
-
-
 static_assert(kPendingCapacity <= kOutputCapacity, "every scheduled message fits one call's output");
 
 // A call with nothing queued that ends before the next step: only scheduled
