@@ -1,7 +1,7 @@
 // The kernel as its caller inside the module reads it: one entry runs an
 // instance and hands back its output as typed records, instead of an
 // exported call per column and record. The entries keep the exported ones'
-// rules (entry guard, poisoned library, one caller at a time); the sixteen
+// rules (entry guard, poisoned library, each instance on one thread); the sixteen
 // exports stay, unchanged, for callers outside the module.
 #pragma once
 
