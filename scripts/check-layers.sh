@@ -13,16 +13,19 @@ declare -A allowed=(
   [params]=""
   [kernel]="params"
   [formats]=""
-  [banks]="formats"
+  [platform]=""
+  [banks]="formats platform"
+  [banks/control]="banks bridge formats platform params state ccmap diagnostics"
   [ccmap]="formats params"
   [diagnostics]="formats"
   [state]="formats ccmap banks params"
+  [bridge]="formats state ccmap banks platform params diagnostics"
   [engine]="kernel params formats"
   [identity]="vst3/abi"
-  [processor]="engine kernel params formats banks ccmap diagnostics state identity vst3/abi vst3/sdk"
-  [controller]="params formats banks ccmap state vst3/abi vst3/sdk"
-  [module]="processor controller engine kernel params formats banks ccmap diagnostics state identity vst3/abi vst3/sdk"
-  [tools/probe]="params identity vst3/abi vst3/sdk"
+  [processor]="engine kernel params formats banks platform ccmap diagnostics state identity vst3/abi vst3/sdk"
+  [controller]="params formats banks banks/control bridge platform ccmap diagnostics state vst3/abi vst3/sdk"
+  [module]="processor controller engine kernel params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
+  [tools/probe]="params identity banks platform formats vst3/abi vst3/sdk"
 )
 
 bad=0
@@ -41,7 +44,7 @@ for folder in "${!allowed[@]}"; do
       echo "$file: includes $header, which $folder does not build on"
       bad=1
     fi
-  done < <(grep -rn --include='*.h' --include='*.cpp' '^#include "' "$dir")
+  done < <(find "$dir" -maxdepth 1 \( -name '*.h' -o -name '*.cpp' \) -exec grep -Hn '^#include "' {} +)
 done
 # Every folder under src is listed above.
 while IFS= read -r dir; do

@@ -4,7 +4,8 @@
 # package lists are updated once and only the missing packages are installed.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev midicsv valgrind ardour)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev midicsv valgrind ardour
+  libssl-dev libcurl4-openssl-dev libarchive-dev python3 openssl zip)
 
 missing=()
 for package in "${packages[@]}"; do

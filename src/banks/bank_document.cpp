@@ -1,0 +1,1 @@
+// Runtime bank loader: to come.

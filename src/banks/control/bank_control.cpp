@@ -1,0 +1,1 @@
+// Bank control: to come.

@@ -1,0 +1,1 @@
+// Runtime bank reply: to come.

@@ -1,0 +1,72 @@
+// The editor's side of the bridge: every inbound message is one JSON object
+// whose "type" names it; parseBridgeMessage reads it into one flat record
+// that holds every member any inbound type can carry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "banks/pad_overrides.h"
+#include "ccmap/cc_map.h"
+#include "state/state_document.h"
+
+namespace norva {
+
+// Diagnostic feeds an editor can subscribe to, one bit each.
+enum DiagnosticFeed : uint32_t {
+  kFeedHost = 1u << 0,
+  kFeedTransport = 1u << 1,
+  kFeedMidiIn = 1u << 2,
+  kFeedMidiOut = 1u << 3,
+  kFeedMeters = 1u << 4,
+  kFeedScope = 1u << 5,
+  kFeedLifecycle = 1u << 6,
+  kFeedCounters = 1u << 7,
+  kFeedParams = 1u << 8,
+  kFeedPresets = 1u << 9,
+  kFeedClock = 1u << 10,
+};
+
+// The feed's bit for its name ("host", "transport", ...); 0 for any other.
+uint32_t diagnosticFeedBit(const char *name);
+
+enum class DiagnosticCommand : uint8_t { none = 0, subscribe = 1, unsubscribe = 2, stimulus = 3 };
+
+// The parameters of a test stimulus. The bridge reads only its kind; nothing
+// in this plug-in acts on one.
+struct DiagnosticStimulusFact {
+  double frequencyHz = 440.0;
+};
+
+struct BridgeMessage {
+  std::string type;
+  std::string path;       // a parameter id ("tindrel.bpm")
+  std::string id;         // a preset id or bank id
+  std::string source;     // a bank source name
+  std::string bankPath;   // a folder path
+  std::string url;        // a hosted bank address
+  std::string sha256;     // a pinned digest
+  std::string instrument; // an instrument or kit id
+  double value = 0.0;     // plain parameter value
+  bool hasValue = false;
+  double note = 0.0;
+  double velocity = 0.0;
+  StateChunk state;
+  bool hasState = false;
+  CcMap map;
+  bool hasMap = false;
+  SamplerPadOverrides pads;
+  bool hasPads = false;
+  DiagnosticCommand diagnosticCommand = DiagnosticCommand::none;
+  uint32_t feeds = 0;
+  double hz = 0.0;
+  std::string stimulusKind;
+  DiagnosticStimulusFact stimulus;
+};
+
+// Reads one inbound text into out, which must be freshly made. False for a
+// malformed text; the caller drops it (and says so on standard error).
+bool parseBridgeMessage(const char *text, size_t length, BridgeMessage &out);
+
+} // namespace norva

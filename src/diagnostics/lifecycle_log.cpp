@@ -1,0 +1,1 @@
+// Bridge protocol and lifecycle log: to come.

@@ -1,0 +1,50 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace norva {
+
+FileReadStatus readFileLimited(const std::string &path, size_t maxBytes, std::vector<uint8_t> &out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FileReadStatus::unreadable;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
+    ::close(fd);
+    return FileReadStatus::unreadable;
+  }
+  if (uint64_t(info.st_size) > maxBytes) {
+    ::close(fd);
+    return FileReadStatus::tooLarge;
+  }
+  std::vector<uint8_t> bytes(size_t(info.st_size));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += size_t(got);
+  }
+  ::close(fd);
+  if (done != bytes.size()) return FileReadStatus::unreadable;
+  out.swap(bytes);
+  return FileReadStatus::ok;
+}
+
+bool realPathInside(const std::string &folder, const std::string &path) {
+  char root[PATH_MAX];
+  char real[PATH_MAX];
+  if (::realpath(folder.c_str(), root) == nullptr || ::realpath(path.c_str(), real) == nullptr) return false;
+  const std::string base(root);
+  const std::string target(real);
+  if (target == base) return true;
+  if (base == "/") return true;
+  return target.size() > base.size() && target.compare(0, base.size(), base) == 0 && target[base.size()] == '/';
+}
+
+} // namespace norva

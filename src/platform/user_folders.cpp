@@ -1,0 +1,1 @@
+// Hosted bank download and cache: to come.
