@@ -1,6 +1,6 @@
 // Bank folders for tests, built on disk in a temporary folder that goes away
 // with the builder: WAV assets in any sample format, instrument and preset
-// documents, and a "bank.json" whose asset table carries the sizes and
+// documents, and a manifest ("bank.json") whose asset table carries the sizes and
 // SHA-256 digests of the files as written. Every field of the manifest stays
 // editable before writeManifest(), so a test can break exactly one thing.
 //
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "banks/runtime_bank.h"
 #include "formats/json.h"
 #include "platform/sha256.h"
 
@@ -115,7 +116,7 @@ public:
   std::string id = "test.bank";
   std::string name = "Test Bank";
   std::string version = "1.0.0";
-  std::string format = "norva-sound-pack/v1";
+  std::string format = kBankManifestFormat;
   std::deque<BankAsset> assets;          // references stay valid as assets are added
   std::vector<std::string> instruments;  // JSON objects, written as they stand
   std::vector<std::string> kits;
@@ -163,7 +164,7 @@ public:
   void addInstrument(const std::string &instrumentId, const std::string &instrumentName,
                      const std::string &document, const std::string &zones, bool kit = false) {
     (kit ? kits : instruments).push_back(entry(instrumentId, instrumentName, "document", document));
-    write(document, R"({"format":"norva-sampler-instrument/v1","zones":)" + zones + "}");
+    write(document, std::string(R"({"format":")") + kInstrumentDocumentFormat + R"(","zones":)" + zones + "}");
   }
 
   // Adds a preset and writes its document with the given "params" value.
@@ -177,7 +178,7 @@ public:
     write(document, R"({"params":)" + params + "}");
   }
 
-  // Writes bank.json from the fields above and returns its text.
+  // Writes the manifest from the fields above and returns its text.
   std::string writeManifest() const {
     std::string out = "{\"format\":";
     jsonAppendQuoted(out, format);
@@ -202,7 +203,7 @@ public:
       out += "]";
     }
     out += "}";
-    write("bank.json", out);
+    write(kBankManifestName, out);
     return out;
   }
 
