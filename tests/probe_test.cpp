@@ -1,6 +1,6 @@
 // norva-probe: the MIDI file bytes, the command line, the render loop's
-// block bookkeeping, the memory stream `validate` reads state through, and
-// whole renders of the built plug-in bundle. What the plug-in does as a VST 3
+// block bookkeeping, the memory stream `validate` reads state through,
+// `bank check` on bank folders, and whole renders of the built plug-in bundle. What the plug-in does as a VST 3
 // component (classes, buses, parameters, messages, release orders) is left to
 // `norva-probe validate` (ctest probe_validate), and midicsv's reading of a
 // rendered file to probe_render_midicsv.sh.
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bank_folder.h"
 #include "midi_file.h"
 #include "probe_cli.h"
 #include "probe_options.h"
@@ -141,6 +142,9 @@ TEST(ProbeCommandLine, RejectsBadInputWithOneLine) {
       {{"render", "B", "--note", "1:60:off:0"}, "a note off takes no velocity"},
       {{"render", "B"}, "render needs --out FILE.mid"}, {{"render", "--out", "a.mid"}, "render needs a BUNDLE"},
       {{"play"}, "unknown command 'play'"},
+      {{"bank"}, "bank needs a command: check"}, {{"bank", "load", "F"}, "unknown bank command 'load'"},
+      {{"bank", "check"}, "bank check needs a FOLDER"}, {{"bank", "check", "F", "G"}, "unexpected argument 'G'"},
+      {{"bank", "check", "F", "--instrument"}, "option '--instrument' needs a value"},
   };
   for (const auto &[args, expected] : cases) {
     std::ostringstream out, err;
@@ -258,6 +262,42 @@ TEST(ProbeHostObjects, StreamsDeliverInPiecesAndOverwrite) {
   char more[] = "XYZ";
   ASSERT_EQ(stream->write(more, 3, &got), kResultOk); // overwrites two, appends one
   EXPECT_EQ(stream->text(), "abcdefghXYZ");
+}
+
+// --- bank check ----------------------------------------------------------------
+
+TEST(ProbeBankCheck, ReportsAGoodBankAndFailsABrokenOne) {
+  test::BankFolder bank;
+  bank.addWav("a", "a.wav", test::kPcm16Mono, {0.5, 0.25, 0});
+  bank.addInstrument("keys", "Keys", "keys.json", R"([{"assetId":"a"},{"assetId":"a","startFrame":1}])");
+  bank.kits.push_back(R"({"id":"pads","name":"Pads"})");
+  bank.addPreset("soft", "Soft", "keys", "soft.json", R"({"tindrel.bpm":90,"tindrel.gate":0.5})");
+  const std::string manifest = bank.writeManifest();
+  std::ostringstream out, err;
+  EXPECT_EQ(runProbe({"bank", "check", bank.path()}, out, err), kExitOk) << err.str();
+  EXPECT_EQ(out.str(), "outcome: ok\n"
+                       "bank: test.bank \"Test Bank\" version \"1.0.0\"\n"
+                       "sha256: " + test::sha256HexOf(Bytes(manifest.begin(), manifest.end())) + "\n"
+                       "instrument: keys \"Keys\" (instruments)\n"
+                       "positioning: keys \"Keys\" (instruments)\n"
+                       "positioning: pads \"Pads\" (kits)\n"
+                       "preset: soft \"Soft\" for \"keys\", 2 parameters\n"
+                       "zones: 2\n"
+                       "arena frames: 3\n"
+                       "sample rate: 48000\n");
+  EXPECT_TRUE(err.str().empty());
+
+  const std::pair<std::vector<std::string>, std::string> broken[] = {
+      {{"bank", "check", bank.path(), "--instrument=pads"},
+       "outcome: bank-instrument-unknown\nerror: bank test.bank has no instrument or kit \"pads\" (known: keys, pads)\n"},
+      {{"bank", "check", bank.file("none")}, "outcome: bank-missing\nerror: cannot read " + bank.file("none/bank.json")},
+  };
+  for (const auto &[args, start] : broken) {
+    std::ostringstream out2, err2;
+    EXPECT_EQ(runProbe(args, out2, err2), kExitFailure);
+    EXPECT_EQ(out2.str().substr(0, start.size()), start);
+    EXPECT_EQ(err2.str().rfind("norva-probe: bank check failed: bank-", 0), 0u) << err2.str();
+  }
 }
 
 // --- the built bundle ---------------------------------------------------------------
