@@ -48,7 +48,7 @@ enum class BankFileRead { ok, missing, escapes, tooLarge };
 BankFileRead readBankFile(const std::string &folder, const std::string &relative, size_t limit,
                           std::vector<uint8_t> &bytes) {
   const std::string path = joinPath(folder, relative);
-  if (!realPathInside(folder, path)) {
+  if (!realPathInside(folder.empty() ? "." : folder, path)) {
     std::error_code ec;
     return std::filesystem::exists(path, ec) ? BankFileRead::escapes : BankFileRead::missing;
   }
