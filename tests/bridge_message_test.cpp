@@ -3,9 +3,13 @@
 // the parser on arbitrary bytes.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "bridge/bridge_message.h"
+#include "bridge/bridge_outbound.h"
+#include "identity/plugin_ids.h"
+#include "strict_json.h"
 
 namespace {
 
@@ -146,6 +150,97 @@ TEST(BridgeParse, MalformedLine) {
   testing::internal::CaptureStderr();
   reportMalformedBridgeMessage(57);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "norva-plugin-shell: malformed bridge message (57 bytes)\n");
+}
+
+// The hello's tail, after the parameters and the empty preset list.
+std::string helloTail(const BridgeHello &hello) {
+  std::string out;
+  writeBridgeHelloJson(out, hello);
+  EXPECT_TRUE(strict::valid(out)) << out;
+  const std::string marker = "\"factoryPresets\":[]";
+  const size_t at = out.find(marker);
+  return at == std::string::npos ? out : out.substr(at + marker.size());
+}
+
+TEST(BridgeOutbound, Hello) {
+  BridgeHello hello;
+  hello.plugin = {kModuleId, kPluginName, kVendorName, kPluginVersion};
+  hello.normalized[kParamBpm] = 0.5;
+  hello.identity = R"({"moduleId":"m"})";
+  hello.presetState = R"({"factoryCount":0})";
+
+  std::string bare;
+  writeBridgeHelloJson(bare, hello);
+  EXPECT_EQ(bare.rfind(R"({"type":"norva.hello","plugin":{"id":"music.norva.tindrel","name":"Tindrel",)"
+                       R"("vendor":"Norva Music","version":"1.0.0"},"params":[{"path":"tindrel.run","value":0,)"
+                       R"("normalized":0},{"path":"tindrel.bpm","value":160,"normalized":0.5},)",
+                       0),
+            0u)
+      << bare;
+  const std::string diagnostics = R"(,"diagnostics":{"feeds":[],"commands":[],"maxFeedHz":0})";
+  const std::string presetState = R"(,"presetState":{"factoryCount":0}})";
+  EXPECT_EQ(helloTail(hello), R"(,"identity":{"moduleId":"m"})" + diagnostics + presetState);
+
+  HostFacts unknownRate;
+  unknownRate.sampleRate = std::numeric_limits<double>::quiet_NaN();
+  hello.host = &unknownRate;
+  hello.identity = {};
+  EXPECT_EQ(helloTail(hello), R"(,"identity":{})" + diagnostics + presetState);
+
+  CcMap map;
+  map.bindings[map.count++] = CcBinding{.paramIndex = kParamBpm, .cc = 7};
+  HostFacts host;
+  host.sampleRate = 48000;
+  hello.ccMap = &map;
+  hello.runtimeHealth = R"({"format":"h"})";
+  hello.host = &host;
+  std::string mapJson, hostJson;
+  writeCcMapJson(mapJson, map);
+  writeDiagnosticHostJson(hostJson, host);
+  EXPECT_EQ(helloTail(hello), ",\"ccMap\":" + mapJson + R"(,"runtimeHealth":{"format":"h"},"identity":{})" +
+                                  ",\"host\":" + hostJson + diagnostics + presetState);
+}
+
+TEST(BridgeOutbound, ParamStateAndReport) {
+  const struct {
+    uint32_t id;
+    double normalized;
+    const char *json;  // empty: nothing written
+  } changes[] = {
+      {kParamRun, 1, R"({"type":"norva.paramChanged","path":"tindrel.run","value":1,"normalized":1})"},
+      {kParamTranspose, 0.25,
+       R"({"type":"norva.paramChanged","path":"tindrel.transpose","value":-12,"normalized":0.25})"},
+      {kParamCount - 1, 1, R"({"type":"norva.paramChanged","path":"tindrel.g32","value":127,"normalized":1})"},
+      {kParamCount, 1, ""},
+      {std::numeric_limits<uint32_t>::max(), 0, ""},
+  };
+  for (const auto &c : changes) {
+    std::string out;
+    EXPECT_EQ(writeBridgeParamChangedJson(out, c.id, c.normalized), *c.json != '\0') << c.id;
+    EXPECT_EQ(out, c.json) << c.id;
+  }
+
+  std::string report, emptyReport;
+  writeBridgeRuntimeDiagnosticsJson(report, R"({"format":"h"})");
+  writeBridgeRuntimeDiagnosticsJson(emptyReport, "");
+  EXPECT_EQ(report, R"({"type":"norva.runtimeDiagnostics","report":{"format":"h"}})");
+  EXPECT_EQ(emptyReport, R"({"type":"norva.runtimeDiagnostics","report":{}})");
+
+  // A state message reads back through the parser to the same values.
+  double values[kParamCount] = {};
+  values[kParamBpm] = 133.5;
+  values[kParamSeed] = 4242;
+  std::string state;
+  writeBridgeStateJson(state, writeStateJson(values, 2, nullptr, SamplerAssetDiagnostic::none,
+                                             SamplerZoneProgram::legacySingleZone, nullptr, nullptr, nullptr));
+  EXPECT_EQ(state.rfind(R"({"type":"norva.state","state":{"params":{"tindrel.run":0,)", 0), 0u);
+  BridgeMessage back;
+  ASSERT_TRUE(parses(state, back));
+  EXPECT_EQ(back.type, kBridgeState);
+  ASSERT_TRUE(back.hasState);
+  EXPECT_EQ(back.state.values[kParamBpm], 133.5);
+  EXPECT_EQ(back.state.values[kParamSeed], 4242.0);
+  EXPECT_EQ(back.state.variation, 2);
 }
 
 }  // namespace
