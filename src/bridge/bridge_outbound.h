@@ -39,10 +39,10 @@ struct BridgeHello {
   BridgePluginFacts plugin;
   std::array<double, kParamCount> normalized{};  // the controller's current values, by catalogue row
   const CcMap *ccMap = nullptr;                  // null: the controller holds no map
-  std::string_view runtimeHealth;                // the processor's last health report; empty: none received
-  std::string_view identity;
+  std::string_view runtimeHealth{};              // the processor's last health report; empty: none received
+  std::string_view identity{};
   const HostFacts *host = nullptr;  // written only when its sample rate is above 0
-  std::string_view presetState;
+  std::string_view presetState{};
 };
 
 // {"type":"norva.hello","plugin":{...},"params":[...],"factoryPresets":[], then
