@@ -1,5 +1,6 @@
 // CC resolution: curves, ranges and parameter kinds; the relative value
-// modes; toggle and takeover over message sequences; which bindings match.
+// modes; toggle and takeover over message sequences; which bindings match;
+// and the activity message's written form.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ccmap/cc_activity_feed.h"
 #include "ccmap/cc_resolve.h"
 
 namespace {
@@ -165,6 +167,14 @@ TEST(CcResolve, WhichBindingsMatch) {
   full.count = 1000;
   CcResolution many[100];
   EXPECT_EQ(ccResolve(full, 7, 1, 90, nullptr, nullptr, nullptr, many, 100), kCcMapCapacity);
+}
+
+TEST(CcActivity, MessageForm) {
+  std::string text;
+  writeMidiCcJson(text, {1, 2, 3});
+  writeMidiCcJson(text, {127, 16, 0});
+  EXPECT_EQ(text, R"({"type":"norva.midiCc","cc":1,"channel":2,"value":3})"
+                  R"({"type":"norva.midiCc","cc":127,"channel":16,"value":0})");
 }
 
 }  // namespace
