@@ -6,6 +6,10 @@
 namespace norva {
 namespace {
 
+// Bit 6 of a controller value: the sign of the relative encodings, and the
+// value from which a toggle counts as pressed.
+constexpr int kCcMidpoint = (kMidiCcValueMax + 1) / 2;
+
 // Held to 0..1; NaN gives 0.
 double unitInterval(double x) { return x >= 0.0 ? std::min(x, 1.0) : 0.0; }
 
@@ -64,10 +68,9 @@ struct RelativeSteps {
 };
 
 RelativeSteps relativeSteps(int raw, int v) {
-  constexpr int kSignBit = 64;
-  const bool magnitude = (v & ~kSignBit) != 0;
-  return {magnitude ? (raw > kSignBit ? v - kSignBit : -v) : 0, v - kSignBit,
-          magnitude ? (raw >= kSignBit ? v - 2 * kSignBit : v) : 0};
+  const bool magnitude = (v & ~kCcMidpoint) != 0;
+  return {magnitude ? (raw > kCcMidpoint ? v - kCcMidpoint : -v) : 0, v - kCcMidpoint,
+          magnitude ? (raw >= kCcMidpoint ? v - 2 * kCcMidpoint : v) : 0};
 }
 
 // What one matching binding emits; false when it emits nothing.
@@ -127,8 +130,7 @@ bool resolveRelative(const Match &m, int step, double &result) {
 }
 
 bool resolveToggle(const Match &m, double &result) {
-  constexpr int kPressed = 64;
-  if (m.raw < kPressed || (m.hadPrev && m.prev >= kPressed)) return false;
+  if (m.raw < kCcMidpoint || (m.hadPrev && m.prev >= kCcMidpoint)) return false;
   const PlainRange range = plainRange(m.binding, m.desc);
   const double off = normalized(m.desc, range.lo);
   const double on = normalized(m.desc, range.hi);
