@@ -32,7 +32,8 @@ size_t keepBytes(char *data, size_t size, size_t count, void *user) {
     curl_easy_getinfo(download.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     if (announced > 0 && uint64_t(announced) <= download.maxBytes) download.body->reserve(size_t(announced));
   }
-  download.body->insert(download.body->end(), reinterpret_cast<uint8_t *>(data), reinterpret_cast<uint8_t *>(data) + bytes);
+  download.body->insert(download.body->end(), reinterpret_cast<uint8_t *>(data),
+                        reinterpret_cast<uint8_t *>(data) + bytes);
   return bytes;
 }
 
@@ -73,12 +74,13 @@ bool httpsGet(const std::string &url, std::vector<uint8_t> &body, std::string &e
   char detail[CURL_ERROR_SIZE] = {};
   // The settings that keep the download on verified HTTPS must all take;
   // a library that refuses one is not used.
-  const bool secured = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
-                       curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK &&
-                       curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-                       curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
-                       curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2)) == CURLE_OK &&
-                       (options.caFile.empty() || curl_easy_setopt(curl, CURLOPT_CAINFO, options.caFile.c_str()) == CURLE_OK);
+  const bool secured =
+      curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
+      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK &&
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+      curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2)) == CURLE_OK &&
+      (options.caFile.empty() || curl_easy_setopt(curl, CURLOPT_CAINFO, options.caFile.c_str()) == CURLE_OK);
   if (!secured) {
     curl_easy_cleanup(curl);
     error = "the HTTPS library refused a security setting";

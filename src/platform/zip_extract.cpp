@@ -116,7 +116,8 @@ ZipOutcome extractZip(const void *bytes, size_t length, const std::string &folde
   archive *zip = reader.handle;
   if (zip == nullptr || archive_read_support_format_zip(zip) != ARCHIVE_OK ||
       archive_read_open_memory(zip, bytes, length) != ARCHIVE_OK) {
-    return fail(ZipOutcome::unreadable, detail, zip != nullptr && archive_error_string(zip) ? archive_error_string(zip) : "cannot open the archive");
+    return fail(ZipOutcome::unreadable, detail,
+                zip != nullptr && archive_error_string(zip) ? archive_error_string(zip) : "cannot open the archive");
   }
 
   uint64_t entries = 0;
@@ -154,7 +155,8 @@ ZipOutcome extractZip(const void *bytes, size_t length, const std::string &folde
     }
     const Fd parent(openFolders(root.get(), segments, segments.size() - 1));
     if (parent.get() < 0) return fail(ZipOutcome::writeFailed, detail, "cannot create the folder of \"" + shown + "\"");
-    const Fd file(::openat(parent.get(), segments.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    const Fd file(
+        ::openat(parent.get(), segments.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (file.get() < 0) {
       return errno == EEXIST ? fail(ZipOutcome::unsafeEntry, detail, "\"" + shown + "\" is there already")
                              : fail(ZipOutcome::writeFailed, detail, "cannot create \"" + shown + "\"");
@@ -174,7 +176,8 @@ ZipOutcome extractZip(const void *bytes, size_t length, const std::string &folde
       if (size > limits.maxUnpackedBytes - unpacked) {
         return fail(ZipOutcome::overLimit, detail, "more than " + std::to_string(limits.maxUnpackedBytes) + " bytes");
       }
-      if (!writeAll(file.get(), block, size)) return fail(ZipOutcome::writeFailed, detail, "cannot write \"" + shown + "\"");
+      if (!writeAll(file.get(), block, size))
+        return fail(ZipOutcome::writeFailed, detail, "cannot write \"" + shown + "\"");
       unpacked += size;
       position += int64_t(size);
     }
