@@ -2,12 +2,15 @@
 """HTTPS file server on 127.0.0.1 for the hosted bank tests, run as
 https_server.py ROOT CERT KEY: serves ROOT;
 /to-http/<path> and /to-https/<path> redirect to <path> over http or https.
-Prints "<port> <pid>" on one line, then serves until it is ended."""
+Prints "<port> <pid>" on one line, then serves until it is ended or the
+process that started it is gone."""
 import functools
 import http.server
 import os
 import ssl
 import sys
+import threading
+import time
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -27,6 +30,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+def exit_with_parent(parent):
+    while os.getppid() == parent:
+        time.sleep(0.5)
+    os._exit(0)
+
+
+threading.Thread(target=exit_with_parent, args=(os.getppid(),), daemon=True).start()
 root, cert, key = sys.argv[1:4]
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=root))
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
