@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -32,6 +33,27 @@ public:
 
 private:
   int fd_;
+};
+
+// The calling thread reads names in the UTF-8 locale while the reader
+// lives (uselocale is per thread: the host's other threads are untouched).
+// In the C locale libarchive has no form at all for a non-ASCII name.
+class Utf8Names {
+public:
+  Utf8Names() : utf8_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0))) {
+    if (utf8_ != locale_t(0)) previous_ = ::uselocale(utf8_);
+  }
+  Utf8Names(const Utf8Names &) = delete;
+  Utf8Names &operator=(const Utf8Names &) = delete;
+  ~Utf8Names() {
+    if (utf8_ == locale_t(0)) return;
+    ::uselocale(previous_);
+    ::freelocale(utf8_);
+  }
+
+private:
+  locale_t utf8_;
+  locale_t previous_ = locale_t(0);
 };
 
 struct Reader {
@@ -112,6 +134,7 @@ ZipOutcome extractZip(const void *bytes, size_t length, const std::string &folde
   const Fd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (root.get() < 0) return fail(ZipOutcome::writeFailed, detail, "cannot open " + folder);
 
+  const Utf8Names names;
   Reader reader;
   archive *zip = reader.handle;
   if (zip == nullptr || archive_read_support_format_zip(zip) != ARCHIVE_OK ||
@@ -128,7 +151,7 @@ ZipOutcome extractZip(const void *bytes, size_t length, const std::string &folde
     const int read = archive_read_next_header(zip, &entry);
     if (read == ARCHIVE_EOF) break;
     // A warning is about metadata (a name's character set, say); the name
-    // is still checked below as the bytes it is.
+    // is checked below all the same.
     if (read != ARCHIVE_OK && read != ARCHIVE_WARN) {
       const char *why = archive_error_string(zip);
       return fail(ZipOutcome::unreadable, detail, why != nullptr ? why : "unreadable entry");
