@@ -1,4 +1,5 @@
 #include "banks/hosted_bank.h"
+#include "banks/runtime_bank.h"
 
 #include <cstdint>
 #include <vector>
@@ -91,9 +92,8 @@ bool fetchHostedBank(const std::string &url, const std::string &sha256, std::str
   if (!httpsGet(url, archive, why, options.https)) return failWith(error, why.empty() ? kHostedDownloadFailed : why);
 
   // The pin is checked before anything is written.
-  Sha256Digest digest{};
-  if (!sha256Digest(archive.data(), archive.size(), digest)) return failWith(error, kHostedDownloadFailed);
-  const std::string hex = sha256HexOf(digest);
+  const std::string hex = sha256Hex(archive.data(), archive.size());
+  if (hex.empty()) return failWith(error, kHostedDownloadFailed);
   if (hex != sha256) {
     return failWith(error, kHostedDigestMismatchLead + hex.substr(0, 16) + kHostedDigestMismatchTail);
   }

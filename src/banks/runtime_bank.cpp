@@ -299,15 +299,7 @@ const char *runtimeBankOutcomeName(int outcome) {
 
 std::string sha256Hex(const void *bytes, size_t length) {
   Sha256Digest digest{};
-  if (!sha256Digest(bytes, length, digest)) return std::string();
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(2 * digest.size());
-  for (uint8_t b : digest) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
-  return hex;
+  return sha256Digest(bytes, length, digest) ? sha256HexOf(digest) : std::string();
 }
 
 std::string joinPath(const std::string &base, const std::string &relative) {
