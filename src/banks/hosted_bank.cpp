@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/sha256.h"
 #include "platform/user_folders.h"
 
 namespace norva {
