@@ -351,11 +351,29 @@ TEST_F(ProcessorBanks, ARestoredStateNamingAMissingBankKeepsItsParameters) {
   }
 }
 
+// The engine takes no bank: a bank the loader reads whole is refused, and the
+// refusal reaches the controller as a reply and in the health report.
 TEST_F(ProcessorBanks, AReadableBankIsRefusedByTheEngineAndReported) {
 #ifndef NORVA_HAVE_BANK_FOLDER
-  GTEST_SKIP() << "needs the runtime bank loader and its test bank builder (tests/bank_folder.h)";
+  GTEST_SKIP() << "needs the runtime bank loader (loadRuntimeBank) and its test bank builder, tests/bank_folder.h";
 #else
-  FAIL() << "write against tests/bank_folder.h";
+  test::BankFolder bank;
+  bank.addWav("kick", "audio/kick.wav", test::kPcm16Mono, {0.5, -0.25, 0.125});
+  bank.addInstrument("drums", "Drums", "drums.json", R"([{"id":"k","assetId":"kick"}])");
+  bank.writeManifest();
+  ASSERT_EQ(loadRuntimeBank(bank.path(), 0, "").outcome, kBankOk) << "the folder must be readable";
+  send(std::string(kBankSourceUserFolder) + "\n" + bank.path() + "\n\ndrums");
+
+  const std::string refused = std::string("runtime bank load refused (") + runtimeBankOutcomeName(kBankTooLarge) +
+                              "): " + kEngineRefusedBankError;
+  EXPECT_EQ(sent(kRuntimeBankResultMessage),
+            std::vector<std::string>{encodeRuntimeBankReply("bank-too-large", kEngineRefusedBankError, nullptr)});
+  const std::vector<std::string> reports = sent("norva.runtimeDiagnostics");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(strict::valid(reports[0]));
+  EXPECT_NE(reports[0].find(R"("code":"bank.missing")"), std::string::npos) << reports[0];
+  EXPECT_NE(reports[0].find("\"message\":\"" + refused + "\""), std::string::npos) << reports[0];
+  EXPECT_TRUE(processor->runtimeBankSource().empty());
 #endif
 }
 
