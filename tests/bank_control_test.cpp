@@ -33,7 +33,10 @@ const char *const kBpmKey = NORVA_PARAMS[kParamBpm].key;
 // Records every call. A bank request is answered at once with replyAtOnce
 // when set, as a host that delivers messages synchronously would.
 struct RecordingHost : BankControlHost {
-  void sendBankJson(const std::string &text) override { EXPECT_TRUE(strict::valid(text)) << text; sent.push_back(text); }
+  void sendBankJson(const std::string &text) override {
+    EXPECT_TRUE(strict::valid(text)) << text;
+    sent.push_back(text);
+  }
   void editParam(unsigned index, double plain) override { edits.emplace_back(index, plain); }
   double readParam(unsigned) const override { return 0.0; }
   void requestRuntimeBank(const std::string &source, const std::string &folder, const std::string &sha256,
@@ -46,7 +49,9 @@ struct RecordingHost : BankControlHost {
     if (noPicker) return pickBankFolder(path, error);
     return path = pickPath, error = pickError, !path.empty();
   }
-  void notePresetSelected(const std::string &id, const std::string &name) override { selected.push_back(id + "/" + name); }
+  void notePresetSelected(const std::string &id, const std::string &name) override {
+    selected.push_back(id + "/" + name);
+  }
 
   std::vector<std::string> sent, selected;
   Edits edits;
@@ -208,7 +213,8 @@ TEST(RuntimeBankReply, TextsThatWouldBreakTheLayoutAreMended) {
   bank.positionings = {{"p\nq", "", ""}};
   bank.presets = {{"\x01id", "n", "", {{"x=y", 1.0}, {"nan", NAN}, {"big", 1e300}}}};
   const std::string text = encodeRuntimeBankReply("ok", "line\nbreak", &bank);
-  EXPECT_EQ(text, "ok\nline break\na b\t name \t\np q\t\t\n\x01 id\tn\t\tx y=1\x1f" "big=1.0000000000000001e+300");
+  EXPECT_EQ(text, "ok\nline break\na b\t name \t\np q\t\t\n\x01 id\tn\t\tx y=1\x1f"
+                  "big=1.0000000000000001e+300");
   EXPECT_EQ(decodeRuntimeBankReply(text).instrumentId, "line break") << "a second line that is not empty";
 
   const RuntimeBankReply odd = decodeRuntimeBankReply("ok\n\n\x01p\t\t\tk\x1fk=1x\x1fk=nan\x1f=2\x1fk=-0.5\x1fk=1=2\t7");
@@ -290,7 +296,8 @@ TEST(ProcessorBanks, ARestoredStateNamingAMissingBankKeepsItsParameters) {
     if (k.refusals == 0) continue;
     EXPECT_EQ(p.ring().records[0].phase, kPhaseLoad);
     EXPECT_TRUE(std::string(p.ring().records[0].message).starts_with("runtime bank load refused (bank-missing): "));
-    EXPECT_EQ(std::string(p.ring().records[0].detail), std::string(R"({"reason":"bank-missing","source":")") + k.source + "\"}");
+    EXPECT_EQ(std::string(p.ring().records[0].detail),
+              std::string(R"({"reason":"bank-missing","source":")") + k.source + "\"}");
   }
 }
 

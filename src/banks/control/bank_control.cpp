@@ -200,7 +200,8 @@ void BankControl::sendBankState(const char *reason, const char *errorCode, const
     out += "]}";
   }
   const bool bankScoped = runtimeActive_ && !presets_.empty();
-  out += bankScoped ? ",\"presets\":{\"bankScoped\":true,\"items\":[" : ",\"presets\":{\"bankScoped\":false,\"items\":[";
+  out += ",\"presets\":{\"bankScoped\":";
+  out += bankScoped ? "true,\"items\":[" : "false,\"items\":[";
   for (size_t i = 0; bankScoped && i < presets_.size(); ++i) {
     const BankControlPreset &preset = presets_[i];
     out += i == 0 ? "{\"id\":" : ",{\"id\":";
