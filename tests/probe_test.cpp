@@ -1,6 +1,6 @@
 // norva-probe: the MIDI file bytes, the command line, the render loop's
-// block bookkeeping, the memory stream `validate` reads state through, and
-// whole renders of the built plug-in bundle. What the plug-in does as a VST 3
+// block bookkeeping, the memory stream `validate` reads state through,
+// `bank check` on bank folders, and whole renders of the built plug-in bundle. What the plug-in does as a VST 3
 // component (classes, buses, parameters, messages, release orders) is left to
 // `norva-probe validate` (ctest probe_validate), and midicsv's reading of a
 // rendered file to probe_render_midicsv.sh.
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bank_folder.h"
 #include "midi_file.h"
 #include "probe_cli.h"
 #include "probe_options.h"
@@ -141,6 +142,9 @@ TEST(ProbeCommandLine, RejectsBadInputWithOneLine) {
       {{"render", "B", "--note", "1:60:off:0"}, "a note off takes no velocity"},
       {{"render", "B"}, "render needs --out FILE.mid"}, {{"render", "--out", "a.mid"}, "render needs a BUNDLE"},
       {{"play"}, "unknown command 'play'"},
+      {{"bank"}, "bank needs a command: check"}, {{"bank", "load", "F"}, "unknown bank command 'load'"},
+      {{"bank", "check"}, "bank check needs a FOLDER"}, {{"bank", "check", "F", "G"}, "unexpected argument 'G'"},
+      {{"bank", "check", "F", "--instrument"}, "option '--instrument' needs a value"},
   };
   for (const auto &[args, expected] : cases) {
     std::ostringstream out, err;
@@ -258,6 +262,35 @@ TEST(ProbeHostObjects, StreamsDeliverInPiecesAndOverwrite) {
   char more[] = "XYZ";
   ASSERT_EQ(stream->write(more, 3, &got), kResultOk); // overwrites two, appends one
   EXPECT_EQ(stream->text(), "abcdefghXYZ");
+}
+
+// --- bank check ----------------------------------------------------------------
+
+TEST(ProbeBankCheck, ReportsAGoodBankAndFailsABrokenOne) {
+  test::BankFolder bank;
+  bank.addWav("a", "a.wav", test::kPcm16Mono, {0.5, 0.25, 0});
+  bank.addInstrument("keys", "Keys", "keys.json", R"([{"assetId":"a"},{"assetId":"a","startFrame":1}])");
+  bank.kits.push_back(R"({"id":"pads","name":"Pads"})");
+  bank.addPreset("soft", "Soft", "keys", "soft.json", R"({"tindrel.bpm":90,"tindrel.gate":0.5})");
+  const std::string manifest = bank.writeManifest();
+  const std::string sha256 = sha256Hex(manifest.data(), manifest.size());
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+      {{"bank", "check", bank.path()}, kExitOk,
+       "outcome: ok\nbank: test.bank \"Test Bank\" version \"1.0.0\"\nsha256: " + sha256 +
+           "\ninstrument: keys \"Keys\" (instruments)\npositioning: keys \"Keys\" (instruments)\n"
+           "positioning: pads \"Pads\" (kits)\npreset: soft \"Soft\" for \"keys\", 2 parameters\nzones: 2\n"
+           "arena frames: 3\nsample rate: 48000\n"},
+      {{"bank", "check", bank.path(), "--instrument=pads"}, kExitFailure,
+       "outcome: bank-instrument-unknown\nerror: bank test.bank has no instrument or kit \"pads\" (known: keys, pads)\n"},
+      {{"bank", "check", bank.file("none")}, kExitFailure,
+       "outcome: bank-missing\nerror: cannot read " + bank.file("none/bank.json") + "\n"},
+  };
+  for (const auto &[args, status, report] : cases) {
+    std::ostringstream out, err;
+    EXPECT_EQ(runProbe(args, out, err), status);
+    EXPECT_EQ(out.str().substr(0, report.size()), report);
+    EXPECT_EQ(err.str(), status == kExitOk ? "" : "norva-probe: bank check failed: " + report.substr(9, report.find('\n') - 9) + "\n");
+  }
 }
 
 // --- the built bundle ---------------------------------------------------------------

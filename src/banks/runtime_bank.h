@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "banks/bank_document.h"
+
 namespace norva {
 
 // Outcomes of a load. Their names are the wire texts of the bank messages.
@@ -27,9 +29,23 @@ enum RuntimeBankOutcome : int {
 // "ok", "bank-missing", ...; any value outside the table is "bank-missing".
 const char *runtimeBankOutcomeName(int outcome);
 
-// The largest file the loader reads: a manifest, an instrument or preset
-// document, or one asset. A larger file fails the load cleanly.
+// The manifest's file name in a bank folder and the two document formats.
+inline constexpr const char *kBankManifestName = "bank.json";
+inline constexpr const char *kBankManifestFormat = "norva-sound-pack/v1";
+inline constexpr const char *kInstrumentDocumentFormat = "norva-sampler-instrument/v1";
+
+// The loader's bounds, so that no folder can make it exhaust memory. A file or
+// arena past one fails the load with "bank-too-large" (a preset past one is
+// skipped):
+// - the largest asset file it reads,
 inline constexpr size_t kMaxBankFileBytes = size_t(512) << 20;
+// - the largest manifest, instrument or preset document (a document tree
+//   takes many times its text's size),
+inline constexpr size_t kMaxBankDocumentBytes = size_t(4) << 20;
+// - the asset bytes it holds at once, all verified assets together,
+inline constexpr size_t kMaxBankHeldBytes = size_t(2) << 30;
+// - the longest arena it stages, also when the caller gives no capacity.
+inline constexpr size_t kMaxArenaFrames = size_t(256) << 20;
 
 struct StagedPositioning {
   std::string id;
@@ -108,5 +124,13 @@ std::string joinPath(const std::string &base, const std::string &relative);
 bool pathIsContained(const std::string &relative);
 // "release" 1, "legato" 2, anything else 0.
 int triggerCode(const std::string &text);
+
+// One zone from its object in an instrument document, on an asset that lies
+// in the arena from assetOffset for assetFrames frames (the sum must fit in
+// 64 bits). The zone's start, length and loop always lie inside the asset.
+StagedZone stageZone(const JsonValue &zone, uint64_t assetOffset, uint64_t assetFrames, double sampleRate);
+// A preset document's parameters: every finite number in its "params"
+// object, in ascending key order; empty for anything else.
+std::vector<std::pair<std::string, double>> presetParams(const JsonValue &document);
 
 } // namespace norva

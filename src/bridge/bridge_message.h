@@ -1,17 +1,40 @@
 // The editor's side of the bridge: every inbound message is one JSON object
 // whose "type" names it; parseBridgeMessage reads it into one flat record
-// that holds every member any inbound type can carry.
+// that holds every member any inbound type can carry. What the controller
+// does with each type is its own business; this file fixes the wire form.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "banks/pad_overrides.h"
 #include "ccmap/cc_map.h"
 #include "state/state_document.h"
 
 namespace norva {
+
+// Inbound message types. Any other type, or a known one without the members
+// it needs, is ignored by the controller without a reply.
+inline constexpr const char *kBridgeReady = "norva.ready";
+inline constexpr const char *kBridgeSetParam = "norva.setParam";        // path, value
+inline constexpr const char *kBridgeBeginEdit = "norva.beginEdit";      // path
+inline constexpr const char *kBridgeEndEdit = "norva.endEdit";          // path
+inline constexpr const char *kBridgeGetState = "norva.getState";
+inline constexpr const char *kBridgeSetState = "norva.setState";        // state
+inline constexpr const char *kBridgeSetCcMap = "norva.setCcMap";        // map
+inline constexpr const char *kBridgeNoteOn = "norva.noteOn";            // note
+inline constexpr const char *kBridgeNoteOff = "norva.noteOff";          // note
+inline constexpr const char *kBridgeLoadFactoryPreset = "norva.loadFactoryPreset";  // id
+inline constexpr const char *kBridgeLoadBank = "norva.loadBank";  // source, id, bankPath, instrument, url, sha256
+inline constexpr const char *kBridgeLoadBankPreset = "norva.loadBankPreset";  // id
+inline constexpr const char *kBridgePickFolder = "norva.pickFolder";
+inline constexpr const char *kBridgeGetBankState = "norva.getBankState";
+inline constexpr const char *kBridgeSetPadOverrides = "norva.setPadOverrides";  // pads
+inline constexpr const char *kBridgeDiagSubscribe = "norva.diag.subscribe";      // feeds, hz
+inline constexpr const char *kBridgeDiagUnsubscribe = "norva.diag.unsubscribe";
+inline constexpr const char *kBridgeDiagStimulus = "norva.diag.stimulus";  // stimulus
 
 // Diagnostic feeds an editor can subscribe to, one bit each.
 enum DiagnosticFeed : uint32_t {
@@ -28,8 +51,9 @@ enum DiagnosticFeed : uint32_t {
   kFeedClock = 1u << 10,
 };
 
-// The feed's bit for its name ("host", "transport", ...); 0 for any other.
-uint32_t diagnosticFeedBit(const char *name);
+// The feed's bit for its name ("host", "transport", ...), compared byte for
+// byte; 0 for any other.
+uint32_t diagnosticFeedBit(std::string_view name);
 
 enum class DiagnosticCommand : uint8_t { none = 0, subscribe = 1, unsubscribe = 2, stimulus = 3 };
 
@@ -66,7 +90,14 @@ struct BridgeMessage {
 };
 
 // Reads one inbound text into out, which must be freshly made. False for a
-// malformed text; the caller drops it (and says so on standard error).
+// malformed text (null included); the caller drops it and reports it with
+// reportMalformedBridgeMessage. On failure out holds whatever was read.
 bool parseBridgeMessage(const char *text, size_t length, BridgeMessage &out);
+
+// The one console line for a dropped inbound text, with its length in bytes.
+inline constexpr const char kBridgeMalformedMessageLine[] =
+    "norva-plugin-shell: malformed bridge message (%zu bytes)\n";
+// Prints that line to standard error.
+void reportMalformedBridgeMessage(size_t length);
 
 } // namespace norva

@@ -1,1 +1,107 @@
-// Bridge protocol and lifecycle log: to come.
+#include "bridge/bridge_outbound.h"
+
+#include "formats/json.h"
+
+namespace norva {
+namespace {
+
+const char *orEmpty(const char *text) { return text != nullptr ? text : ""; }
+
+// A JSON object built elsewhere, copied as it is; {} when there is none.
+void appendObjectText(std::string &out, std::string_view object) {
+  if (object.empty()) {
+    out += "{}";
+  } else {
+    out += object;
+  }
+}
+
+void appendTypeOpening(std::string &out, const char *type) {
+  out += "{\"type\":";
+  jsonAppendQuoted(out, type);
+}
+
+// One parameter's members: "path":...,"value":<plain>,"normalized":...
+void appendParamMembers(std::string &out, const norva_param_desc &row, double normalized) {
+  out += "\"path\":";
+  jsonAppendQuoted(out, row.key);
+  out += ",\"value\":";
+  jsonAppendNumber(out, paramToPlain(row, normalized));
+  out += ",\"normalized\":";
+  jsonAppendNumber(out, normalized);
+}
+
+// The feeds, commands and feed rate the controller offers: none of them.
+void appendDiagnosticsCapabilities(std::string &out) {
+  out += "{\"feeds\":[],\"commands\":[],\"maxFeedHz\":";
+  jsonAppendNumber(out, 0);
+  out += '}';
+}
+
+}  // namespace
+
+void writeBridgeHelloJson(std::string &out, const BridgeHello &hello) {
+  appendTypeOpening(out, kBridgeHello);
+  out += ",\"plugin\":{\"id\":";
+  jsonAppendQuoted(out, orEmpty(hello.plugin.id));
+  out += ",\"name\":";
+  jsonAppendQuoted(out, orEmpty(hello.plugin.name));
+  out += ",\"vendor\":";
+  jsonAppendQuoted(out, orEmpty(hello.plugin.vendor));
+  out += ",\"version\":";
+  jsonAppendQuoted(out, orEmpty(hello.plugin.version));
+  out += '}';
+
+  out += ",\"params\":[";
+  for (uint32_t i = 0; i < kParamCount; ++i) {
+    out += i != 0 ? ",{" : "{";
+    appendParamMembers(out, NORVA_PARAMS[i], hello.normalized[i]);
+    out += '}';
+  }
+  out += "],\"factoryPresets\":[]";
+
+  if (hello.ccMap != nullptr) {
+    out += ",\"ccMap\":";
+    writeCcMapJson(out, *hello.ccMap);
+  }
+  if (!hello.runtimeHealth.empty()) {
+    out += ",\"runtimeHealth\":";
+    out += hello.runtimeHealth;
+  }
+  out += ",\"identity\":";
+  appendObjectText(out, hello.identity);
+  if (hello.host != nullptr && hello.host->sampleRate > 0) {
+    out += ",\"host\":";
+    writeDiagnosticHostJson(out, *hello.host);
+  }
+  out += ",\"diagnostics\":";
+  appendDiagnosticsCapabilities(out);
+  out += ",\"presetState\":";
+  appendObjectText(out, hello.presetState);
+  out += '}';
+}
+
+bool writeBridgeParamChangedJson(std::string &out, uint32_t id, double normalized) {
+  if (id >= kParamCount) return false;
+  appendTypeOpening(out, kBridgeParamChanged);
+  out += ',';
+  appendParamMembers(out, NORVA_PARAMS[id], normalized);
+  out += '}';
+  return true;
+}
+
+void writeBridgeStateJson(std::string &out, std::string_view stateDocument) {
+  appendTypeOpening(out, kBridgeState);
+  out += ",\"state\":";
+  appendObjectText(out, stateDocument);
+  out += '}';
+}
+
+void writeBridgeRuntimeDiagnosticsJson(std::string &out, std::string_view report) {
+  appendTypeOpening(out, kBridgeRuntimeDiagnostics);
+  out += ",\"report\":";
+  appendObjectText(out, report);
+  out += '}';
+}
+
+}  // namespace norva

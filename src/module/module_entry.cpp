@@ -21,7 +21,6 @@ using namespace Steinberg::Vst;
 
 namespace {
 
-constexpr const char *kVendor = "Norva Music";
 constexpr const char *kVendorUrl = "https://norva.music";
 constexpr const char *kVendorEmail = "mailto:support@norva.music";
 
@@ -50,8 +49,8 @@ bool deinitModule() { return true; }
 
 const PClassInfo2 &processorClassInfo() {
   static const PClassInfo2 info =
-      makeClassInfo2(norva::kProcessorUid.toTUID(), PClassInfo::kManyInstances, kVstAudioEffectClass, "Tindrel",
-                     kDistributable, "Fx", "", norva::kPluginVersion, kVstVersionString);
+      makeClassInfo2(norva::kProcessorUid.toTUID(), PClassInfo::kManyInstances, kVstAudioEffectClass,
+                     norva::kPluginName, kDistributable, "Fx", "", norva::kPluginVersion, kVstVersionString);
   return info;
 }
 
@@ -77,7 +76,8 @@ SMTG_EXPORT_SYMBOL IPluginFactory *PLUGIN_API GetPluginFactory() {
     gPluginFactory->addRef();
     return gPluginFactory;
   }
-  static const PFactoryInfo factoryInfo = makeFactoryInfo(kVendor, kVendorUrl, kVendorEmail, PFactoryInfo::kUnicode);
+  static const PFactoryInfo factoryInfo =
+      makeFactoryInfo(norva::kVendorName, kVendorUrl, kVendorEmail, PFactoryInfo::kUnicode);
   gPluginFactory = new CPluginFactory(factoryInfo);
   gPluginFactory->registerClass(&processorClassInfo(), norva::NorvaProcessor::createInstance);
   gPluginFactory->registerClass(&controllerClassInfo(), norva::NorvaController::createInstance);

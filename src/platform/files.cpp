@@ -11,7 +11,9 @@
 namespace norva {
 
 FileReadStatus readFileLimited(const std::string &path, size_t maxBytes, std::vector<uint8_t> &out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or a device is refused below instead of
+  // holding the caller on its open; regular files read the same either way.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return FileReadStatus::unreadable;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {

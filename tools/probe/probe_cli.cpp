@@ -1,5 +1,6 @@
 #include "probe_cli.h"
 
+#include "bank_check.h"
 #include "midi_file.h"
 #include "params/params.h"
 #include "plugin_info.h"
@@ -101,6 +102,8 @@ int runProbe(const std::vector<std::string> &args, std::ostream &out, std::ostre
   }
   case CommandKind::Validate:
     return validatePlugin(command.bundlePath, out) ? kExitOk : kExitFailure;
+  case CommandKind::BankCheck:
+    return runBankCheck(command.bankFolder, command.instrumentId, out, err) ? kExitOk : kExitFailure;
   case CommandKind::Render:
     break;
   }

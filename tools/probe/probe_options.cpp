@@ -165,6 +165,40 @@ bool parseRenderOptions(const std::vector<std::string> &args, size_t first, Pars
   return true;
 }
 
+// bank check FOLDER [--instrument ID]
+bool parseBankCommand(const std::vector<std::string> &args, ParsedCommand &command, std::string &error) {
+  if (args.size() < 2 || args[1] != "check") {
+    error = args.size() < 2 ? "bank needs a command: check (try --help)"
+                            : "unknown bank command " + quoted(args[1]) + " (try --help)";
+    return false;
+  }
+  command.kind = CommandKind::BankCheck;
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string &word = args[i];
+    if (isHelpWord(word)) {
+      command.kind = CommandKind::Help;
+      return true;
+    }
+    if (word == "--instrument" || word.rfind("--instrument=", 0) == 0) {
+      if (word == "--instrument" && i + 1 >= args.size()) {
+        error = "option '--instrument' needs a value";
+        return false;
+      }
+      command.instrumentId = word == "--instrument" ? args[++i] : word.substr(word.find('=') + 1);
+    } else if (command.bankFolder.empty() && !word.empty() && word.rfind("--", 0) != 0) {
+      command.bankFolder = word;
+    } else {
+      error = "unexpected argument " + quoted(word) + " (try --help)";
+      return false;
+    }
+  }
+  if (command.bankFolder.empty()) {
+    error = "bank check needs a FOLDER (a bank folder with bank.json)";
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 std::string formatNumber(double value) {
@@ -299,6 +333,7 @@ bool parseCommandLine(const std::vector<std::string> &args, ParsedCommand &comma
     return true;
   }
   const std::string &name = args[0];
+  if (name == "bank") return parseBankCommand(args, command, error);
   if (name == "info") {
     command.kind = CommandKind::Info;
   } else if (name == "render") {
@@ -341,6 +376,7 @@ const char *usageText() {
   return "usage: norva-probe info BUNDLE\n"
          "       norva-probe render BUNDLE [options] --out FILE.mid\n"
          "       norva-probe validate BUNDLE\n"
+         "       norva-probe bank check FOLDER [--instrument ID]\n"
          "       norva-probe --help\n"
          "\n"
          "Loads a VST 3 plug-in as a host does. BUNDLE is a .vst3 folder (its library\n"
@@ -352,6 +388,12 @@ const char *usageText() {
          "          MIDI File (format 0, one track, 480 ticks per quarter note).\n"
          "validate  runs the probe's checks on the plug-in, one line each\n"
          "          (\"PASS name\" or \"FAIL name: reason\"), then a count.\n"
+         "bank check\n"
+         "          loads a bank folder as the plug-in does (verifying every asset and\n"
+         "          decoding the chosen instrument's WAV files) and prints the outcome,\n"
+         "          the error, the bank, its instruments and kits, presets, zones and\n"
+         "          arena frames. --instrument ID chooses an instrument or kit; without\n"
+         "          it the bank's first one.\n"
          "\n"
          "render options:\n"
          "  --rate HZ                 sample rate, a whole number from 1000 to 768000\n"
@@ -373,7 +415,7 @@ const char *usageText() {
          "first and last note-on frame and the distinct pitches played.\n"
          "\n"
          "Exit status: 0 done (validate: every check passed), 1 the plug-in, the\n"
-         "render, a file or a check failed, 2 bad command line.\n";
+         "render, a file, a check or the bank failed, 2 bad command line.\n";
 }
 
 } // namespace norva::probe

@@ -50,12 +50,14 @@ struct RenderOptions {
   std::string loadStatePath; // empty: start from the plug-in's defaults
 };
 
-enum class CommandKind { Help, Info, Render, Validate };
+enum class CommandKind { Help, Info, Render, Validate, BankCheck };
 
 struct ParsedCommand {
   CommandKind kind = CommandKind::Help;
   std::string bundlePath; // info and validate
   RenderOptions render;
+  std::string bankFolder;   // bank check
+  std::string instrumentId; // bank check --instrument; empty: the bank's first
 };
 
 // args excludes the program name. On failure returns false and sets error to

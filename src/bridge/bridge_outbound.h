@@ -1,0 +1,65 @@
+// Messages to the editor that the bridge protocol itself lays out: the hello
+// that answers "norva.ready", a parameter change, the state document and a
+// runtime report. Each writer appends one complete JSON object with no white
+// space between tokens; the controller hands it to the bridge sink. (The
+// other outbound types are laid out next to what they report: the CC map,
+// host facts, the lifecycle log, the banks.)
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ccmap/cc_map.h"
+#include "diagnostics/host_facts.h"
+#include "params/params.h"
+
+namespace norva {
+
+inline constexpr const char *kBridgeHello = "norva.hello";
+inline constexpr const char *kBridgeParamChanged = "norva.paramChanged";
+inline constexpr const char *kBridgeState = "norva.state";
+inline constexpr const char *kBridgeRuntimeDiagnostics = "norva.runtimeDiagnostics";
+
+// The hello's "plugin" block; the controller fills it from the plug-in's
+// identity. Null texts are written empty.
+struct BridgePluginFacts {
+  const char *id = "";
+  const char *name = "";
+  const char *vendor = "";
+  const char *version = "";
+};
+
+// What the hello reports. The object texts (runtime report, identity, preset
+// state) are JSON objects built elsewhere and copied as they are; an empty
+// identity or preset state is written as {} so that the hello stays one
+// object.
+struct BridgeHello {
+  BridgePluginFacts plugin;
+  std::array<double, kParamCount> normalized{};  // the controller's current values, by catalogue row
+  const CcMap *ccMap = nullptr;                  // null: the controller holds no map
+  std::string_view runtimeHealth{};              // the processor's last health report; empty: none received
+  std::string_view identity{};
+  const HostFacts *host = nullptr;  // written only when its sample rate is above 0
+  std::string_view presetState{};
+};
+
+// {"type":"norva.hello","plugin":{...},"params":[...],"factoryPresets":[], then
+// the optional CC map and runtime report, the identity, the optional host
+// object, the diagnostics capabilities and the preset state.
+void writeBridgeHelloJson(std::string &out, const BridgeHello &hello);
+
+// {"type":"norva.paramChanged","path":...,"value":<plain>,"normalized":...}
+// for a catalogue row (ids 0..kParamCount-1); any other id writes nothing and
+// gives false. The plain value comes from the catalogue's conversion.
+bool writeBridgeParamChangedJson(std::string &out, uint32_t id, double normalized);
+
+// {"type":"norva.state","state":<document>}; an empty document is written as {}.
+void writeBridgeStateJson(std::string &out, std::string_view stateDocument);
+
+// {"type":"norva.runtimeDiagnostics","report":<report>}, the report as it was
+// received; an empty one is written as {}.
+void writeBridgeRuntimeDiagnosticsJson(std::string &out, std::string_view report);
+
+}  // namespace norva
