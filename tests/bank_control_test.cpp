@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bank_folder.h"
 #include "banks/bank_source.h"
 #include "banks/control/bank_control.h"
 #include "banks/hosted_bank.h"
@@ -18,10 +19,6 @@
 #include "strict_json.h"
 #include "vst3/sdk/smartpointer.h"
 #include "vst3_host.h"
-#if __has_include("bank_folder.h")
-#include "bank_folder.h"
-#define NORVA_HAVE_BANK_FOLDER 1
-#endif
 
 namespace {
 
@@ -130,20 +127,20 @@ TEST(BankControl, EditorMessagesAnswerOrRequestAsTheyShould) {
     size_t requests;
     std::string tail;
   } cases[] = {
-      {kGetBankStateMessage, "", "", "", "", true, true, 0,
+      {kBridgeGetBankState, "", "", "", "", true, true, 0,
        R"({"type":"norva.bankState","reason":"query","stateVersion":1,"pads":{},"banks":[],)" + none + "}"},
-      {kLoadBankMessage, kBankSourceEmbedded, "factory", "", "", true, true, 0,
+      {kBridgeLoadBank, kBankSourceEmbedded, "factory", "", "", true, true, 0,
        R"("error":{"code":"bank-missing","requestedId":"factory"}})"},
-      {kLoadBankMessage, kBankSourceEmbedded, "", "", "", true, false, 0, ""},
-      {kLoadBankMessage, kBankSourceUserFolder, "", "", "", true, true, 0,
+      {kBridgeLoadBank, kBankSourceEmbedded, "", "", "", true, false, 0, ""},
+      {kBridgeLoadBank, kBankSourceUserFolder, "", "", "", true, true, 0,
        R"("error":{"code":"bank-missing","requestedId":"user-folder"}})"},
-      {kLoadBankMessage, kBankSourceHosted, "", "/x", "ftp://bank.invalid/b.zip", true, true, 0,
+      {kBridgeLoadBank, kBankSourceHosted, "", "/x", "ftp://bank.invalid/b.zip", true, true, 0,
        R"("error":{"code":"bank-fetch-failed","requestedId":"ftp://bank.invalid/b.zip"}})"},
-      {kLoadBankMessage, kBankSourceUserFolder, "", "/banks/b", "", true, true, 1, ""},
-      {kLoadBankPresetMessage, "", "nope", "", "", true, true, 0, R"("requestedId":"nope"}})"},
-      {kLoadBankPresetMessage, "", "", "", "", true, false, 0, ""},
-      {kSetPadOverridesMessage, "", "", "", "", false, true, 0, ""},
-      {kSetPadOverridesMessage, "", "", "", "", true, true, 0,
+      {kBridgeLoadBank, kBankSourceUserFolder, "", "/banks/b", "", true, true, 1, ""},
+      {kBridgeLoadBankPreset, "", "nope", "", "", true, true, 0, R"("requestedId":"nope"}})"},
+      {kBridgeLoadBankPreset, "", "", "", "", true, false, 0, ""},
+      {kBridgeSetPadOverrides, "", "", "", "", false, true, 0, ""},
+      {kBridgeSetPadOverrides, "", "", "", "", true, true, 0,
        R"("reason":"setPadOverrides","stateVersion":1,"pads":{"p1":{"gain":0.5}},"banks":[],)" + none + "}"},
       {"norva.setParam", "", "", "", "", true, false, 0, ""},
   };
@@ -159,7 +156,7 @@ TEST(BankControl, EditorMessagesAnswerOrRequestAsTheyShould) {
     EXPECT_EQ(c.host.requests.size(), k.requests) << k.type << " " << k.source;
     const std::string last = c.host.sent.empty() ? "" : c.host.sent.back();
     EXPECT_TRUE(last.ends_with(k.tail) && last.empty() == k.tail.empty()) << k.type << ": " << last;
-    EXPECT_EQ(c.control.pads().size(), k.accept && m.type == kSetPadOverridesMessage ? 1u : 0u);
+    EXPECT_EQ(c.control.pads().size(), k.accept && m.type == kBridgeSetPadOverrides ? 1u : 0u);
   }
 }
 
@@ -176,7 +173,7 @@ TEST(BankControl, PickFolderAnswersWithThePathOrWhyNot) {
     Control c;
     c.host.noPicker = k.noPicker, c.host.pickPath = k.path, c.host.pickError = k.error;
     BridgeMessage pick;
-    pick.type = kPickFolderMessage;
+    pick.type = kBridgePickFolder;
     EXPECT_TRUE(c.control.handleMessage(pick));
     EXPECT_EQ(c.host.sent, std::vector<std::string>{k.answer});
   }
@@ -304,9 +301,6 @@ TEST(ProcessorBanks, ARestoredStateNamingAMissingBankKeepsItsParameters) {
 // The engine takes no bank: one the loader reads whole is refused, and the
 // refusal reaches the controller as the reply and in the health report.
 TEST(ProcessorBanks, AReadableBankIsRefusedByTheEngineAndReported) {
-#ifndef NORVA_HAVE_BANK_FOLDER
-  GTEST_SKIP() << "needs the runtime bank loader (loadRuntimeBank) and its test bank builder, tests/bank_folder.h";
-#else
   test::BankFolder bank;
   bank.addWav("kick", "audio/kick.wav", test::kPcm16Mono, {0.5, -0.25, 0.125});
   bank.addInstrument("drums", "Drums", "drums.json", R"([{"id":"k","assetId":"kick"}])");
@@ -324,7 +318,6 @@ TEST(ProcessorBanks, AReadableBankIsRefusedByTheEngineAndReported) {
                               "): " + kEngineRefusedBankError;
   EXPECT_NE(reports[0].find("\"message\":\"" + refused + "\""), std::string::npos) << reports[0];
   EXPECT_TRUE(p.processor->runtimeBankSource().empty());
-#endif
 }
 
 } // namespace

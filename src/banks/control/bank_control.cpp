@@ -28,22 +28,22 @@ const char *bankMissing() { return runtimeBankOutcomeName(kBankMissing); }
 
 bool BankControl::handleMessage(const BridgeMessage &message) {
   const std::string &type = message.type;
-  if (type == kSetPadOverridesMessage) {
+  if (type == kBridgeSetPadOverrides) {
     if (host_->applyPadOverrides(message.pads)) {
       pads_ = message.pads;
       sendBankState(kBankReasonSetPadOverrides, nullptr, nullptr);
     }
     return true;
   }
-  if (type == kLoadBankPresetMessage && !message.id.empty()) {
+  if (type == kBridgeLoadBankPreset && !message.id.empty()) {
     handleBankPreset(message.id);
     return true;
   }
-  if (type == kPickFolderMessage) {
+  if (type == kBridgePickFolder) {
     handlePickFolder();
     return true;
   }
-  if (type == kLoadBankMessage) {
+  if (type == kBridgeLoadBank) {
     if (!message.source.empty() && message.source != kBankSourceEmbedded) {
       handleRuntimeBank(message.source, message.bankPath, message.instrument, message.url, message.sha256);
       return true;
@@ -54,7 +54,7 @@ bool BankControl::handleMessage(const BridgeMessage &message) {
     }
     return false;
   }
-  if (type == kGetBankStateMessage) {
+  if (type == kBridgeGetBankState) {
     sendBankState(kBankReasonQuery, nullptr, nullptr);
     return true;
   }

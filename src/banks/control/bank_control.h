@@ -15,13 +15,8 @@
 
 namespace norva {
 
-// Editor messages the control handles.
-inline constexpr const char *kSetPadOverridesMessage = "norva.setPadOverrides";
-inline constexpr const char *kLoadBankPresetMessage = "norva.loadBankPreset";
-inline constexpr const char *kPickFolderMessage = "norva.pickFolder";
-inline constexpr const char *kLoadBankMessage = "norva.loadBank";
-inline constexpr const char *kGetBankStateMessage = "norva.getBankState";
-// And the two it sends.
+// The two editor messages the control sends (those it handles are the
+// bridge's kBridgeLoadBank ... kBridgeSetPadOverrides).
 inline constexpr const char *kBankStateMessage = "norva.bankState";
 inline constexpr const char *kFolderPickedMessage = "norva.folderPicked";
 
