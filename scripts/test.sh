@@ -76,7 +76,7 @@ else
   failed=$((failed + 1))
 fi
 
-echo "== realtime diagnostic queue and host threads under ThreadSanitizer (build-tsan)"
+echo "== realtime diagnostic queue, host threads and CC threads under ThreadSanitizer (build-tsan)"
 if scripts/tsan-diagnostics.sh; then
   passed=$((passed + 1))
 else

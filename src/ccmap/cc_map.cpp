@@ -174,7 +174,7 @@ bool parseCcBinding(Reader &r, CcMap &map, uint32_t *refused) {
       if (!read) return true;
       bool held = true;
       if (key == "cc") {
-        held = roundWithin(x, 0, 127, binding.cc);
+        held = roundWithin(x, 0, kMidiCcCount - 1, binding.cc);
         ccSeen |= held;
       } else if (key == "channel") {
         held = roundWithin(x, 1, 16, binding.channel);

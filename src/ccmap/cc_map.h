@@ -18,6 +18,10 @@
 namespace norva {
 
 inline constexpr uint32_t kCcMapCapacity = 64;
+// MIDI controller numbers are 0..kMidiCcCount - 1; a controller value is
+// 7 bits, 0..kMidiCcValueMax.
+inline constexpr int kMidiCcCount = 128;
+inline constexpr int kMidiCcValueMax = 127;
 
 enum class CcCurve : uint8_t { linear = 0, exp = 1, log = 2, sCurve = 3 };
 
