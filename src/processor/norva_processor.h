@@ -4,12 +4,14 @@
 // controller, and keeps the plug-in state.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "banks/published_banks.h"
 #include "ccmap/cc_map.h"
 #include "diagnostics/host_facts.h"
 #include "engine/kernel_engine.h"
+#include "state/state_document.h"
 #include "vst3/sdk/vstaudioeffect.h"
 
 namespace norva {
@@ -45,6 +47,8 @@ public:
   const CcMap &ccMap() const { return ccMap_; }
   bool ccMapPresent() const { return ccMapPresent_; }
   const std::string &loadedPresetId() const { return loadedPresetId_; }
+  const std::string &runtimeBankSource() const { return runtimeBankSource_; }
+  const std::string &runtimeBankLocator() const { return runtimeBankLocator_; }
 
   // Sends the runtime health report ("norva.runtimeDiagnostics").
   void sendRuntimeDiagnostics(bool failed);
@@ -60,6 +64,22 @@ private:
   [[gnu::noinline]] void writeOutputEvents(Steinberg::Vst::IEventList *events);
   bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
   void recallSampleBank(const char *bankId);
+
+  // How a runtime-bank load ended: outcome 0 with the bank the engine took,
+  // or the refusal with its error text.
+  struct RuntimeBankAttempt {
+    int outcome = kBankMissing;
+    std::string error;
+    std::shared_ptr<const StagedBank> bank;
+  };
+  // Main thread. Runs the loader on the folder (an empty path is a missing
+  // bank) and offers the staged bank to the engine. A refusal is recorded as
+  // a runtime diagnostic and the health report sent.
+  RuntimeBankAttempt loadRuntimeBankFromPath(const std::string &path, const std::string &source,
+                                             const std::string &instrument);
+  void answerRuntimeBankRequest(const char *bytes, uint32_t size);
+  // The folder a restored bank reference names; empty when it names none.
+  static std::string restoredBankFolder(const StateChunk &chunk);
   // A warning in the health report: a document or message held numbers that
   // could not be written back (not finite, out of any field's range).
   void reportRefusedValues(const char *source, uint32_t count);

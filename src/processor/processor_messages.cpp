@@ -2,8 +2,14 @@
 // binary attribute named "json".
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
 
+#include "banks/bank_source.h"
 #include "banks/pad_overrides.h"
+#include "banks/runtime_bank_reply.h"
+#include "formats/json.h"
 #include "identity/plugin_ids.h"
 #include "processor/norva_processor.h"
 #include "vst3/abi/ivstattributes.h"
@@ -17,6 +23,7 @@ using namespace Steinberg::Vst;
 namespace {
 
 constexpr const char *kPayloadAttribute = "json";
+constexpr const char *kNoBankFolderError = "no bank folder was named";
 
 // The "json" attribute of a message; false when it is missing or empty.
 bool payloadOf(IMessage *message, const char *&bytes, uint32 &size) {
@@ -63,6 +70,58 @@ void NorvaProcessor::sendRuntimeDiagnostics(bool failed) {
   sendPayload("norva.runtimeDiagnostics", report.data(), uint32(report.size()));
 }
 
+NorvaProcessor::RuntimeBankAttempt NorvaProcessor::loadRuntimeBankFromPath(const std::string &path,
+                                                                          const std::string &source,
+                                                                          const std::string &instrument) {
+  RuntimeBankAttempt attempt;
+  RuntimeBankLoad load;
+  if (path.empty()) {
+    load.error = kNoBankFolderError;
+  } else {
+    load = loadRuntimeBank(path, 0, instrument);
+  }
+  attempt.outcome = load.outcome;
+  attempt.error = std::move(load.error);
+  if (load.outcome == kBankOk) {
+    auto staged = std::make_shared<const StagedBank>(std::move(load.bank));
+    if (banks_.publishRuntimeBank(staged)) {
+      attempt.bank = std::move(staged);
+      return attempt;
+    }
+    attempt.outcome = kBankTooLarge;
+    attempt.error = kEngineRefusedBankError;
+  }
+  const char *outcomeName = runtimeBankOutcomeName(attempt.outcome);
+  const std::string message = std::string("runtime bank load refused (") + outcomeName + "): " + attempt.error;
+  std::string detail = "{\"reason\":";
+  jsonAppendQuoted(detail, outcomeName);
+  detail += ",\"source\":";
+  jsonAppendQuoted(detail, source);
+  detail += '}';
+  engine_.recordDiagnostic(attempt.outcome == kBankHashMismatch ? kDiagBankHashMismatch : kDiagBankMissing,
+                           kSeverityError, kPhaseLoad, message.c_str(), detail.c_str());
+  sendRuntimeDiagnostics(false);
+  return attempt;
+}
+
+void NorvaProcessor::answerRuntimeBankRequest(const char *bytes, uint32_t size) {
+  RuntimeBankRequest request = decodeRuntimeBankRequest(std::string_view(bytes, size));
+  if (request.source.empty()) request.source = kBankSourceUserFolder;
+  RuntimeBankAttempt attempt;
+  if (request.folder.empty()) {
+    attempt.error = kNoBankFolderError; // nothing is loaded
+  } else {
+    attempt = loadRuntimeBankFromPath(request.folder, request.source, request.instrument);
+  }
+  if (attempt.outcome == kBankOk) {
+    runtimeBankSource_ = request.source;
+    runtimeBankLocator_ = request.folder;
+  }
+  const std::string reply =
+      encodeRuntimeBankReply(runtimeBankOutcomeName(attempt.outcome), attempt.error, attempt.bank.get());
+  sendPayload(kRuntimeBankResultMessage, reply.data(), uint32(reply.size()));
+}
+
 tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
   if (message == nullptr) return kInvalidArgument;
   const char *id = message->getMessageID();
@@ -85,6 +144,10 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
     if (payloadOf(message, bytes, size) && parseSamplerPadOverridesJson(bytes, size, pads)) {
       banks_.publishPadOverrides(pads);
     }
+    return kResultOk;
+  }
+  if (std::strcmp(id, kLoadRuntimeBankMessage) == 0) {
+    if (payloadOf(message, bytes, size)) answerRuntimeBankRequest(bytes, size);
     return kResultOk;
   }
   if (std::strcmp(id, "norva.diag.presetLoaded") == 0) {

@@ -1,7 +1,10 @@
 // The component state: one state document in the host's stream, nothing else.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "banks/bank_source.h"
+#include "banks/hosted_bank.h"
 #include "processor/norva_processor.h"
 #include "state/state_document.h"
 #include "vst3/abi/ibstream.h"
@@ -45,10 +48,33 @@ tresult PLUGIN_API NorvaProcessor::setState(IBStream *state) {
   }
   banks_.publishPadOverrides(chunk.hasPads ? chunk.pads : SamplerPadOverrides());
 
-  // Bank folders named by a restored reference are not loaded by this build:
-  // the reference falls through to the recall, which reports it.
+  // The bank reference: what is saved above stays applied whatever the bank
+  // folder holds. A bank that loads and is taken ends the restore; any other
+  // falls through to the recall, which reports it again.
+  if (chunk.hasBankRef && chunk.hasBankLocator && chunk.bankLocator[0] != '\0' &&
+      std::strcmp(chunk.bankSource, kBankSourceEmbedded) != 0) {
+    const RuntimeBankAttempt attempt =
+        loadRuntimeBankFromPath(restoredBankFolder(chunk), chunk.bankSource, chunk.bankInstrument);
+    if (attempt.outcome == kBankOk) {
+      runtimeBankSource_ = chunk.bankSource;
+      runtimeBankLocator_ = chunk.bankLocator;
+      return kResultOk;
+    }
+    runtimeBankSource_.clear();
+    runtimeBankLocator_.clear();
+  }
   if (chunk.hasBankRef && chunk.bankId[0] != '\0') recallSampleBank(chunk.bankId);
   return kResultOk;
+}
+
+std::string NorvaProcessor::restoredBankFolder(const StateChunk &chunk) {
+  if (std::strcmp(chunk.bankSource, kBankSourceHosted) != 0) return chunk.bankLocator;
+  // A hosted bank lives in the cache under its digest; a digest that is not
+  // hex could name some other folder, and an empty root no folder at all.
+  const size_t length = std::strlen(chunk.bankSha256);
+  if (length == 0 || std::strspn(chunk.bankSha256, "0123456789abcdefABCDEF") != length) return {};
+  const std::string root = hostedBankCacheRoot();
+  return root.empty() ? std::string() : root + "/" + chunk.bankSha256;
 }
 
 void NorvaProcessor::recallSampleBank(const char *bankId) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "banks/bank_source.h"
 #include "formats/json.h"
 
 namespace norva {
@@ -32,7 +33,8 @@ constexpr const char *kZoneProgramNames[] = {
 };
 constexpr uint32_t kZoneProgramCount = sizeof kZoneProgramNames / sizeof kZoneProgramNames[0];
 
-constexpr const char *kBankSourceNames[] = {"embedded", "module-relative", "user-folder", "hosted"};
+constexpr const char *kBankSourceNames[] = {kBankSourceEmbedded, kBankSourceModuleRelative, kBankSourceUserFolder,
+                                            kBankSourceHosted};
 
 constexpr const char kZoneAbi[] = "norva-dual-stack-sampler/zone-layer/v1";
 
@@ -339,7 +341,7 @@ std::string writeStateJson(std::span<const double, kParamCount> values, int32_t 
     optional(",\"locator\":", bankRef->locator);
     out += ",\"source\":";
     const char *source = orEmpty(bankRef->source);
-    jsonAppendQuoted(out, *source != '\0' ? source : "embedded");
+    jsonAppendQuoted(out, *source != '\0' ? source : kBankSourceEmbedded);
     optional(",\"instrument\":", bankRef->instrument);
     optional(",\"presetId\":", bankRef->presetId);
     out += '}';

@@ -326,7 +326,10 @@ MessageRecord recordOf(IMessage *message) {
   if (IAttributeList *attributes = message->getAttributes()) {
     const void *data = nullptr;
     uint32 size = 0;
-    if (attributes->getBinary("json", data, size) == kResultOk) record.jsonSize = size;
+    if (attributes->getBinary("json", data, size) == kResultOk) {
+      record.jsonSize = size;
+      if (data != nullptr) record.json.assign(static_cast<const char *>(data), size);
+    }
   }
   return record;
 }

@@ -197,11 +197,12 @@ public:
 
 // --- connection -----------------------------------------------------------------
 
-// One message that crossed a proxy: its id and the size of its "json"
-// attribute (-1 when it has none).
+// One message that crossed a proxy: its id, the size of its "json"
+// attribute (-1 when it has none) and the attribute's bytes.
 struct MessageRecord {
   std::string id;
   int64_t jsonSize = -1;
+  std::string json;
 };
 
 // Sits between one side's connection point (the source, which talks to the
