@@ -57,6 +57,16 @@ enum TransportSource : uint8_t {
   kTransportSourceInternal = 2,
 };
 
+// The transport's messages between processor and controller: the
+// controller's poll, whose integer attribute "reset" (non-zero: the editor
+// starts over) asks for the last snapshot again when nothing newer waits,
+// and the processor's answer, one TransportFact as it is.
+inline constexpr const char *kTransportPollMessage = "norva.diag.transportPoll";
+inline constexpr const char *kTransportPollResetAttribute = "reset";
+inline constexpr const char *kTransportFactMessage = "norva.diag.transport";
+// The controller polls on its cadence tick, this many times a second.
+inline constexpr int kTransportPollsPerSecond = 30;
+
 inline constexpr uint32_t kHostFactsMaxBuses = 8;
 inline constexpr size_t kHostFactsBytes = 1312;
 inline constexpr size_t kTransportFactBytes = 88;
@@ -304,11 +314,15 @@ template <uint32_t Capacity> void TransportFactRing<Capacity>::push(const Transp
     if (tail_.compare_exchange_strong(tail, tail + 1, std::memory_order_seq_cst, std::memory_order_acquire))
       overrun_.fetch_add(1, std::memory_order_relaxed);
   }
-  uint64_t words[kWords];
-  std::memcpy(words, &fact, sizeof words);
   std::atomic_thread_fence(std::memory_order_release);
   Slot &slot = slots_[head % Capacity];
-  for (size_t w = 0; w < kWords; ++w) slot.words[w].store(words[w], std::memory_order_relaxed);
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&fact);
+#pragma GCC unroll 16
+  for (size_t w = 0; w < kWords; ++w) {
+    uint64_t word;
+    std::memcpy(&word, bytes + w * sizeof word, sizeof word);
+    slot.words[w].store(word, std::memory_order_relaxed);
+  }
   head_.store(head + 1, std::memory_order_seq_cst);
 }
 
