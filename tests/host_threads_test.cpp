@@ -1,6 +1,7 @@
 // The threads of a real host around two processor instances: each instance
-// processes on its own audio thread, the UI thread saves and restores both
-// and sends them controller messages, and the host's set-up thread
+// processes on its own audio thread with the host's transport in every
+// block, the UI thread saves and restores both, sends them controller
+// messages and polls their transport, and the host's set-up thread
 // re-configures each one while its audio thread waits (set-up and process of
 // one instance never overlap; those of two instances do). Built with
 // -fsanitize=thread (scripts/tsan-diagnostics.sh) any race fails; in every
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnostics/host_facts.h"
 #include "params/params.h"
 #include "processor/norva_processor.h"
 #include "note_tally.h"
@@ -27,6 +29,8 @@ using namespace Steinberg::Vst;
 using norva::probe::EventList;
 using norva::probe::HostApplication;
 using norva::probe::HostMessage;
+using norva::probe::HostTransport;
+using norva::probe::MessageSink;
 using norva::probe::makeNoteOff;
 using norva::probe::makeNoteOn;
 using norva::probe::MemoryStream;
@@ -39,20 +43,26 @@ constexpr int kReconfigurations = 8; // per instance
 struct Instance {
   HostApplication *host = new HostApplication("threads test");
   norva::NorvaProcessor *processor = new norva::NorvaProcessor();
+  MessageSink *sink = new MessageSink(); // what the processor sends, under `ui`
   std::mutex audio; // held by the audio thread around process; the set-up thread takes it to pause
   std::mutex ui;    // the host's main-thread calls of this instance, one at a time
   int32 block = 512;
+  HostTransport transport; // the audio thread's, its rate set while it waits
   norva::test::NoteTally tally;
   int blocks = 0;
+  int transportSent = 0; // under `ui`
 
   Instance() {
     EXPECT_EQ(processor->initialize(host), kResultOk);
+    EXPECT_EQ(processor->connect(sink), kResultOk);
+    transport.requirements = processor->getProcessContextRequirements();
     configure(512, 48000.0);
   }
   ~Instance() {
     processor->setActive(false);
     processor->terminate();
     processor->release();
+    sink->release();
     host->release();
   }
 
@@ -62,6 +72,7 @@ struct Instance {
     EXPECT_EQ(processor->setupProcessing(setup), kResultOk);
     EXPECT_EQ(processor->setActive(true), kResultOk);
     block = frames;
+    transport.sampleRate = rate;
   }
 
   // One block on the audio thread; the notes it sends are tallied.
@@ -74,9 +85,31 @@ struct Instance {
     data.inputEvents = &in;
     data.inputParameterChanges = &changes;
     data.outputEvents = &out;
+    // The host's tempo moves now and then, so samples differ.
+    transport.tempo = 90 + blocks / 16 % 64;
+    ProcessContext context = transport.context();
+    data.processContext = &context;
     EXPECT_EQ(processor->process(data), kResultOk);
+    transport.advance(block);
     ++blocks;
     tally.add(out.events());
+  }
+
+  // UI thread, with `ui` held: the controller's transport poll. Each record
+  // must read back whole: a torn one would not keep the host's arithmetic.
+  void pollTransport(bool reset) {
+    sink->log.clear();
+    HostMessage *message = new HostMessage();
+    message->setMessageID(norva::kTransportPollMessage);
+    message->getAttributes()->setInt(norva::kTransportPollResetAttribute, reset ? 1 : 0);
+    EXPECT_EQ(processor->notify(message), kResultOk);
+    message->release();
+    for (const norva::probe::MessageRecord &record : sink->log) {
+      norva::TransportFact fact;
+      ASSERT_TRUE(norva::transportFactFromBytes(record.json.data(), record.json.size(), fact));
+      EXPECT_EQ(fact.ppqPosition, double(fact.projectTimeSamples) / fact.sampleRate * fact.tempo / 60.0);
+      ++transportSent;
+    }
   }
 };
 
@@ -149,6 +182,7 @@ void editBoth(std::array<Instance *, 2> instances) {
     message->getAttributes()->setBinary("json", payload.data(), uint32(payload.size()));
     EXPECT_EQ(to.processor->notify(message), kResultOk);
     message->release();
+    to.pollTransport(round % 7 == 0);
   }
 }
 
@@ -178,6 +212,7 @@ TEST(HostThreads, TwoInstancesProcessWhileTheUiSavesRestoresAndReconfigures) {
   audioA.join();
   audioB.join();
   EXPECT_GE(a.blocks, kBlocksAtLeast);
+  EXPECT_GT(a.transportSent + b.transportSent, 0) << "the polls found the transport";
   EXPECT_EQ(a.tally.hanging(), std::vector<std::string>{});
   EXPECT_EQ(b.tally.hanging(), std::vector<std::string>{});
 }

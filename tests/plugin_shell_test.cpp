@@ -1,13 +1,17 @@
 // The processor and controller in-process, driven with the probe's host
 // objects: behaviour a host relies on beyond what the bundle validator sees,
 // and what real hosts do to a plug-in: every note-on the processor sends is
-// ended by a note-off on its channel, whatever the host does between them.
+// ended by a note-off on its channel, whatever the host does between them;
+// the host's transport reaches the controller when it polls.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "controller/norva_controller.h"
+#include "diagnostics/host_facts.h"
 #include "params/params.h"
 #include "processor/norva_processor.h"
 #include "note_tally.h"
@@ -19,6 +23,9 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 using norva::probe::EventList;
 using norva::probe::HostApplication;
+using norva::probe::HostMessage;
+using norva::probe::HostTransport;
+using norva::probe::MessageSink;
 using norva::probe::makeNoteOff;
 using norva::probe::makeNoteOn;
 using norva::probe::MemoryStream;
@@ -53,7 +60,8 @@ protected:
   }
 
   // Runs one block and returns what the processor sent out.
-  std::vector<Event> run(std::vector<Event> in = {}, ParameterChanges *changes = nullptr, int32 frames = 512) {
+  std::vector<Event> run(std::vector<Event> in = {}, ParameterChanges *changes = nullptr, int32 frames = 512,
+                         ProcessContext *context = nullptr) {
     EventList input, output;
     for (Event &e : in) input.addEvent(e);
     ProcessData data;
@@ -62,6 +70,7 @@ protected:
     data.inputEvents = &input;
     data.inputParameterChanges = changes;
     data.outputEvents = &output;
+    data.processContext = context;
     EXPECT_EQ(processor_->process(data), kResultOk);
     tally_.add(output.events());
     return output.events();
@@ -84,6 +93,131 @@ protected:
     run({}, &stop);
   }
 };
+
+// A fact's flag bytes as digits: source; playing, recording, looping; the
+// tempo, time signature, position and loop capabilities; canSetTempo.
+std::string flagDigits(const norva::TransportFact &f) {
+  const auto d = [](uint8_t flag) { return char('0' + flag); };
+  return {d(f.source),   ' ', d(f.playing),          d(f.recording),   d(f.looping), ' ',
+          d(f.hasTempo), d(f.hasTimeSignature),      d(f.hasPosition), d(f.hasLoop), ' ', d(f.canSetTempo)};
+}
+
+// The host's transport: blocks carry the host's ProcessContext as asked for
+// through IProcessContextRequirements; polls come as the controller's cadence
+// sends them, and what they bring back is read from the record's bytes.
+class Transport : public Processor {
+protected:
+  static constexpr int32 kBlock = 512;
+  // Blocks between two of the controller's polls at 48 kHz (about).
+  static constexpr int kBlocksPerPoll = 48000 / norva::kTransportPollsPerSecond / kBlock;
+
+  void SetUp() override {
+    Processor::SetUp();
+    ASSERT_EQ(processor_->connect(sink_), kResultOk);
+    FUnknownPtr<IProcessContextRequirements> needs(static_cast<IAudioProcessor *>(processor_));
+    ASSERT_TRUE(needs);
+    transport_.requirements = needs->getProcessContextRequirements();
+  }
+
+  void play(int blocks) {
+    for (int b = 0; b < blocks; ++b) {
+      ProcessContext context = transport_.context();
+      run({}, nullptr, kBlock, &context);
+      transport_.advance(kBlock);
+    }
+  }
+
+  std::vector<norva::TransportFact> poll(std::optional<int64> reset = 0) {
+    sink_->log.clear();
+    IPtr<HostMessage> message = owned(new HostMessage());
+    message->setMessageID(norva::kTransportPollMessage);
+    if (reset) message->getAttributes()->setInt(norva::kTransportPollResetAttribute, *reset);
+    EXPECT_EQ(processor_->notify(message), kResultOk);
+    std::vector<norva::TransportFact> sent;
+    for (const norva::probe::MessageRecord &record : sink_->log) {
+      EXPECT_EQ(record.id, norva::kTransportFactMessage);
+      EXPECT_EQ(record.jsonSize, int64_t(norva::kTransportFactBytes));
+      norva::TransportFact fact;
+      if (norva::transportFactFromBytes(record.json.data(), record.json.size(), fact)) sent.push_back(fact);
+    }
+    return sent;
+  }
+
+  // The given time of blocks and polls, as the host and the controller's
+  // cadence make them; what the polls brought back.
+  std::vector<norva::TransportFact> playAndPoll(double seconds) {
+    std::vector<norva::TransportFact> sent;
+    for (int tick = 0; tick < int(seconds * norva::kTransportPollsPerSecond); ++tick) {
+      play(kBlocksPerPoll);
+      for (const norva::TransportFact &fact : poll()) sent.push_back(fact);
+    }
+    return sent;
+  }
+
+  IPtr<MessageSink> sink_ = owned(new MessageSink());
+  HostTransport transport_;
+};
+
+TEST_F(Transport, APollSendsTheHostsTempoSignatureAndPlayStateOnce) {
+  transport_.tempo = 133;
+  transport_.numerator = 7;
+  transport_.denominator = 8;
+  transport_.continuousFrame = 96000; // the host ran before the transport started
+  play(1);
+  const std::vector<norva::TransportFact> sent = poll();
+  ASSERT_EQ(sent.size(), 1u);
+  const norva::TransportFact &fact = sent[0];
+  EXPECT_EQ(flagDigits(fact), "1 100 1111 0") << "host; playing; every capability but setting the tempo";
+  EXPECT_EQ(fact.atFrame, 96000u);
+  EXPECT_EQ(fact.tempo, 133.0);
+  EXPECT_EQ(fact.numerator, 7);
+  EXPECT_EQ(fact.denominator, 8);
+  EXPECT_EQ(fact.loopEndPpq, 16.0);
+  EXPECT_EQ(fact.sampleRate, 48000.0);
+
+  EXPECT_TRUE(poll().empty()) << "nothing new";
+  EXPECT_TRUE(poll(std::nullopt).empty()) << "no reset attribute";
+  const std::vector<norva::TransportFact> again = poll(1);
+  ASSERT_EQ(again.size(), 1u) << "reset sends the last one again";
+  EXPECT_EQ(std::memcmp(&again[0], &fact, sizeof fact), 0);
+
+  // Four seconds on: past two bars of 7/8 (3.5 quarter notes each), not three.
+  const std::vector<norva::TransportFact> later = playAndPoll(4);
+  ASSERT_GE(later.size(), 4u) << "a playing transport keeps moving";
+  const norva::TransportFact &last = later.back();
+  EXPECT_EQ(last.ppqPosition, double(last.projectTimeSamples) / 48000 * 133 / 60);
+  EXPECT_GT(last.ppqPosition, 7.0);
+  EXPECT_EQ(last.barPositionPpq, 7.0);
+}
+
+TEST_F(Transport, BlocksWithoutAContextSendNothingEvenOnReset) {
+  for (int b = 0; b < 3 * kBlocksPerPoll; ++b) run();
+  EXPECT_TRUE(poll(1).empty());
+  for (int b = 0; b < 3 * kBlocksPerPoll; ++b) run();
+  EXPECT_TRUE(poll(1).empty());
+}
+
+// A change of the host's play state reaches the controller within a fifth
+// of a second; a stopped transport that stays as it is is sent once.
+TEST_F(Transport, PlayStateChangesArriveAndAStillTransportOnlyOnce) {
+  const struct {
+    bool playing, recording, cycleActive;
+    const char *flags; // playing, recording, looping
+  } states[] = {{false, false, false, "000"}, {true, false, false, "100"}, {true, true, false, "110"},
+                {true, false, true, "101"},   {false, false, true, "001"}};
+  for (const auto &state : states) {
+    transport_.playing = state.playing;
+    transport_.recording = state.recording;
+    transport_.cycleActive = state.cycleActive;
+    const std::vector<norva::TransportFact> sent = playAndPoll(0.2);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(flagDigits(sent.back()).substr(2, 3), state.flags);
+    if (!state.playing) {
+      EXPECT_EQ(sent.size(), 1u);
+    }
+  }
+  EXPECT_TRUE(playAndPoll(1).empty()) << "stopped and unchanged";
+}
 
 // Notes go out on the channel parameter; a note-off goes where its note-on
 // went when the channel changes while the note sounds (0 to 3000).

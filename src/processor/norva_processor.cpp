@@ -12,7 +12,10 @@ namespace norva {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-NorvaProcessor::NorvaProcessor() { setControllerClass(kControllerUid); }
+NorvaProcessor::NorvaProcessor() {
+  setControllerClass(kControllerUid);
+  processContextRequirements.flags = kTransportContextNeeds;
+}
 
 NorvaProcessor::~NorvaProcessor() = default;
 
@@ -35,6 +38,7 @@ tresult PLUGIN_API NorvaProcessor::setupProcessing(ProcessSetup &setup) {
     sendRuntimeDiagnostics(true);
     return kResultFalse;
   }
+  restartTransportCapture();
   refreshHostFacts();
   return kResultOk;
 }
@@ -46,6 +50,7 @@ tresult PLUGIN_API NorvaProcessor::setActive(TBool state) {
   }
   const tresult result = AudioEffect::setActive(state);
   if (result != kResultOk) return result;
+  restartTransportCapture();
   refreshHostFacts();
   return kResultOk;
 }
@@ -140,6 +145,8 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   }
   engine_.processBlock(data.numSamples > 0 ? data.numSamples : 0);
   if (data.outputEvents != nullptr && !engine_.output().empty()) writeOutputEvents(data.outputEvents);
+  if (transportWanted_.load(std::memory_order_relaxed)) [[unlikely]]
+    captureTransport(data.processContext);
   return kResultOk;
 }
 

@@ -1,0 +1,137 @@
+// The host's transport: sampled from the ProcessContext on the audio thread,
+// handed to the main thread through the transport ring, and sent to the
+// controller when it polls.
+//
+// A sample is taken when the controller has asked for one: each poll asks
+// for the next, and the first block with a context after it takes it. So the
+// audio thread samples at the controller's poll rate (30 a second), whatever
+// the block size, each poll finds the sample taken after the one before, and
+// a block in which nobody asked costs one test. A sample equal to the last
+// one pushed (a stopped transport) is not pushed again, so a poll then finds
+// nothing new and sends nothing.
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "processor/norva_processor.h"
+#include "vst3/abi/ivstattributes.h"
+#include "vst3/abi/ivstmessage.h"
+
+namespace norva {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+// Samples a second: every third poll asks for one.
+constexpr int kSamplesPerSecond = 10;
+constexpr int kPollsPerSample = kTransportPollsPerSecond / kSamplesPerSecond;
+static_assert(kPollsPerSample * kSamplesPerSecond == kTransportPollsPerSecond);
+
+// The flag bytes of a fact, from source to hasLoop, make one little-endian
+// word; each context state bit that sets one maps to its byte.
+constexpr size_t kFlagsOffset = offsetof(TransportFact, source);
+static_assert(offsetof(TransportFact, hasLoop) == kFlagsOffset + 7, "the flags are one word");
+
+constexpr uint64_t flagByte(size_t offset) { return uint64_t(1) << (8 * (offset - kFlagsOffset)); }
+
+// Indexed by state bits 1 to 3: playing, cycle active, recording.
+constexpr int kStateShift = 1;
+constexpr auto kStateFlags = [] {
+  std::array<uint64_t, 8> table{};
+  for (uint32 i = 0; i < table.size(); ++i) {
+    const uint32 state = i << kStateShift;
+    if (state & ProcessContext::kPlaying) table[i] |= flagByte(offsetof(TransportFact, playing));
+    if (state & ProcessContext::kCycleActive) table[i] |= flagByte(offsetof(TransportFact, looping));
+    if (state & ProcessContext::kRecording) table[i] |= flagByte(offsetof(TransportFact, recording));
+  }
+  return table;
+}();
+static_assert(uint32(ProcessContext::kPlaying | ProcessContext::kCycleActive | ProcessContext::kRecording) ==
+              7u << kStateShift);
+
+// Indexed by state bits 9 to 13: the valid bits of the position, tempo, bar
+// position (not a flag of its own), cycle and time signature.
+constexpr int kValidShift = 9;
+constexpr auto kValidFlags = [] {
+  std::array<uint64_t, 32> table{};
+  for (uint32 i = 0; i < table.size(); ++i) {
+    const uint32 state = i << kValidShift;
+    if (state & ProcessContext::kProjectTimeMusicValid) table[i] |= flagByte(offsetof(TransportFact, hasPosition));
+    if (state & ProcessContext::kTempoValid) table[i] |= flagByte(offsetof(TransportFact, hasTempo));
+    if (state & ProcessContext::kCycleValid) table[i] |= flagByte(offsetof(TransportFact, hasLoop));
+    if (state & ProcessContext::kTimeSigValid) table[i] |= flagByte(offsetof(TransportFact, hasTimeSignature));
+  }
+  return table;
+}();
+static_assert(uint32(ProcessContext::kProjectTimeMusicValid | ProcessContext::kTempoValid |
+                     ProcessContext::kBarPositionValid | ProcessContext::kCycleValid |
+                     ProcessContext::kTimeSigValid) == 31u << kValidShift);
+
+// Fields the host did not mark valid keep the record's defaults.
+void readContext(const ProcessContext &context, TransportFact &fact) {
+  const uint32 state = context.state;
+  const int64 at = state & ProcessContext::kContTimeValid ? context.continousTimeSamples : context.projectTimeSamples;
+  fact.atFrame = at > 0 ? uint64_t(at) : 0;
+  const uint64_t flags = flagByte(offsetof(TransportFact, source)) * kTransportSourceHost |
+                         kStateFlags[(state >> kStateShift) & 7] | kValidFlags[(state >> kValidShift) & 31];
+  std::memcpy(reinterpret_cast<unsigned char *>(&fact) + kFlagsOffset, &flags, sizeof flags);
+  if (state & ProcessContext::kTempoValid) fact.tempo = context.tempo;
+  if (state & ProcessContext::kTimeSigValid) {
+    fact.numerator = context.timeSigNumerator;
+    fact.denominator = context.timeSigDenominator;
+  }
+  if (state & ProcessContext::kProjectTimeMusicValid) fact.ppqPosition = context.projectTimeMusic;
+  if (state & ProcessContext::kBarPositionValid) fact.barPositionPpq = context.barPositionMusic;
+  if (state & ProcessContext::kCycleValid) {
+    fact.loopStartPpq = context.cycleStartMusic;
+    fact.loopEndPpq = context.cycleEndMusic;
+  }
+  fact.sampleRate = context.sampleRate;
+  fact.projectTimeSamples = context.projectTimeSamples;
+}
+
+// The same snapshot but for the frame it was taken at, bit for bit: a
+// position that moved is news, a NaN the host keeps sending is not.
+bool sameSnapshot(const TransportFact &a, const TransportFact &b) {
+  constexpr size_t skip = sizeof a.atFrame;
+  return std::memcmp(reinterpret_cast<const char *>(&a) + skip, reinterpret_cast<const char *>(&b) + skip,
+                     sizeof a - skip) == 0;
+}
+
+} // namespace
+
+void NorvaProcessor::restartTransportCapture() {
+  transportPushed_ = TransportFact();
+  transportWanted_.store(true, std::memory_order_relaxed);
+}
+
+void NorvaProcessor::captureTransport(const ProcessContext *context) {
+  if (context == nullptr) return; // the next block with one takes the sample
+  transportWanted_.store(false, std::memory_order_relaxed);
+  TransportFact fact;
+  readContext(*context, fact);
+  // A playing transport has moved since the last sample.
+  if (!fact.playing && sameSnapshot(fact, transportPushed_)) return;
+  transportPushed_ = fact;
+  transportRing_.push(fact);
+}
+
+void NorvaProcessor::answerTransportPoll(IMessage *message) {
+  int64 reset = 0;
+  if (IAttributeList *attributes = message->getAttributes()) {
+    if (attributes->getInt(kTransportPollResetAttribute, reset) != kResultOk) reset = 0;
+  }
+  const bool fresh = transportRing_.drainLatest(transportSent_);
+  transportKnown_ = transportKnown_ || fresh;
+  // A reset (the editor starting over) asks for a sample at once.
+  if (reset != 0 || ++transportPolls_ >= kPollsPerSample) {
+    transportPolls_ = 0;
+    transportWanted_.store(true, std::memory_order_relaxed);
+  }
+  if (fresh || (reset != 0 && transportKnown_))
+    sendPayload(kTransportFactMessage, &transportSent_, sizeof transportSent_);
+}
+
+} // namespace norva
