@@ -2,8 +2,9 @@
 // on a NorvaProcessor in an order a real host may use (set up only while
 // inactive, process only while active): set-ups with odd block sizes and
 // rates, activation toggles, blocks with dense, unsorted and out-of-range
-// notes and parameter points, state saves and restores of mutated documents,
-// and controller messages with odd payloads. After the episode:
+// notes and parameter points and odd host transports, state saves and
+// restores of mutated documents, and controller messages with odd payloads
+// (every transport record sent back must read back). After the episode:
 //   a. once the host lets go of every key, stops the sequencer and runs long
 //      enough for the longest gate, every note-on sent has its note-off;
 //   b. a refused setState changes nothing the state shows;
@@ -21,6 +22,7 @@
 
 #include "../tests/note_tally.h"
 #include "../tests/strict_json.h"
+#include "diagnostics/host_facts.h"
 #include "engine/kernel_engine.h"
 #include "fuzz_support.h"
 #include "params/params.h"
@@ -259,7 +261,33 @@ private:
     changes_.clear();
     addEvents(r, frames);
     addChanges(r, frames);
+    setContext(r);
     process(frames);
+  }
+
+  // The host's transport for the next blocks, or none: any state bits, odd
+  // numbers in every field.
+  void setContext(Reader &r) {
+    const uint8_t b = r.u8();
+    withContext_ = b >= 64;
+    if (!withContext_ || b < 128) return; // none, or the last one again
+    auto number = [&r] {
+      const uint8_t v = r.u8();
+      return v < 200 ? double(v) : v < 248 ? kValues[v % std::size(kValues)] : r.f64();
+    };
+    context_.state = r.u32();
+    context_.sampleRate = r.u8() < 200 ? rate_ : number();
+    context_.projectTimeSamples = int64(uint64_t(r.u32()) << (r.u8() % 40));
+    context_.continousTimeSamples = int64(uint64_t(r.u32()) << (r.u8() % 40));
+    context_.projectTimeMusic = number();
+    context_.barPositionMusic = number();
+    context_.cycleStartMusic = number();
+    context_.cycleEndMusic = number();
+    context_.tempo = number();
+    context_.timeSigNumerator = int32(r.u32());
+    context_.timeSigDenominator = int32(r.u8()) - 8;
+    TRACE("context(state %#x, tempo %.17g, %d/%d)\n", unsigned(context_.state), context_.tempo,
+          context_.timeSigNumerator, context_.timeSigDenominator);
   }
 
   void process(int32 frames) {
@@ -271,6 +299,7 @@ private:
     data.inputEvents = &input_;
     data.inputParameterChanges = &changes_;
     data.outputEvents = &output_;
+    data.processContext = withContext_ ? &context_ : nullptr;
     if (processor_->process(data) != kResultOk) fail("process refused a %d-frame block", frames);
     ++blocks_;
     if (kTrace && (input_.getEventCount() > 0 || changes_.getParameterCount() > 0 || !output_.events().empty())) {
@@ -412,9 +441,18 @@ private:
     case 6: attributes->setString("json", u"{\"kick\":{\"gain\":1}}"); break;
     case 7: attributes->setInt("json", 7); break;
     }
+    if (const uint8_t reset = r.u8(); reset >= 128) attributes->setInt(norva::kTransportPollResetAttribute, reset % 3);
     TRACE("notify(%s, %zu-byte payload)\n", m->getMessageID() ? m->getMessageID() : "(no id)", payload.size());
     processor_->notify(m);
     m->release();
+    for (; checked_ < sink_->log.size(); ++checked_) {
+      const norva::probe::MessageRecord &sent = sink_->log[checked_];
+      if (sent.id != norva::kTransportFactMessage) continue;
+      norva::TransportFact fact;
+      if (!norva::transportFactFromBytes(sent.json.data(), sent.json.size(), fact))
+        fail("a transport record of %lld bytes went out", static_cast<long long>(sent.jsonSize));
+      if (fact.source != norva::kTransportSourceHost) fail("a transport record not from the host went out");
+    }
   }
 
   // --- the end of an episode ------------------------------------------------------------------
@@ -479,6 +517,9 @@ private:
   norva::test::NoteTally tally_;
   int blocks_ = 0;
   int kernels_ = 0;
+  ProcessContext context_{};
+  bool withContext_ = false;
+  size_t checked_ = 0; // messages sent so far that were looked at
 };
 
 } // namespace
