@@ -1,5 +1,6 @@
 // The exported interface: handles, status codes, event queue checks and the
-// output records of one process call.
+// output records of one process call. fuzz_kernel_interface checks that reads
+// past the output count and of unknown handles answer 0 and views are empty.
 #include "kernel_test_support.h"
 
 #include <limits>
@@ -130,17 +131,6 @@ TEST_F(KernelInterface, OutputRecords) {
   for (uint32_t i = 0; i < 3; ++i)
     EXPECT_EQ((V{outFrame(h, i), outKind(h, i), outA(h, i), outB(h, i)}),
               (V{expected[i][0], expected[i][1], expected[i][2], float(expected[i][3])}));
-  // Past the count, and for unknown handles, every accessor answers 0.
-  for (auto [handle, i] : {std::pair{h, 3u}, std::pair{999u, 0u}})
-    EXPECT_EQ((V{outFrame(handle, i), outKind(handle, i), outA(handle, i), outB(handle, i)}),
-              (V{0, 0, 0, 0}));
-  for (uint32_t handle : {h, 77u}) {
-    float *data = nullptr;
-    uint32_t in = 99, out = 99;
-    NORVA_FN(input_view)(handle, &data, &in);
-    NORVA_FN(output_view)(handle, &data, &out);
-    EXPECT_EQ(in + out, 0u) << "the views are always empty";
-  }
 }
 
 TEST_F(KernelInterface, TempoTravelsAtThirtyTwoBitPrecision) {
