@@ -1,7 +1,7 @@
 // KernelEngine: host configuration, block cutting, event and parameter
-// delivery, the notes it keeps sounding, refusals and their diagnostics. The
-// kernel's instance slots are process-wide: every test destroys the engines
-// it creates.
+// delivery, the notes it keeps sounding, refusals and their diagnostics, all
+// seen in its output. The kernel's instance slots are process-wide: every
+// test destroys the engines it creates.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -329,15 +329,18 @@ TEST(KernelEngineParameters, AZeroFrameBlockStoresPlainValuesForTheNextBlock) {
   }
 }
 
+// A value set for the block holds from its start until a change queued in
+// the same block takes over at its frame.
 TEST(KernelEngineParameters, QueuedChangesTakeEffectAtTheirFrame) {
   auto e = makeEngine(48000, 4096);
   playFast(*e);
-  queuePlain(*e, kParamTranspose, 12.0, 1500); // between the steps at 1200 and 1800
+  e->setParamValue(kParamTranspose, 12);
+  queuePlain(*e, kParamTranspose, 0.0, 1500); // between the steps at 1200 and 1800
   e->processBlock(4096);
   std::vector<int> notes;
   for (const Midi &m : output(*e))
     if (m.kind == On) notes.push_back(m.number);
-  EXPECT_EQ(notes, (std::vector<int>{60, 60, 72, 72, 72})); // steps 2 and 6 rest
+  EXPECT_EQ(notes, (std::vector<int>{72, 72, 60, 60, 60})); // steps 2 and 6 rest
 }
 
 // Values the kernel refuses while running a block.
