@@ -16,8 +16,7 @@ namespace {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 using namespace norva::probe;
-using norva::kParamChannel;
-using norva::kParamCurveCc;
+using namespace norva;
 using Hanging = std::vector<std::string>;
 
 double normalized(uint32_t id, double plain) { return norva::norva_param_normalize(&norva::NORVA_PARAMS[id], plain); }

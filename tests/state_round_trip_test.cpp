@@ -20,10 +20,7 @@
 namespace {
 
 using namespace std::literals;
-using norva::CcMap;
-using norva::SamplerPadOverride;
-using norva::SamplerPadOverrides;
-using norva::StateChunk;
+using namespace norva;
 
 std::string asJson(std::string_view text) {
   std::string out;
