@@ -5,7 +5,6 @@
 // unused buses cleared, every text written one clean JSON value).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>

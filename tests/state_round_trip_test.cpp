@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "banks/pad_overrides.h"
 #include "ccmap/cc_map.h"
