@@ -1,6 +1,7 @@
 // The exported interface: handles, status codes, event queue checks and the
 // output records of one process call. fuzz_kernel_interface checks that reads
-// past the output count and of unknown handles answer 0 and views are empty.
+// past the output count and of unknown handles answer 0 and views are empty;
+// `norva-probe validate` that a parameter change of a note's frame comes first.
 #include "kernel_test_support.h"
 
 #include <limits>
@@ -105,19 +106,6 @@ TEST_F(KernelInterface, QueueHoldsSixtyFourEventsInFrameOrderForOneCall) {
   EXPECT_EQ(process(h, 0), 0);
   EXPECT_EQ(process(h, 128), 0);
   EXPECT_EQ(outCount(h), 0) << "a call of 0 frames drops every event";
-}
-
-// Key follow swallows the key it follows. Pushed after the note, on its
-// frame, it still applies first; one frame later it comes too late.
-TEST_F(KernelInterface, ParametersOfAFrameComeBeforeItsNotes) {
-  const uint32_t h = idle();
-  for (auto [frame, passed] : {std::pair{5u, 0}, {6u, 1}}) {
-    EXPECT_EQ(pushParam(h, kParamKeyFollow, 0, 0), 0);
-    EXPECT_EQ(push(h, kOn, 5, 64, 1), 0);
-    EXPECT_EQ(pushParam(h, kParamKeyFollow, 1, frame), 0);
-    EXPECT_EQ(process(h, 128), 0);
-    EXPECT_EQ(outCount(h), passed) << "key follow at frame " << frame;
-  }
 }
 
 TEST_F(KernelInterface, OutputRecords) {
