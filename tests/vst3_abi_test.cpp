@@ -50,7 +50,6 @@ void expectValues(std::initializer_list<Value> values) {
   for (const Value &v : values) EXPECT_EQ(v.actual, v.expected) << v.name;
 }
 
-// ---------------------------------------------------------------------------
 // Identifiers
 
 TEST(Vst3Iid, EveryInterfaceHasItsPublishedBytes) {
@@ -97,7 +96,6 @@ TEST(Vst3Iid, WordsAreStoredMostSignificantByteFirstAndTextRoundTrips) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Result codes and published constants
 
 TEST(Vst3Constants, ResultCodesFlagsEnumerationsAndCategoryTexts) {
@@ -119,7 +117,6 @@ TEST(Vst3Constants, ResultCodesFlagsEnumerationsAndCategoryTexts) {
   EXPECT_STREQ(kVstVersionString, "VST 3.8.1");
 }
 
-// ---------------------------------------------------------------------------
 // Record layouts (x86-64 Linux; the same numbers hold on 64-bit macOS).
 // Every field after the first is listed, so a swap of two fields of equal
 // size shows even when the size stays. Records the plug-in never reads or
@@ -194,7 +191,6 @@ TEST(Vst3Layout, TypesInterfacesAndRecords) {
 #undef AT
 #undef LAYOUT
 
-// ---------------------------------------------------------------------------
 // Vtable slot order and the calling shape of every method, read from the
 // pointers to members the compiler builds for the declared interfaces.
 // Shapes: i<n>/f<n> an integer/floating value of n bytes, p a pointer or
@@ -302,7 +298,6 @@ TEST(Vst3Vtable, InterfacesKeepThePublishedSlotOrderAndShapes) {
 #undef M
 #undef SLOTS
 
-// ---------------------------------------------------------------------------
 // Reference counting and queryInterface of the base classes
 
 int gDestroyed = 0;
@@ -355,10 +350,7 @@ TEST(Vst3RefCount, FObjectCountsAtomicallyAndDeletesOnLastRelease) {
   gDestroyed = 0;
   auto *effect = new Effect;
   auto churn = [effect] {
-    for (int i = 0; i < 100000; ++i) {
-      effect->addRef();
-      effect->release();
-    }
+    for (int i = 0; i < 100000; ++i) effect->addRef(), effect->release();
   };
   std::thread a(churn), b(churn);
   a.join();
@@ -438,11 +430,8 @@ TEST(Vst3RefCount, FactoryHandsOutInstancesWithOneReference) {
   auto *factory = new CPluginFactory(makeFactoryInfo("Norva Music", "", "", PFactoryInfo::kUnicode));
   gPluginFactory = factory;
   const FUID cid(0x643D3396, 0x653D3529, 0x623D3070, 0x633D3203);
-  PClassInfo info;
-  std::memcpy(info.cid, cid.toTUID(), sizeof(TUID));
-  info.cardinality = PClassInfo::kManyInstances;
-  std::strcpy(info.category, kVstAudioEffectClass);
-  std::strcpy(info.name, "Tindrel");
+  const PClassInfo2 info = makeClassInfo2(cid, PClassInfo::kManyInstances, kVstAudioEffectClass, "Tindrel", 0, "Fx",
+                                          nullptr, "1", "v");
   ASSERT_TRUE(factory->registerClass(&info, createEffect));
   gDestroyed = 0;
   void *out = nullptr;
@@ -455,7 +444,6 @@ TEST(Vst3RefCount, FactoryHandsOutInstancesWithOneReference) {
   EXPECT_EQ(gPluginFactory, nullptr);
 }
 
-// ---------------------------------------------------------------------------
 // Text that crosses the interface stays within its fixed-size buffers
 
 TEST(Vst3Strings, ConversionsAndClassRecordsStayWithinTheirBuffers) {
