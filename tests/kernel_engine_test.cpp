@@ -130,11 +130,10 @@ TEST(KernelEngineSetup, RateFractionFifoCapacityAndLatency) {
   }
 }
 
+// The other refused rates and blocks are `norva-probe validate`'s "set-up limits".
 TEST(KernelEngineSetup, InvalidFormatsAreRefusedWithOneRecord) {
   const std::pair<double, int32_t> cases[] = {
-      {std::numeric_limits<double>::quiet_NaN(), 512}, {std::numeric_limits<double>::infinity(), 512},
-      {0.0000005, 512}, {0.0, 512}, {-44100.0, 512}, {std::nextafter(4000000.0, 5000000.0), 512}, {48000, 0},
-      {48000, 16385}};
+      {0.0000005, 512}, {std::nextafter(4000000.0, 5000000.0), 512}, {-44100.0, 512}, {48000, 16385}};
   KernelEngine e;
   for (const auto &[rate, block] : cases) {
     ASSERT_TRUE(e.setup(48000, 512));
@@ -233,8 +232,6 @@ TEST(KernelEngineBlocks, EventsBeyondTheKernelQueueFollowInTheNextCall) {
   EXPECT_EQ(settle(*e), 0u);
 }
 
-// A Channel change takes effect at its frame: what sounded before keeps its
-// channel, and every note-off goes where its note-on went.
 TEST(KernelEngineNotes, MessagesKeepTheChannelInForceAtTheirFrame) {
   auto e = makeEngine(48000, 512);
   queuePlain(*e, kParamChannel, 4, 64); // inside the first kernel call
@@ -273,7 +270,6 @@ TEST(KernelEngineNotes, NotesSoundingAtASetupEndInTheNextBlock) {
   EXPECT_TRUE(output(*e).empty()) << "each released once";
 }
 
-// Refused blocks: no MIDI, one record of code 4, the block's events dropped.
 TEST(KernelEngineRefusals, RefusedBlocksYieldNothingAndReportCodeFour) {
   const struct { const char *what; int32_t declared; bool failSetup; int frames, severity; } cases[] = {
       {"never set up", 0, false, 64, 3}, {"after a failed setup", 512, true, 512, 3},

@@ -119,7 +119,6 @@ TEST_F(QuietPathBounds, PendingNoteOffAndRestartAcrossQuietCalls) {
   EXPECT_EQ(notesOf(restarted, kOn).size(), 1u);
 }
 
-// Whoever takes an instance's state for writing gets a full path next call.
 TEST_F(QuietPathBounds, StateTakenForWritingIsHeardAtOnce) {
   const uint32_t h = make();
   run(h, 128 * 10); // the first step has played; the next is 6000 frames on

@@ -58,7 +58,6 @@ TEST_F(Processor, NotesGoOutOnTheChannelTheirNoteStartedOn) {
   EXPECT_EQ(channels, "on9 off9 on4 ");
 }
 
-// Number and value of a controller message cross the boundary in their places.
 TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
   ParameterChanges changes;
   changes.add(kParamCurveCc, 0, 74.0 / 119.0);
@@ -72,7 +71,6 @@ TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
   EXPECT_EQ(cc.midiCCOut.channel, 0);
 }
 
-// The controller's MIDI-controller assignments come from its CC map.
 TEST(ControllerMidiMapping, AnswersFromTheFirstMatchingBinding) {
   HostApplication *host = new HostApplication();
   norva::NorvaController *controller = new norva::NorvaController();
@@ -140,8 +138,6 @@ TEST_F(HostFaults, KeyFollowSwitchedOnWhileAKeyIsHeldKeepsItsRelease) {
   EXPECT_EQ(hanging(), Hanging{});
 }
 
-// Two notes of one pitch overlap across a Channel change: each note-off
-// ends a note where it sounds.
 TEST_F(HostFaults, AChannelChangeBetweenOverlappingNotesOfOnePitchEndsBoth) {
   run({makeNoteOn(0, 64, 1.0f)});
   ParameterChanges channel;

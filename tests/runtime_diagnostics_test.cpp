@@ -48,7 +48,6 @@ TEST(RuntimeHealthReport, ExactText) {
   EXPECT_FALSE(contains(report(empty), "context")) << "an empty detail writes no context";
 }
 
-// A failed setup: the earliest stored error is written again as firstError.
 TEST(RuntimeHealthReport, FirstErrorRepeatsTheEarliestStoredError) {
   Ring ring{};
   recordDiagnostic(ring, 5, kSeverityWarning, kPhaseLoad, "warn", nullptr);
