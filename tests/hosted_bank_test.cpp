@@ -2,6 +2,8 @@
 // the cache (under a test XDG_DATA_HOME) from a real HTTPS server on
 // 127.0.0.1 (tests/banks/https_server.py) with a throw-away certificate
 // authority made here with openssl. The fetches skip without python3 or openssl.
+// Every refusal of the extractor fails a fetch the same way; the fetch cases
+// keep one unsafe entry and the limits a fetch passes on.
 #include <gtest/gtest.h>
 
 #include <archive.h>
@@ -103,7 +105,6 @@ TEST(HostedZip, RefusalsAndLimits) {
       {"entries at the limit", zipOf(ten), small, ZipOutcome::ok},
       {"one entry over", zipOf(eleven), small, ZipOutcome::overLimit},
       {"not a zip", "this is not a zip archive", {}, ZipOutcome::unreadable},
-      {"no bytes", "", {}, ZipOutcome::unreadable},
       {"damaged data", damaged, {}, ZipOutcome::unreadable},
   };
   for (const auto &c : cases) {
@@ -222,8 +223,6 @@ TEST_F(Hosted, FailedFetchesLeaveNothingBehind) {
       {"https://localhost:" + std::to_string(port) + "/bank.zip", bank, "", "the download failed: ", {}}, // wrong host
       {"text.zip", "not a zip", "", kHostedNotAZip, {}},
       {"up.zip", zipOf({{"bank.json", "{}"}, {"../up.txt", "x"}}), "", kHostedNotAZip, {}},
-      {"abs.zip", zipOf({{"bank.json", "{}"}, {data + "/abs.txt", "x"}}), "", kHostedNotAZip, {}},
-      {"link.zip", zipOf({{"bank.json", "{}"}, {"link", "", AE_IFLNK, data}}), "", kHostedNotAZip, {}},
       {"bomb.zip", zipOf({{"zeros", std::string(1 << 20, '\0')}}, true), "", kHostedNotAZip, {{}, tiny}},
   };
   for (const auto &c : cases) {
