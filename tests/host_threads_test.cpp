@@ -16,67 +16,27 @@
 #include <vector>
 
 #include "params/params.h"
-#include "processor/norva_processor.h"
-#include "note_tally.h"
-#include "vst3_host.h"
+#include "processor_rig.h"
 
 namespace {
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
-using norva::probe::EventList;
-using norva::probe::HostApplication;
-using norva::probe::HostMessage;
-using norva::probe::makeNoteOff;
-using norva::probe::makeNoteOn;
-using norva::probe::MemoryStream;
-using norva::probe::ParameterChanges;
+using namespace norva::probe;
 
 constexpr int kBlocksAtLeast = 300;  // per audio thread
 constexpr int kUiRounds = 60;        // saves, restores and messages per instance
 constexpr int kReconfigurations = 8; // per instance
 
-struct Instance {
-  HostApplication *host = new HostApplication("threads test");
-  norva::NorvaProcessor *processor = new norva::NorvaProcessor();
+struct Instance : norva::test::ProcessorRig {
   std::mutex audio; // held by the audio thread around process; the set-up thread takes it to pause
   std::mutex ui;    // the host's main-thread calls of this instance, one at a time
-  int32 block = 512;
-  norva::test::NoteTally tally;
   int blocks = 0;
 
-  Instance() {
-    EXPECT_EQ(processor->initialize(host), kResultOk);
-    configure(512, 48000.0);
-  }
-  ~Instance() {
-    processor->setActive(false);
-    processor->terminate();
-    processor->release();
-    host->release();
-  }
-
-  void configure(int32 frames, double rate) {
-    processor->setActive(false);
-    ProcessSetup setup{kRealtime, kSample32, frames, rate};
-    EXPECT_EQ(processor->setupProcessing(setup), kResultOk);
-    EXPECT_EQ(processor->setActive(true), kResultOk);
-    block = frames;
-  }
-
-  // One block on the audio thread; the notes it sends are tallied.
-  void process(EventList &in, ParameterChanges &changes) {
-    EventList out;
+  void process(const std::vector<Event> &in, ParameterChanges &changes) {
     std::lock_guard lock(audio);
-    ProcessData data;
-    data.symbolicSampleSize = kSample32;
-    data.numSamples = block;
-    data.inputEvents = &in;
-    data.inputParameterChanges = &changes;
-    data.outputEvents = &out;
-    EXPECT_EQ(processor->process(data), kResultOk);
+    run(in, &changes);
     ++blocks;
-    tally.add(out.events());
   }
 };
 
@@ -85,7 +45,7 @@ struct Instance {
 void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &othersDone) {
   std::minstd_rand random(seed);
   std::vector<int16> held;
-  EventList in;
+  std::vector<Event> in;
   ParameterChanges changes;
   for (int n = 0; n < kBlocksAtLeast || !othersDone.load(); ++n) {
     in.clear();
@@ -93,14 +53,12 @@ void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &other
     // Keys pressed in earlier blocks are let go first, so no note-off comes
     // before its note-on.
     if (held.size() > 3 || (!held.empty() && random() % 3 == 0)) {
-      Event off = makeNoteOff(int32(random() % 64), held.front());
-      in.addEvent(off);
+      in.push_back(makeNoteOff(int32(random() % 64), held.front()));
       held.erase(held.begin());
     }
     if (random() % 4 == 0) {
-      Event on = makeNoteOn(int32(random() % 64), int16(36 + random() % 48), 0.8f);
-      in.addEvent(on);
-      held.push_back(on.noteOn.pitch);
+      in.push_back(makeNoteOn(int32(random() % 64), int16(36 + random() % 48), 0.8f));
+      held.push_back(in.back().noteOn.pitch);
     }
     const uint32_t id = random() % 3 == 0 ? uint32_t(norva::kParamChannel) : norva::kParamFirstStepVelocity + random() % 32;
     changes.add(id, int32(random() % 64), double(random() % 1000) / 1000.0);
@@ -110,10 +68,7 @@ void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &other
   // within the longest gate (a 20 BPM half note held for 400 %).
   in.clear();
   changes.clear();
-  for (int16 pitch : held) {
-    Event off = makeNoteOff(0, pitch);
-    in.addEvent(off);
-  }
+  for (int16 pitch : held) in.push_back(makeNoteOff(0, pitch));
   changes.add(norva::kParamRun, 0, 0.0);
   instance.process(in, changes);
   in.clear();
