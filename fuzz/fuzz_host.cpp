@@ -265,29 +265,15 @@ private:
     process(frames);
   }
 
-  // The host's transport for the next blocks, or none: any state bits, odd
-  // numbers in every field.
+  // The host's transport for the next blocks: none, the last one again, or
+  // arbitrary bytes (any state bits, any numbers).
   void setContext(Reader &r) {
     const uint8_t b = r.u8();
     withContext_ = b >= 64;
-    if (!withContext_ || b < 128) return; // none, or the last one again
-    auto number = [&r] {
-      const uint8_t v = r.u8();
-      return v < 200 ? double(v) : v < 248 ? kValues[v % std::size(kValues)] : r.f64();
-    };
-    context_.state = r.u32();
-    context_.sampleRate = r.u8() < 200 ? rate_ : number();
-    context_.projectTimeSamples = int64(uint64_t(r.u32()) << (r.u8() % 40));
-    context_.continousTimeSamples = int64(uint64_t(r.u32()) << (r.u8() % 40));
-    context_.projectTimeMusic = number();
-    context_.barPositionMusic = number();
-    context_.cycleStartMusic = number();
-    context_.cycleEndMusic = number();
-    context_.tempo = number();
-    context_.timeSigNumerator = int32(r.u32());
-    context_.timeSigDenominator = int32(r.u8()) - 8;
-    TRACE("context(state %#x, tempo %.17g, %d/%d)\n", unsigned(context_.state), context_.tempo,
-          context_.timeSigNumerator, context_.timeSigDenominator);
+    if (b < 128) return;
+    unsigned char *bytes = reinterpret_cast<unsigned char *>(&context_);
+    for (size_t i = 0; i < sizeof context_; ++i) bytes[i] = r.u8();
+    TRACE("context(state %#x, tempo %.17g)\n", unsigned(context_.state), context_.tempo);
   }
 
   void process(int32 frames) {

@@ -15,10 +15,9 @@
 #include "banks/hosted_bank.h"
 #include "banks/published_banks.h"
 #include "params/params.h"
-#include "processor/norva_processor.h"
+#include "processor_rig.h"
 #include "strict_json.h"
 #include "vst3/sdk/smartpointer.h"
-#include "vst3_host.h"
 
 namespace {
 
@@ -225,15 +224,9 @@ using Steinberg::IPtr;
 using Steinberg::kResultOk;
 using Steinberg::owned;
 
-struct Processor {
-  Processor() {
-    EXPECT_EQ(processor->initialize(host), kResultOk);
-    EXPECT_EQ(processor->connect(sink), kResultOk);
-  }
-  ~Processor() {
-    processor->terminate();
-    processor->release();
-  }
+// Initialised (never set up); the rig's sink records what it sends.
+struct Processor : test::ProcessorRig {
+  Processor() : ProcessorRig(0) {}
   void request(const std::string &payload) {
     IPtr<probe::HostMessage> message = owned(new probe::HostMessage());
     message->setMessageID(kLoadRuntimeBankMessage);
@@ -247,10 +240,6 @@ struct Processor {
     return payloads;
   }
   const norva_runtime_diagnostic_ring &ring() const { return processor->engine().diagnostics(); }
-
-  IPtr<probe::HostApplication> host = owned(new probe::HostApplication());
-  IPtr<probe::MessageSink> sink = owned(new probe::MessageSink());
-  NorvaProcessor *processor = new NorvaProcessor();
 };
 
 TEST(ProcessorBanks, ARequestWithoutAFolderAnswersBankMissingAndLoadsNothing) {

@@ -3,12 +3,6 @@
 // documents, and a manifest whose asset table carries the sizes and digests
 // of the files as written. The manifest's fields stay editable until
 // writeManifest(), so a test can break exactly one thing.
-//
-//   BankFolder bank;
-//   bank.addWav("kick", "audio/kick.wav", kPcm16Mono, {0.5, -0.25});
-//   bank.addInstrument("drums", "Drums", "drums.json", R"([{"assetId":"kick"}])");
-//   bank.writeManifest();
-//   loadRuntimeBank(bank.path(), 0, "");
 #pragma once
 
 #include <cmath>
@@ -63,12 +57,23 @@ inline std::vector<uint8_t> wavBytes(const WavFormat &f, const std::vector<doubl
   return out;
 }
 
-inline std::string sha256HexOf(const std::vector<uint8_t> &bytes) { return sha256Hex(bytes.data(), bytes.size()); }
-
 inline std::string quotedJson(const std::string &text) {
   std::string out;
   jsonAppendQuoted(out, text);
   return out;
+}
+
+// {"key":"value",...} with the values quoted; `more` (JSON) goes before the brace.
+inline std::string textObject(std::initializer_list<std::pair<const char *, std::string>> members,
+                              const std::string &more = "") {
+  std::string out;
+  for (const auto &[key, value] : members) out += (out.empty() ? "{" : ",") + quotedJson(key) + ":" + quotedJson(value);
+  return out + more + "}";
+}
+
+// An instrument document ("format" and "zones") with these zones (JSON).
+inline std::string instrumentDocument(const std::string &zones) {
+  return textObject({{"format", kInstrumentDocumentFormat}}, ",\"zones\":" + zones);
 }
 
 // One asset table entry; added assets carry their file's digest and size.
@@ -112,7 +117,7 @@ public:
 
   BankAsset &addAsset(const std::string &assetId, const std::string &relative, const std::vector<uint8_t> &bytes) {
     write(relative, bytes);
-    return assets.emplace_back(BankAsset{assetId, relative, sha256HexOf(bytes), int64_t(bytes.size()), ""});
+    return assets.emplace_back(BankAsset{assetId, relative, sha256Hex(bytes.data(), bytes.size()), int64_t(bytes.size()), ""});
   }
   BankAsset &addWav(const std::string &assetId, const std::string &relative, const WavFormat &format,
                     const std::vector<double> &interleaved) {
@@ -122,35 +127,32 @@ public:
   // Lists the instrument (or kit) and writes its document with these zones (JSON).
   void addInstrument(const std::string &instrumentId, const std::string &instrumentName,
                      const std::string &document, const std::string &zones, bool kit = false) {
-    (kit ? kits : instruments)
-        .push_back("{\"id\":" + quotedJson(instrumentId) + ",\"name\":" + quotedJson(instrumentName) +
-                   ",\"document\":" + quotedJson(document) + "}");
-    write(document, "{\"format\":" + quotedJson(kInstrumentDocumentFormat) + ",\"zones\":" + zones + "}");
+    (kit ? kits : instruments).push_back(textObject({{"id", instrumentId}, {"name", instrumentName}, {"document", document}}));
+    write(document, instrumentDocument(zones));
   }
 
   // Lists the preset and writes its document with these params (JSON).
   void addPreset(const std::string &presetId, const std::string &presetName, const std::string &instrument,
                  const std::string &document, const std::string &params) {
-    presets.push_back("{\"id\":" + quotedJson(presetId) + ",\"name\":" + quotedJson(presetName) +
-                      ",\"instrument\":" + quotedJson(instrument) + ",\"document\":" + quotedJson(document) + "}");
+    presets.push_back(textObject({{"id", presetId}, {"name", presetName}, {"instrument", instrument}, {"document", document}}));
     write(document, "{\"params\":" + params + "}");
   }
 
   // Writes the manifest from the fields above and returns its text.
   std::string writeManifest() const {
-    std::string out = "{\"format\":" + quotedJson(format) + ",\"id\":" + quotedJson(id) +
-                      ",\"name\":" + quotedJson(name) + ",\"version\":" + quotedJson(version) + ",\"assetTable\":[";
-    for (const BankAsset &a : assets) {
-      out += (&a == &assets.front() ? "{\"id\":" : ",{\"id\":") + quotedJson(a.id) + ",\"path\":" + quotedJson(a.path);
-      if (!a.sha256.empty()) out += ",\"sha256\":" + quotedJson(a.sha256);
-      if (a.bytes >= 0) out += ",\"bytes\":" + std::to_string(a.bytes);
-      out += (a.codec.empty() ? "" : ",\"codec\":" + quotedJson(a.codec)) + "}";
-    }
+    std::string lists = ",\"assetTable\":[";
+    for (const BankAsset &a : assets)
+      lists += (&a == &assets.front() ? "" : ",") +
+               textObject({{"id", a.id}, {"path", a.path}},
+                          (a.sha256.empty() ? "" : ",\"sha256\":" + quotedJson(a.sha256)) +
+                              (a.bytes < 0 ? "" : ",\"bytes\":" + std::to_string(a.bytes)) +
+                              (a.codec.empty() ? "" : ",\"codec\":" + quotedJson(a.codec)));
     for (const auto &[key, list] : {std::pair{"instruments", &instruments}, {"kits", &kits}, {"presets", &presets}}) {
-      out += "],\"" + std::string(key) + "\":[";
-      for (const std::string &entry : *list) out += (&entry == &list->front() ? "" : ",") + entry;
+      lists += "],\"" + std::string(key) + "\":[";
+      for (const std::string &entry : *list) lists += (&entry == &list->front() ? "" : ",") + entry;
     }
-    write(kBankManifestName, out += "]}");
+    const std::string out = textObject({{"format", format}, {"id", id}, {"name", name}, {"version", version}}, lists + "]");
+    write(kBankManifestName, out);
     return out;
   }
 

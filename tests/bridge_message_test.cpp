@@ -1,6 +1,7 @@
 // The bridge protocol: what an inbound text parses to (or why it is refused)
 // and the outbound layouts byte for byte. fuzz/fuzz_bridge_message.cpp runs
-// the parser on arbitrary bytes.
+// the parser on arbitrary bytes and reads back the state and parameter
+// messages built from what it parsed.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -146,7 +147,6 @@ TEST(BridgeOutbound, ParamStateAndReport) {
   writeBridgeStateJson(state, writeStateJson(values, 2, nullptr, SamplerAssetDiagnostic::none,
                                              SamplerZoneProgram::legacySingleZone, nullptr, nullptr, nullptr));
   EXPECT_TRUE(state.starts_with(R"({"type":"norva.state","state":{"params":{"tindrel.run":0,)"));
-  EXPECT_EQ(summary(state), "norva.state|| state bpm 133.5 variation 2");  // it reads back
 }
 
 }  // namespace

@@ -13,13 +13,7 @@
 
 namespace {
 
-using norva::CcBinding;
-using norva::CcCurve;
-using norva::CcMap;
-using norva::CcTakeover;
-using norva::kParamBpm;
-using norva::CcValueMode;
-
+using namespace norva;
 
 bool parse(const std::string &text, CcMap &out) { return norva::parseCcMapJson(text.data(), text.size(), out); }
 

@@ -1,11 +1,10 @@
-// Host and transport facts: the wire bytes of both records, change detection,
-// the "norva.hostChanged" and "norva.transport" texts, the transport ring
-// (also from two threads) and the sanitising of records taken from bytes.
-// fuzz/fuzz_host_facts.cpp covers the readers and writers on arbitrary bytes
-// (reserved bytes cleared, every text written one clean JSON value).
+// Host and transport facts: change detection, the "norva.hostChanged" and
+// "norva.transport" texts, the transport ring (also from two threads) and
+// what reading a record from bytes makes of damage. fuzz/fuzz_host_facts.cpp
+// covers the readers and writers on arbitrary bytes (reserved bytes and
+// unused buses cleared, every text written one clean JSON value).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -47,25 +46,15 @@ const TransportFact kPlaying{.atFrame = 96000, .source = kTransportSourceHost, .
                              .numerator = 7, .denominator = 8, .ppqPosition = 16.25, .barPositionPpq = 14,
                              .loopStartPpq = 8, .loopEndPpq = 24, .sampleRate = 44100, .projectTimeSamples = 705600};
 
-std::string hostJson(const HostFacts &f) {
+std::string hostJson(const HostFacts &f) { std::string out; writeDiagnosticHostJson(out, f); return out; }
+std::string transportJson(const TransportFact &t) { std::string out; writeDiagnosticTransportJson(out, t); return out; }
+// "none" where there is no change.
+std::string deltaJson(const HostFacts &a, const HostFacts &b) {
   std::string out;
-  writeDiagnosticHostJson(out, f);
-  return out;
+  return writeDiagnosticHostDeltaJson(out, a, b) ? out : "none";
 }
-
-std::string transportJson(const TransportFact &t) {
-  std::string out;
-  writeDiagnosticTransportJson(out, t);
-  return out;
-}
-
-std::string deltaJson(const HostFacts &previous, const HostFacts &current) {
-  std::string out;
-  return writeDiagnosticHostDeltaJson(out, previous, current) ? out : "none";
-}
-
-std::string kindOf(const HostFacts &previous, const HostFacts &current) {
-  const char *kind = diagnosticHostChangeKind(previous, current);
+std::string kindOf(const HostFacts &a, const HostFacts &b) {
+  const char *kind = diagnosticHostChangeKind(a, b);
   return kind != nullptr ? kind : "none";
 }
 
@@ -100,28 +89,26 @@ TEST(HostJson, ExactTexts) {
 
 // Changes whose delta or kind is not simply the changed field's (every rule
 // and every delta member also shows in the next test).
+#define CHANGE(...) [](HostFacts &f) { __VA_ARGS__; }
 TEST(HostChange, KindAndDeltaOfSingleChanges) {
-  const struct { const char *name; std::function<void(HostFacts &)> change; const char *kind, *delta; } cases[] = {
-      {"last block unknown", [](HostFacts &f) { f.lastBlockFrames = -1; }, "blockSizeChanged", "none"},
-      {"internal rate off", [](HostFacts &f) { f.internalSampleRate = 0; }, "sampleRateChanged", "none"},
-      {"tail samples", [](HostFacts &f) { f.tailSamples = 1; }, "tailChanged", R"({"tailSamples":1})"},
-      {"bypass unknown", [](HostFacts &f) { f.bypassKnown = f.bypassed = 0; }, "none", "none"},
-      {"unused bus entry", [](HostFacts &f) { f.buses[5].channels = 9; }, "none", "none"},
-      {"bus count", [](HostFacts &f) { f.busCount = 1; }, "busLayoutChanged",
+  const struct { void (*change)(HostFacts &); const char *kind, *delta; } cases[] = {
+      {CHANGE(f.lastBlockFrames = -1), "blockSizeChanged", "none"},
+      {CHANGE(f.internalSampleRate = 0), "sampleRateChanged", "none"},
+      {CHANGE(f.tailSamples = 1), "tailChanged", R"({"tailSamples":1})"},
+      {CHANGE(f.bypassKnown = f.bypassed = 0), "none", "none"}, {CHANGE(f.buses[5].channels = 9), "none", "none"},
+      {CHANGE(f.busCount = 1), "busLayoutChanged",
        R"({"buses":[{"id":"in0","direction":"input","channels":2,"active":true,"layout":"stereo"}]})"},
-      {"bus active", [](HostFacts &f) { f.buses[0].active = 0; }, "busLayoutChanged", nullptr},
-      {"bus id", [](HostFacts &f) { f.buses[0].id[2] = '1'; }, "busLayoutChanged", nullptr},
-      {"bus direction", [](HostFacts &f) { f.buses[1].isInput = 1; }, "busLayoutChanged", nullptr},
-      {"bus channels", [](HostFacts &f) { f.buses[1].channels = 2; }, "busLayoutChanged", nullptr},
+      {CHANGE(f.buses[0].active = 0), "busLayoutChanged", nullptr},
+      {CHANGE(f.buses[0].id[2] = '1'), "busLayoutChanged", nullptr},
+      {CHANGE(f.buses[1].isInput = 1), "busLayoutChanged", nullptr},
+      {CHANGE(f.buses[1].channels = 2), "busLayoutChanged", nullptr},
   };
   const HostFacts previous = studioFacts();
   for (const auto &c : cases) {
     HostFacts current = previous;
     c.change(current);
-    EXPECT_EQ(kindOf(previous, current), c.kind) << c.name;
-    if (c.delta != nullptr) {
-      EXPECT_EQ(deltaJson(previous, current), c.delta) << c.name;
-    }
+    EXPECT_EQ(kindOf(previous, current), c.kind) << &c - cases;
+    EXPECT_EQ(c.delta ? deltaJson(previous, current) : "", c.delta ? c.delta : "") << &c - cases;
   }
   // Bypass becoming known is a change, becoming unknown is not.
   HostFacts unknown, known;
@@ -133,17 +120,13 @@ TEST(HostChange, KindAndDeltaOfSingleChanges) {
 // Changes added from the last rule to the first: each step must switch to
 // the kind of the rule it adds, so every pair of neighbours is ordered.
 TEST(HostChange, EarlierRulesWinAndTheMessageCarriesTheEvent) {
-  const std::pair<std::function<void(HostFacts &)>, const char *> steps[] = {
-      {[](HostFacts &f) { f.internalSampleRate = 88200; }, "sampleRateChanged"},
-      {[](HostFacts &f) { f.sampleSize = 32; }, "configured"},
-      {[](HostFacts &f) { f.lastBlockFrames = 100; }, "blockSizeChanged"},
-      {[](HostFacts &f) { f.bypassed = 0; }, "bypassChanged"},
-      {[](HostFacts &f) { f.processMode = kHostProcessPrefetch; }, "processModeChanged"},
-      {[](HostFacts &f) { f.tailKind = kHostTailInfinite; }, "tailChanged"},
-      {[](HostFacts &f) { f.latencySamples = 1; }, "latencyChanged"},
-      {[](HostFacts &f) { std::strcpy(f.buses[1].layout, "mono"); }, "busLayoutChanged"},
-      {[](HostFacts &f) { f.maxBlockFrames = 1024; }, "blockSizeChanged"},
-      {[](HostFacts &f) { f.sampleRate = 96000; }, "sampleRateChanged"},
+  const std::pair<void (*)(HostFacts &), const char *> steps[] = {
+      {CHANGE(f.internalSampleRate = 88200), "sampleRateChanged"}, {CHANGE(f.sampleSize = 32), "configured"},
+      {CHANGE(f.lastBlockFrames = 100), "blockSizeChanged"}, {CHANGE(f.bypassed = 0), "bypassChanged"},
+      {CHANGE(f.processMode = kHostProcessPrefetch), "processModeChanged"},
+      {CHANGE(f.tailKind = kHostTailInfinite), "tailChanged"}, {CHANGE(f.latencySamples = 1), "latencyChanged"},
+      {CHANGE(std::strcpy(f.buses[1].layout, "mono")), "busLayoutChanged"},
+      {CHANGE(f.maxBlockFrames = 1024), "blockSizeChanged"}, {CHANGE(f.sampleRate = 96000), "sampleRateChanged"},
   };
   const HostFacts previous = studioFacts();
   HostFacts current = previous;
@@ -162,6 +145,7 @@ TEST(HostChange, EarlierRulesWinAndTheMessageCarriesTheEvent) {
             R"({"id":"out0","direction":"output","channels":3,"active":false,"layout":"mono"}],"bypassed":false},)"
             R"("event":{"seq":4294967295,"timeMs":12.5,"kind":"sampleRateChanged"}})");
 }
+#undef CHANGE
 
 TEST(TransportJson, ExactTextAndNullRules) {
   EXPECT_EQ(transportJson(kPlaying),
@@ -191,16 +175,14 @@ TEST(TransportChange, PositionsAreIgnoredEverythingElseCounts) {
   const TransportFact unknownTempo{.tempo = kNaN};
   EXPECT_FALSE(unknownTempo.differsFrom(unknownTempo));
 
-  const std::function<void(TransportFact &)> changes[] = {
-      [](TransportFact &t) { t.source = 2; },         [](TransportFact &t) { t.playing = 0; },
-      [](TransportFact &t) { t.recording = 1; },      [](TransportFact &t) { t.looping = 0; },
-      [](TransportFact &t) { t.hasTempo = 0; },       [](TransportFact &t) { t.hasTimeSignature = 0; },
-      [](TransportFact &t) { t.hasPosition = 0; },    [](TransportFact &t) { t.hasLoop = 0; },
-      [](TransportFact &t) { t.canSetTempo = 1; },    [](TransportFact &t) { t.tempo = 128.25; },
-      [](TransportFact &t) { t.numerator = 3; },      [](TransportFact &t) { t.denominator = 4; },
-      [](TransportFact &t) { t.loopStartPpq = 0; },   [](TransportFact &t) { t.loopEndPpq = 32; },
-      [](TransportFact &t) { t.sampleRate = 48000; }, [](TransportFact &t) { t.tempo = kNaN; },
+#define MOVE(...) [](TransportFact &t) { __VA_ARGS__; }
+  void (*const changes[])(TransportFact &) = {
+      MOVE(t.source = 2),       MOVE(t.playing = 0),      MOVE(t.recording = 1),      MOVE(t.looping = 0),
+      MOVE(t.hasTempo = 0),     MOVE(t.hasPosition = 0),  MOVE(t.hasTimeSignature = 0), MOVE(t.hasLoop = 0),
+      MOVE(t.canSetTempo = 1),  MOVE(t.tempo = 128.25),   MOVE(t.numerator = 3),      MOVE(t.denominator = 4),
+      MOVE(t.loopStartPpq = 0), MOVE(t.loopEndPpq = 32),  MOVE(t.sampleRate = 48000), MOVE(t.tempo = kNaN),
   };
+#undef MOVE
   for (size_t i = 0; i < std::size(changes); ++i) {
     TransportFact changed = kPlaying;
     changes[i](changed);
@@ -332,8 +314,6 @@ TEST(FactsFromBytes, HostileBytesAreSanitised) {
        {"flags other than 1", [](H f) { f.bypassKnown = 2; f.bypassed = f.buses[1].active = f.buses[0].isInput = 7; },
         [](H f) { f.bypassKnown = f.bypassed = f.buses[1].active = f.buses[0].isInput = 0; }, true},
        {"bus count past capacity", [](H f) { f.busCount = 0xFFFFFFFF; }, [](H f) { f.busCount = 8; }, true},
-       {"entries past the bus count", [](H f) { f.busCount = 1; },
-        [](H f) { f.busCount = 1; std::fill(std::begin(f.buses) + 1, std::end(f.buses), HostBusFact{}); }, true},
        {"sample size", [](H f) { f.sampleSize = 48; }, [](H f) { f.sampleSize = 32; }, false},
        {"non-finite rates", [](H f) { f.sampleRate = kNaN; f.internalSampleRate = -kInf; },
         [](H f) { f.sampleRate = f.internalSampleRate = 0; }, false}},

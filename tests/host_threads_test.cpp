@@ -1,7 +1,7 @@
 // The threads of a real host around two processor instances: each instance
-// processes on its own audio thread with the host's transport in every
-// block, the UI thread saves and restores both, sends them controller
-// messages and polls their transport, and the host's set-up thread
+// processes on its own audio thread with the host's transport, the UI thread
+// saves and restores both, sends them controller messages and polls their
+// transport, and the host's set-up thread
 // re-configures each one while its audio thread waits (set-up and process of
 // one instance never overlap; those of two instances do). Built with
 // -fsanitize=thread (scripts/tsan-diagnostics.sh) any race fails; in every
@@ -16,100 +16,30 @@
 #include <thread>
 #include <vector>
 
-#include "diagnostics/host_facts.h"
 #include "params/params.h"
-#include "processor/norva_processor.h"
-#include "note_tally.h"
-#include "vst3_host.h"
+#include "processor_rig.h"
 
 namespace {
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
-using norva::probe::EventList;
-using norva::probe::HostApplication;
-using norva::probe::HostMessage;
-using norva::probe::HostTransport;
-using norva::probe::MessageSink;
-using norva::probe::makeNoteOff;
-using norva::probe::makeNoteOn;
-using norva::probe::MemoryStream;
-using norva::probe::ParameterChanges;
+using namespace norva::probe;
 
 constexpr int kBlocksAtLeast = 300;  // per audio thread
 constexpr int kUiRounds = 60;        // saves, restores and messages per instance
 constexpr int kReconfigurations = 8; // per instance
 
-struct Instance {
-  HostApplication *host = new HostApplication("threads test");
-  norva::NorvaProcessor *processor = new norva::NorvaProcessor();
-  MessageSink *sink = new MessageSink(); // what the processor sends, under `ui`
+struct Instance : norva::test::ProcessorRig {
   std::mutex audio; // held by the audio thread around process; the set-up thread takes it to pause
   std::mutex ui;    // the host's main-thread calls of this instance, one at a time
-  int32 block = 512;
-  HostTransport transport; // the audio thread's, its rate set while it waits
-  norva::test::NoteTally tally;
   int blocks = 0;
   int transportSent = 0; // under `ui`
 
-  Instance() {
-    EXPECT_EQ(processor->initialize(host), kResultOk);
-    EXPECT_EQ(processor->connect(sink), kResultOk);
-    transport.requirements = processor->getProcessContextRequirements();
-    configure(512, 48000.0);
-  }
-  ~Instance() {
-    processor->setActive(false);
-    processor->terminate();
-    processor->release();
-    sink->release();
-    host->release();
-  }
-
-  void configure(int32 frames, double rate) {
-    processor->setActive(false);
-    ProcessSetup setup{kRealtime, kSample32, frames, rate};
-    EXPECT_EQ(processor->setupProcessing(setup), kResultOk);
-    EXPECT_EQ(processor->setActive(true), kResultOk);
-    block = frames;
-    transport.sampleRate = rate;
-  }
-
-  // One block on the audio thread; the notes it sends are tallied.
-  void process(EventList &in, ParameterChanges &changes) {
-    EventList out;
+  void process(const std::vector<Event> &in, ParameterChanges &changes) {
     std::lock_guard lock(audio);
-    ProcessData data;
-    data.symbolicSampleSize = kSample32;
-    data.numSamples = block;
-    data.inputEvents = &in;
-    data.inputParameterChanges = &changes;
-    data.outputEvents = &out;
-    // The host's tempo moves now and then, so samples differ.
     transport.tempo = 90 + blocks / 16 % 64;
-    ProcessContext context = transport.context();
-    data.processContext = &context;
-    EXPECT_EQ(processor->process(data), kResultOk);
-    transport.advance(block);
+    run(in, &changes, true);
     ++blocks;
-    tally.add(out.events());
-  }
-
-  // UI thread, with `ui` held: the controller's transport poll. Each record
-  // must read back whole: a torn one would not keep the host's arithmetic.
-  void pollTransport(bool reset) {
-    sink->log.clear();
-    HostMessage *message = new HostMessage();
-    message->setMessageID(norva::kTransportPollMessage);
-    message->getAttributes()->setInt(norva::kTransportPollResetAttribute, reset ? 1 : 0);
-    EXPECT_EQ(processor->notify(message), kResultOk);
-    message->release();
-    for (const norva::probe::MessageRecord &record : sink->log) {
-      norva::TransportFact fact;
-      ASSERT_TRUE(norva::transportFactFromBytes(record.json.data(), record.json.size(), fact));
-      EXPECT_EQ(fact.ppqPosition, double(fact.projectTimeSamples) / fact.sampleRate * fact.tempo / 60.0);
-      ++transportSent;
-    }
   }
 };
 
@@ -118,7 +48,7 @@ struct Instance {
 void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &othersDone) {
   std::minstd_rand random(seed);
   std::vector<int16> held;
-  EventList in;
+  std::vector<Event> in;
   ParameterChanges changes;
   for (int n = 0; n < kBlocksAtLeast || !othersDone.load(); ++n) {
     in.clear();
@@ -126,14 +56,12 @@ void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &other
     // Keys pressed in earlier blocks are let go first, so no note-off comes
     // before its note-on.
     if (held.size() > 3 || (!held.empty() && random() % 3 == 0)) {
-      Event off = makeNoteOff(int32(random() % 64), held.front());
-      in.addEvent(off);
+      in.push_back(makeNoteOff(int32(random() % 64), held.front()));
       held.erase(held.begin());
     }
     if (random() % 4 == 0) {
-      Event on = makeNoteOn(int32(random() % 64), int16(36 + random() % 48), 0.8f);
-      in.addEvent(on);
-      held.push_back(on.noteOn.pitch);
+      in.push_back(makeNoteOn(int32(random() % 64), int16(36 + random() % 48), 0.8f));
+      held.push_back(in.back().noteOn.pitch);
     }
     const uint32_t id = random() % 3 == 0 ? uint32_t(norva::kParamChannel) : norva::kParamFirstStepVelocity + random() % 32;
     changes.add(id, int32(random() % 64), double(random() % 1000) / 1000.0);
@@ -143,10 +71,7 @@ void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &other
   // within the longest gate (a 20 BPM half note held for 400 %).
   in.clear();
   changes.clear();
-  for (int16 pitch : held) {
-    Event off = makeNoteOff(0, pitch);
-    in.addEvent(off);
-  }
+  for (int16 pitch : held) in.push_back(makeNoteOff(0, pitch));
   changes.add(norva::kParamRun, 0, 0.0);
   instance.process(in, changes);
   in.clear();
@@ -156,7 +81,7 @@ void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &other
 }
 
 // The UI thread: copies one instance's state into the other, restores a
-// document of its own, and sends CC maps and pad overrides.
+// document of its own, sends CC maps and pad overrides and polls the transport.
 void editBoth(std::array<Instance *, 2> instances) {
   const std::string preset = R"({"params":{"tindrel.bpm":180,"tindrel.gateScale":0.5,"tindrel.channel":4},)"
                              R"("ccMap":{"version":1,"bindings":[{"cc":74,"path":"tindrel.bpm"}]}})";
@@ -182,7 +107,11 @@ void editBoth(std::array<Instance *, 2> instances) {
     message->getAttributes()->setBinary("json", payload.data(), uint32(payload.size()));
     EXPECT_EQ(to.processor->notify(message), kResultOk);
     message->release();
-    to.pollTransport(round % 7 == 0);
+    for (const norva::TransportFact &fact : to.pollTransport(round % 7 == 0)) {
+      // A record torn between two samples would not keep the host's arithmetic.
+      EXPECT_EQ(fact.ppqPosition, double(fact.projectTimeSamples) / fact.sampleRate * fact.tempo / 60.0);
+      ++to.transportSent;
+    }
   }
 }
 
@@ -212,7 +141,7 @@ TEST(HostThreads, TwoInstancesProcessWhileTheUiSavesRestoresAndReconfigures) {
   audioA.join();
   audioB.join();
   EXPECT_GE(a.blocks, kBlocksAtLeast);
-  EXPECT_GT(a.transportSent + b.transportSent, 0) << "the polls found the transport";
+  EXPECT_GT(a.transportSent + b.transportSent, 0);
   EXPECT_EQ(a.tally.hanging(), std::vector<std::string>{});
   EXPECT_EQ(b.tally.hanging(), std::vector<std::string>{});
 }

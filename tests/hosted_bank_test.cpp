@@ -2,6 +2,8 @@
 // the cache (under a test XDG_DATA_HOME) from a real HTTPS server on
 // 127.0.0.1 (tests/banks/https_server.py) with a throw-away certificate
 // authority made here with openssl. The fetches skip without python3 or openssl.
+// Every refusal of the extractor fails a fetch the same way; the fetch cases
+// keep one unsafe entry and the limits a fetch passes on.
 #include <gtest/gtest.h>
 
 #include <archive.h>
@@ -16,7 +18,7 @@
 #include <unistd.h>
 
 #include "banks/hosted_bank.h"
-#include "platform/sha256.h"
+#include "banks/runtime_bank.h"
 #include "platform/user_folders.h"
 
 namespace {
@@ -55,11 +57,8 @@ std::string zipOf(const std::vector<Entry> &entries, bool deflate = false) {
   return out;
 }
 
-std::string pinOf(const std::string &bytes) {
-  Sha256Digest digest{};
-  EXPECT_TRUE(sha256Digest(bytes.data(), bytes.size(), digest));
-  return sha256HexOf(digest);
-}
+// The digest a fetch is pinned to (runtime_bank_test checks it on a known vector).
+std::string pinOf(const std::string &bytes) { return sha256Hex(bytes.data(), bytes.size()); }
 
 std::string scratchFolder() {
   char name[] = "/tmp/norva-hosted-XXXXXX";
@@ -106,7 +105,6 @@ TEST(HostedZip, RefusalsAndLimits) {
       {"entries at the limit", zipOf(ten), small, ZipOutcome::ok},
       {"one entry over", zipOf(eleven), small, ZipOutcome::overLimit},
       {"not a zip", "this is not a zip archive", {}, ZipOutcome::unreadable},
-      {"no bytes", "", {}, ZipOutcome::unreadable},
       {"damaged data", damaged, {}, ZipOutcome::unreadable},
   };
   for (const auto &c : cases) {
@@ -201,16 +199,13 @@ TEST_F(Hosted, RefusedBeforeAnythingElse) {
   ::setenv("XDG_DATA_HOME", "/dev/null/data", 1); // below a file: nothing can be made
   EXPECT_FALSE(fetch(url("x.zip"), pin));
   EXPECT_EQ(error, kHostedNoCacheFolder);
-  EXPECT_EQ(pinOf("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(std::string(kHostedDigestMismatchTail).substr(0, 3), "\xE2\x80\xA6"); // U+2026
 }
 
 TEST_F(Hosted, FailedFetchesLeaveNothingBehind) {
-  const std::string bank = zipOf({{"bank/bank.json", "{}"}}), upper = [&] {
-    std::string p = pinOf(bank);
-    for (char &c : p) c = char(std::toupper(c));
-    return p;
-  }();
+  const std::string bank = zipOf({{"bank/bank.json", "{}"}});
+  std::string upper = pinOf(bank);
+  for (char &c : upper) c = char(std::toupper(c));
   const std::string mismatch = kHostedDigestMismatchLead + pinOf(bank).substr(0, 16) + kHostedDigestMismatchTail;
   HostedFetchOptions untrusted, small;
   untrusted.https.caFile = "system";
@@ -228,8 +223,6 @@ TEST_F(Hosted, FailedFetchesLeaveNothingBehind) {
       {"https://localhost:" + std::to_string(port) + "/bank.zip", bank, "", "the download failed: ", {}}, // wrong host
       {"text.zip", "not a zip", "", kHostedNotAZip, {}},
       {"up.zip", zipOf({{"bank.json", "{}"}, {"../up.txt", "x"}}), "", kHostedNotAZip, {}},
-      {"abs.zip", zipOf({{"bank.json", "{}"}, {data + "/abs.txt", "x"}}), "", kHostedNotAZip, {}},
-      {"link.zip", zipOf({{"bank.json", "{}"}, {"link", "", AE_IFLNK, data}}), "", kHostedNotAZip, {}},
       {"bomb.zip", zipOf({{"zeros", std::string(1 << 20, '\0')}}, true), "", kHostedNotAZip, {{}, tiny}},
   };
   for (const auto &c : cases) {

@@ -1,4 +1,6 @@
 // The authored pattern plane: factory content and its 7265-byte form.
+// fuzz_authored_state restores and saves forms with every row in range,
+// byte for byte.
 #include "kernel_test_support.h"
 
 namespace kt {
@@ -63,12 +65,6 @@ protected:
         valid[row + p] = uint8_t(value);
   }
 };
-
-TEST_F(Restore, RoundTripIsByteExact) {
-  // The candidate's rows reach the largest accepted values: 32, 12 and 6.
-  ASSERT_TRUE(nk::restoreState(s, valid.data(), 7265));
-  EXPECT_EQ(rig.save(), valid);
-}
 
 TEST_F(Restore, RefusalsLeaveTheStateUnchanged) {
   const struct { const char *what; int offset; uint8_t value; uint32_t length; } cases[] = {

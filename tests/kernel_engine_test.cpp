@@ -1,10 +1,7 @@
 // KernelEngine: host configuration, block cutting, event and parameter
-// delivery, the notes it keeps sounding, refusals and their diagnostics.
-//
-// The kernel's instance slots are process-wide: every test destroys the
-// engines it creates. The kernel is observed through the engine's MIDI output
-// (at 300 BPM in sixty-fourths a step falls every 600 frames, its note-off
-// 300 frames later) and, where needed, through its exported functions.
+// delivery, the notes it keeps sounding, refusals and their diagnostics, all
+// seen in its output. The kernel's instance slots are process-wide: every
+// test destroys the engines it creates.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,10 +20,7 @@
 
 namespace {
 
-using norva::EventKind;
-using norva::KernelEngine;
-using norva::RateAdapter;
-using namespace norva; // parameter ids
+using namespace norva;
 using Strings = std::vector<std::string>;
 using Values = std::vector<double>;
 
@@ -46,8 +40,6 @@ std::ostream &operator<<(std::ostream &os, const Midi &m) {
   return os << "{" << m.frame << " " << kind << " " << m.number << " " << m.value << " ch" << m.channel << "}";
 }
 
-void run(KernelEngine &e, int32_t frames) { e.processBlock(frames); }
-
 Midis output(const KernelEngine &e, uint64_t base = 0) {
   Midis out;
   for (const norva::MidiEvent &m : e.output())
@@ -61,7 +53,7 @@ std::unique_ptr<KernelEngine> makeEngine(double rate = 48000, int32_t maxBlock =
   EXPECT_TRUE(engine->setup(rate, maxBlock));
   if (stopped) {
     engine->setParamValue(kParamRun, 0.0);
-    run(*engine, maxBlock);
+    engine->processBlock(maxBlock);
     EXPECT_TRUE(output(*engine).empty());
   }
   return engine;
@@ -81,7 +73,7 @@ void playFast(KernelEngine &e) {
 Midis runBlocks(KernelEngine &e, int blocks, int32_t frames, uint64_t *position) {
   Midis all;
   for (int b = 0; b < blocks; ++b, *position += uint64_t(frames)) {
-    run(e, frames);
+    e.processBlock(frames);
     for (const Midi &m : output(e, *position)) all.push_back(m);
   }
   return all;
@@ -138,11 +130,10 @@ TEST(KernelEngineSetup, RateFractionFifoCapacityAndLatency) {
   }
 }
 
+// The other refused rates and blocks are `norva-probe validate`'s "set-up limits".
 TEST(KernelEngineSetup, InvalidFormatsAreRefusedWithOneRecord) {
   const std::pair<double, int32_t> cases[] = {
-      {std::numeric_limits<double>::quiet_NaN(), 512}, {std::numeric_limits<double>::infinity(), 512},
-      {0.0000005, 512}, {0.0, 512}, {-44100.0, 512}, {std::nextafter(4000000.0, 5000000.0), 512}, {48000, 0},
-      {48000, 16385}};
+      {0.0000005, 512}, {std::nextafter(4000000.0, 5000000.0), 512}, {-44100.0, 512}, {48000, 16385}};
   KernelEngine e;
   for (const auto &[rate, block] : cases) {
     ASSERT_TRUE(e.setup(48000, 512));
@@ -164,16 +155,16 @@ TEST(KernelEngineInstances, EnginesShareOneRuntimeAndSetupReplacesTheInstance) {
   const uint32_t before = first->kernelHandle();
   ASSERT_NE(before, 0u);
   EXPECT_NE(before, second->kernelHandle());
-  run(*first, 512);
+  first->processBlock(512);
   EXPECT_EQ(stepVelocities(output(*first)), std::vector<int>{100});
   EXPECT_EQ(settle(*first), 0u);
 
   first->setParamValue(kParamRun, 0.0);
-  run(*first, 512);
+  first->processBlock(512);
   ASSERT_TRUE(first->setup(48000, 512));
   EXPECT_NE(first->kernelHandle(), before);
   EXPECT_EQ(lmpr_music_norva_tindrel_bf9421541c27_destroy(before), 1) << "old instance still live";
-  run(*first, 512); // the fresh instance runs by default; the stop already sent is sent again
+  first->processBlock(512); // the fresh instance runs by default; the stop already sent is sent again
   EXPECT_EQ(output(*first), (Midis{{0, Off, 60, 0}})) << "the old instance's note ends";
 }
 
@@ -199,19 +190,22 @@ TEST(KernelEngineBlocks, OutputDoesNotDependOnHowTheHostCutsItsBlocks) {
 TEST(KernelEngineBlocks, InputPassesThroughAtItsHostFrameInFrameOrder) {
   auto e = makeEngine(48000, 512, true);
   // {note, velocity, frame}; a negative velocity is a note-off.
+  // Notes 200, -1 and one of no velocity are the kernel's to refuse.
   for (auto [note, velocity, frame] :
        {std::tuple{66, 1.0, 400}, {64, -1.0, 5}, {64, 1.0, 5}, {65, 1.0, 5}, {63, 1.0, 2}, {67, 0.5, 300},
-        {67, -1.0, 511}, {70, 1.0, 127}, {71, 1.0, 128}, {72, 1.0, -1}, {73, 1.0, 512}})
+        {67, -1.0, 511}, {70, 1.0, 127}, {71, 1.0, 128}, {72, 1.0, -1}, {73, 1.0, 512}, {200, 1.0, 10},
+        {-1, 1.0, 20}, {61, std::nan(""), 30}})
     velocity < 0 ? e->pushNoteOff(note, frame) : e->pushNoteOn(note, velocity, frame);
-  run(*e, 512);
+  e->processBlock(512);
   // Ties keep their push order; 127 and 128 end and start a kernel call; 300
   // is 44 frames into the third; frames -1 and 512 lie outside the block.
+  // Each refusal is reported once; the rest of its call still plays.
   EXPECT_EQ(output(*e), (Midis{{2, On, 63, 127}, {5, Off, 64, 0}, {5, On, 64, 127}, {5, On, 65, 127},
                                {127, On, 70, 127}, {128, On, 71, 127}, {300, On, 67, 64}, // 63.5 rounds up
                                {400, On, 66, 127}, {511, Off, 67, 0}}));
-  run(*e, 512); // the late note does not carry over
+  e->processBlock(512); // the late note does not carry over
   EXPECT_TRUE(output(*e).empty());
-  EXPECT_EQ(settle(*e), 0u);
+  EXPECT_EQ(diagnosticsSince(*e, 0), Strings(3, "22/2/7"));
 }
 
 // The kernel takes 64 events per call: a chunk with more is cut where its
@@ -221,14 +215,14 @@ TEST(KernelEngineBlocks, EventsBeyondTheKernelQueueFollowInTheNextCall) {
   auto e = makeEngine(48000, 512, true);
   for (int i = 0; i < 2048; ++i) ASSERT_TRUE(e->pushNoteOff(i % 128, 0)) << i;
   EXPECT_FALSE(e->pushNoteOn(99, 1.0, 0) || e->pushNoteOff(99, 0) || e->pushParamNormalized(kParamRun, 1.0, 0));
-  run(*e, 512);
+  e->processBlock(512);
   EXPECT_EQ(output(*e).size(), 2048u) << "a host's all-notes-off sweep, sixteen times over";
   EXPECT_EQ(e->paramValue(kParamRun), 0.0);
 
   for (int i = 0; i < 70; ++i) ASSERT_TRUE(e->pushNoteOn(20 + i, 1.0, i));
   for (int i = 0; i < 60; ++i) ASSERT_TRUE(e->pushNoteOff(20 + i, 69));
   e->pushNoteOn(90, 1.0, 300);
-  run(*e, 512);
+  e->processBlock(512);
   const Midis out = output(*e);
   ASSERT_EQ(out.size(), 131u);
   for (int i = 0; i < 70; ++i) EXPECT_EQ(out[size_t(i)], (Midi{uint64_t(i), On, 20 + i, 127}));
@@ -238,19 +232,6 @@ TEST(KernelEngineBlocks, EventsBeyondTheKernelQueueFollowInTheNextCall) {
   EXPECT_EQ(settle(*e), 0u);
 }
 
-TEST(KernelEngineBlocks, EachEventTheKernelRefusesIsReported) {
-  auto e = makeEngine(48000, 512, true);
-  e->pushNoteOn(200, 1.0, 10);
-  e->pushNoteOn(-1, 1.0, 20);
-  e->pushNoteOn(61, std::nan(""), 30);
-  e->pushNoteOn(62, 1.0, 40);
-  run(*e, 512);
-  EXPECT_EQ(output(*e), (Midis{{40, On, 62, 127}}));
-  EXPECT_EQ(diagnosticsSince(*e, 0), (Strings{"22/2/7", "22/2/7", "22/2/7"}));
-}
-
-// A Channel change takes effect at its frame: what sounded before keeps its
-// channel, and every note-off goes where its note-on went.
 TEST(KernelEngineNotes, MessagesKeepTheChannelInForceAtTheirFrame) {
   auto e = makeEngine(48000, 512);
   queuePlain(*e, kParamChannel, 4, 64); // inside the first kernel call
@@ -266,7 +247,7 @@ TEST(KernelEngineNotes, MessagesKeepTheChannelInForceAtTheirFrame) {
   queuePlain(*through, kParamChannel, 2, 10);
   through->pushNoteOff(64, 20);
   through->pushNoteOn(65, 1.0, 30);
-  run(*through, 512);
+  through->processBlock(512);
   EXPECT_EQ(output(*through), (Midis{{0, On, 64, 127, 0}, {20, Off, 64, 0, 0}, {30, On, 65, 127, 2}}));
 }
 
@@ -278,18 +259,17 @@ TEST(KernelEngineNotes, NotesSoundingAtASetupEndInTheNextBlock) {
   e->pushNoteOff(65, 3);
   queuePlain(*e, kParamChannel, 2, 4);
   e->pushNoteOn(66, 1.0, 5);
-  run(*e, 512);
+  e->processBlock(512);
   // The host re-activates at another block size: two setups in a row.
   ASSERT_TRUE(e->setup(48000, 256));
   ASSERT_TRUE(e->setup(48000, 256));
   e->setParamValue(kParamRun, 0.0);
-  run(*e, 256);
+  e->processBlock(256);
   EXPECT_EQ(output(*e), (Midis{{0, Off, 64, 0}, {0, Off, 64, 0}, {0, Off, 66, 0, 2}}));
-  run(*e, 256);
+  e->processBlock(256);
   EXPECT_TRUE(output(*e).empty()) << "each released once";
 }
 
-// Refused blocks: no MIDI, one record of code 4, the block's events dropped.
 TEST(KernelEngineRefusals, RefusedBlocksYieldNothingAndReportCodeFour) {
   const struct { const char *what; int32_t declared; bool failSetup; int frames, severity; } cases[] = {
       {"never set up", 0, false, 64, 3}, {"after a failed setup", 512, true, 512, 3},
@@ -305,11 +285,11 @@ TEST(KernelEngineRefusals, RefusedBlocksYieldNothingAndReportCodeFour) {
     EXPECT_EQ(e.kernelHandle(), handle) << "a failed setup keeps the instance";
     const uint32_t mark = settle(e);
     e.pushNoteOn(64, 1.0, 10);
-    run(e, c.frames);
+    e.processBlock(c.frames);
     EXPECT_TRUE(e.output().empty());
     EXPECT_EQ(diagnosticsSince(e, mark), Strings{"4/" + std::to_string(c.severity) + "/7"});
     if (!e.ready()) continue;
-    run(e, 256); // the sequencer starts now; the dropped note stays dropped
+    e.processBlock(256); // the sequencer starts now; the dropped note stays dropped
     EXPECT_EQ(output(e), (Midis{{0, Cc, 1, 0}, {0, On, 60, 100}}));
   }
 }
@@ -317,7 +297,7 @@ TEST(KernelEngineRefusals, RefusedBlocksYieldNothingAndReportCodeFour) {
 TEST(KernelEngineParameters, AZeroFrameBlockStoresPlainValuesForTheNextBlock) {
   auto e = makeEngine(48000, 512);
   playFast(*e);
-  run(*e, 512); // the next step falls at 600
+  e->processBlock(512); // the next step falls at 600
   queuePlain(*e, kParamRun, 0.0, 300);
   queuePlain(*e, kParamBpm, 200, 50);
   queuePlain(*e, kParamBpm, 100, 10); // earlier frame: the later one wins
@@ -326,11 +306,11 @@ TEST(KernelEngineParameters, AZeroFrameBlockStoresPlainValuesForTheNextBlock) {
   for (const auto &c : cases) EXPECT_TRUE(e->pushParamNormalized(c.index, c.normalized, 0));
   EXPECT_FALSE(e->pushParamNormalized(53, 0.5, 0));
   e->pushNoteOn(64, 1.0, 0);
-  run(*e, 0);
+  e->processBlock(0);
   EXPECT_TRUE(e->output().empty());
   EXPECT_EQ(Values({e->paramValue(kParamRun), e->paramValue(kParamBpm)}), Values({0, 200}));
   for (const auto &c : cases) EXPECT_EQ(e->paramValue(c.index), c.plain) << c.index;
-  run(*e, 512); // the stop reaches the kernel before its first step; the note was dropped
+  e->processBlock(512); // the stop reaches the kernel before its first step; the note was dropped
   EXPECT_TRUE(output(*e).empty());
   EXPECT_EQ(settle(*e), 0u);
 
@@ -345,15 +325,18 @@ TEST(KernelEngineParameters, AZeroFrameBlockStoresPlainValuesForTheNextBlock) {
   }
 }
 
+// A value set for the block holds from its start until a change queued in
+// the same block takes over at its frame.
 TEST(KernelEngineParameters, QueuedChangesTakeEffectAtTheirFrame) {
   auto e = makeEngine(48000, 4096);
   playFast(*e);
-  queuePlain(*e, kParamTranspose, 12.0, 1500); // between the steps at 1200 and 1800
-  run(*e, 4096);
+  e->setParamValue(kParamTranspose, 12);
+  queuePlain(*e, kParamTranspose, 0.0, 1500); // between the steps at 1200 and 1800
+  e->processBlock(4096);
   std::vector<int> notes;
   for (const Midi &m : output(*e))
     if (m.kind == On) notes.push_back(m.number);
-  EXPECT_EQ(notes, (std::vector<int>{60, 60, 72, 72, 72})); // steps 2 and 6 rest
+  EXPECT_EQ(notes, (std::vector<int>{72, 72, 60, 60, 60})); // steps 2 and 6 rest
 }
 
 // Values the kernel refuses while running a block.

@@ -9,8 +9,7 @@
 
 namespace {
 
-using norva::SamplerPadOverride;
-using norva::SamplerPadOverrides;
+using namespace norva;
 
 bool parse(const std::string &text, SamplerPadOverrides &out) {
   return norva::parseSamplerPadOverridesJson(text.data(), text.size(), out);

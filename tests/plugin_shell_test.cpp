@@ -6,239 +6,57 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "controller/norva_controller.h"
-#include "diagnostics/host_facts.h"
 #include "params/params.h"
-#include "processor/norva_processor.h"
-#include "note_tally.h"
-#include "vst3_host.h"
+#include "processor_rig.h"
 
 namespace {
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
-using norva::probe::EventList;
-using norva::probe::HostApplication;
-using norva::probe::HostMessage;
-using norva::probe::HostTransport;
-using norva::probe::MessageSink;
-using norva::probe::makeNoteOff;
-using norva::probe::makeNoteOn;
-using norva::probe::MemoryStream;
-using norva::probe::ParameterChanges;
-using norva::kParamChannel;
-using norva::kParamCurveCc;
+using namespace norva::probe;
+using namespace norva;
 using Hanging = std::vector<std::string>;
 
 double normalized(uint32_t id, double plain) { return norva::norva_param_normalize(&norva::NORVA_PARAMS[id], plain); }
 
-// One processor, set up and active at 48 kHz with 512-frame blocks. The notes
-// it sends are tallied.
+// One processor, set up and active at 48 kHz with 512-frame blocks.
 class Processor : public ::testing::Test {
 protected:
-  void SetUp() override {
-    host_ = new HostApplication();
-    processor_ = new norva::NorvaProcessor();
-    ASSERT_EQ(processor_->initialize(host_), kResultOk);
-    activate(512);
-  }
-  void TearDown() override {
-    processor_->setActive(false);
-    processor_->terminate();
-    processor_->release();
-    host_->release();
-  }
-
-  void activate(int32 block) {
-    ProcessSetup setup{kRealtime, kSample32, block, 48000.0};
-    ASSERT_EQ(processor_->setupProcessing(setup), kResultOk);
-    ASSERT_EQ(processor_->setActive(true), kResultOk);
-  }
-
-  // Runs one block and returns what the processor sent out.
-  std::vector<Event> run(std::vector<Event> in = {}, ParameterChanges *changes = nullptr, int32 frames = 512,
-                         ProcessContext *context = nullptr) {
-    EventList input, output;
-    for (Event &e : in) input.addEvent(e);
-    ProcessData data;
-    data.symbolicSampleSize = kSample32;
-    data.numSamples = frames;
-    data.inputEvents = &input;
-    data.inputParameterChanges = changes;
-    data.outputEvents = &output;
-    data.processContext = context;
-    EXPECT_EQ(processor_->process(data), kResultOk);
-    tally_.add(output.events());
-    return output.events();
-  }
-
-  Hanging hanging() const { return tally_.hanging(); }
-
-  HostApplication *host_ = nullptr;
-  norva::NorvaProcessor *processor_ = nullptr;
-  norva::test::NoteTally tally_;
+  norva::test::ProcessorRig rig;
+  std::vector<Event> run(std::vector<Event> in = {}, ParameterChanges *changes = nullptr) { return rig.run(in, changes); }
+  Hanging hanging() const { return rig.tally.hanging(); }
 };
 
 // The same with the sequencer stopped, so only the host's notes play.
 class HostFaults : public Processor {
 protected:
   void SetUp() override {
-    Processor::SetUp();
     ParameterChanges stop;
     stop.add(norva::kParamRun, 0, 0.0);
     run({}, &stop);
   }
 };
 
-// A fact's flag bytes as digits: source; playing, recording, looping; the
-// tempo, time signature, position and loop capabilities; canSetTempo.
-std::string flagDigits(const norva::TransportFact &f) {
-  const auto d = [](uint8_t flag) { return char('0' + flag); };
-  return {d(f.source),   ' ', d(f.playing),          d(f.recording),   d(f.looping), ' ',
-          d(f.hasTempo), d(f.hasTimeSignature),      d(f.hasPosition), d(f.hasLoop), ' ', d(f.canSetTempo)};
-}
-
-// The host's transport: blocks carry the host's ProcessContext as asked for
-// through IProcessContextRequirements; polls come as the controller's cadence
-// sends them, and what they bring back is read from the record's bytes.
-class Transport : public Processor {
-protected:
-  static constexpr int32 kBlock = 512;
-  // Blocks between two of the controller's polls at 48 kHz (about).
-  static constexpr int kBlocksPerPoll = 48000 / norva::kTransportPollsPerSecond / kBlock;
-
-  void SetUp() override {
-    Processor::SetUp();
-    ASSERT_EQ(processor_->connect(sink_), kResultOk);
-    FUnknownPtr<IProcessContextRequirements> needs(static_cast<IAudioProcessor *>(processor_));
-    ASSERT_TRUE(needs);
-    transport_.requirements = needs->getProcessContextRequirements();
-  }
-
-  void play(int blocks) {
-    for (int b = 0; b < blocks; ++b) {
-      ProcessContext context = transport_.context();
-      run({}, nullptr, kBlock, &context);
-      transport_.advance(kBlock);
-    }
-  }
-
-  std::vector<norva::TransportFact> poll(std::optional<int64> reset = 0) {
-    sink_->log.clear();
-    IPtr<HostMessage> message = owned(new HostMessage());
-    message->setMessageID(norva::kTransportPollMessage);
-    if (reset) message->getAttributes()->setInt(norva::kTransportPollResetAttribute, *reset);
-    EXPECT_EQ(processor_->notify(message), kResultOk);
-    std::vector<norva::TransportFact> sent;
-    for (const norva::probe::MessageRecord &record : sink_->log) {
-      EXPECT_EQ(record.id, norva::kTransportFactMessage);
-      EXPECT_EQ(record.jsonSize, int64_t(norva::kTransportFactBytes));
-      norva::TransportFact fact;
-      if (norva::transportFactFromBytes(record.json.data(), record.json.size(), fact)) sent.push_back(fact);
-    }
-    return sent;
-  }
-
-  // The given time of blocks and polls, as the host and the controller's
-  // cadence make them; what the polls brought back.
-  std::vector<norva::TransportFact> playAndPoll(double seconds) {
-    std::vector<norva::TransportFact> sent;
-    for (int tick = 0; tick < int(seconds * norva::kTransportPollsPerSecond); ++tick) {
-      play(kBlocksPerPoll);
-      for (const norva::TransportFact &fact : poll()) sent.push_back(fact);
-    }
-    return sent;
-  }
-
-  IPtr<MessageSink> sink_ = owned(new MessageSink());
-  HostTransport transport_;
-};
-
-TEST_F(Transport, APollSendsTheHostsTempoSignatureAndPlayStateOnce) {
-  transport_.tempo = 133;
-  transport_.numerator = 7;
-  transport_.denominator = 8;
-  transport_.continuousFrame = 96000; // the host ran before the transport started
-  play(1);
-  const std::vector<norva::TransportFact> sent = poll();
-  ASSERT_EQ(sent.size(), 1u);
-  const norva::TransportFact &fact = sent[0];
-  EXPECT_EQ(flagDigits(fact), "1 100 1111 0") << "host; playing; every capability but setting the tempo";
-  EXPECT_EQ(fact.atFrame, 96000u);
-  EXPECT_EQ(fact.tempo, 133.0);
-  EXPECT_EQ(fact.numerator, 7);
-  EXPECT_EQ(fact.denominator, 8);
-  EXPECT_EQ(fact.loopEndPpq, 16.0);
-  EXPECT_EQ(fact.sampleRate, 48000.0);
-
-  EXPECT_TRUE(poll().empty()) << "nothing new";
-  EXPECT_TRUE(poll(std::nullopt).empty()) << "no reset attribute";
-  const std::vector<norva::TransportFact> again = poll(1);
-  ASSERT_EQ(again.size(), 1u) << "reset sends the last one again";
-  EXPECT_EQ(std::memcmp(&again[0], &fact, sizeof fact), 0);
-
-  // Four seconds on: past two bars of 7/8 (3.5 quarter notes each), not three.
-  const std::vector<norva::TransportFact> later = playAndPoll(4);
-  ASSERT_GE(later.size(), 4u) << "a playing transport keeps moving";
-  const norva::TransportFact &last = later.back();
-  EXPECT_EQ(last.ppqPosition, double(last.projectTimeSamples) / 48000 * 133 / 60);
-  EXPECT_GT(last.ppqPosition, 7.0);
-  EXPECT_EQ(last.barPositionPpq, 7.0);
-}
-
-TEST_F(Transport, BlocksWithoutAContextSendNothingEvenOnReset) {
-  for (int b = 0; b < 3 * kBlocksPerPoll; ++b) run();
-  EXPECT_TRUE(poll(1).empty());
-  for (int b = 0; b < 3 * kBlocksPerPoll; ++b) run();
-  EXPECT_TRUE(poll(1).empty());
-}
-
-// A change of the host's play state reaches the controller within a fifth
-// of a second; a stopped transport that stays as it is is sent once.
-TEST_F(Transport, PlayStateChangesArriveAndAStillTransportOnlyOnce) {
-  const struct {
-    bool playing, recording, cycleActive;
-    const char *flags; // playing, recording, looping
-  } states[] = {{false, false, false, "000"}, {true, false, false, "100"}, {true, true, false, "110"},
-                {true, false, true, "101"},   {false, false, true, "001"}};
-  for (const auto &state : states) {
-    transport_.playing = state.playing;
-    transport_.recording = state.recording;
-    transport_.cycleActive = state.cycleActive;
-    const std::vector<norva::TransportFact> sent = playAndPoll(0.2);
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(flagDigits(sent.back()).substr(2, 3), state.flags);
-    if (!state.playing) {
-      EXPECT_EQ(sent.size(), 1u);
-    }
-  }
-  EXPECT_TRUE(playAndPoll(1).empty()) << "stopped and unchanged";
-}
-
-// Notes go out on the channel parameter; a note-off goes where its note-on
-// went when the channel changes while the note sounds (0 to 3000).
+// Notes go out on the channel parameter, their note-offs with them (when the
+// channel changes under a sounding note is kernel_engine_test's).
 TEST_F(Processor, NotesGoOutOnTheChannelTheirNoteStartedOn) {
   ParameterChanges tenth;
   tenth.add(kParamChannel, 0, 9.0 / 15.0); // channel 10 in a musician's counting
   std::vector<Event> events = run({}, &tenth);
-  ParameterChanges fifth;
-  fifth.add(kParamChannel, 0, 4.0 / 15.0);
-  for (const Event &e : run({}, &fifth)) events.push_back(e);
-  for (int block = 0; block < 10; ++block) // to the second step at 6000
+  for (int block = 0; block < 6; ++block) // to the note-off at 3000
     for (const Event &e : run()) events.push_back(e);
   std::string channels;
   for (const Event &e : events) {
     if (e.type == Event::kNoteOnEvent) channels += "on" + std::to_string(e.noteOn.channel) + " ";
     if (e.type == Event::kNoteOffEvent) channels += "off" + std::to_string(e.noteOff.channel) + " ";
   }
-  EXPECT_EQ(channels, "on9 off9 on4 ");
+  EXPECT_EQ(channels, "on9 off9 ");
 }
 
-// Number and value of a controller message cross the boundary in their places.
 TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
   ParameterChanges changes;
   changes.add(kParamCurveCc, 0, 74.0 / 119.0);
@@ -252,22 +70,72 @@ TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
   EXPECT_EQ(cc.midiCCOut.channel, 0);
 }
 
-// The host re-activates the plug-in (a new block size) while a note sounds:
-// its note-off comes first in the next block.
-TEST_F(Processor, ANoteSoundingAtReactivationEndsInTheNextBlock) {
-  ASSERT_EQ(run().size(), 2u); // the curve controller and the first step's note
-  processor_->setActive(false);
-  ProcessSetup setup{kRealtime, kSample32, 256, 48000.0};
-  ASSERT_EQ(processor_->setupProcessing(setup), kResultOk);
-  ASSERT_EQ(processor_->setActive(true), kResultOk);
-  const std::vector<Event> events = run({}, nullptr, 256);
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front().type, Event::kNoteOffEvent);
-  EXPECT_EQ(events.front().sampleOffset, 0);
-  EXPECT_EQ(events.front().noteOff.pitch, 60);
+// Blocks with the host's transport and the controller's polls, one every
+// three blocks (1/30 s at 48 kHz), for the given time; what the polls sent.
+std::vector<TransportFact> playAndPoll(test::ProcessorRig &rig, double seconds) {
+  std::vector<TransportFact> sent;
+  for (int poll = 0; poll < int(seconds * kTransportPollsPerSecond); ++poll) {
+    for (int b = 0; b < 3; ++b) rig.run({}, nullptr, true);
+    for (const TransportFact &fact : rig.pollTransport()) sent.push_back(fact);
+  }
+  return sent;
 }
 
-// The controller's MIDI-controller assignments come from its CC map.
+// Source; playing, recording, looping; has tempo, time signature, position,
+// loop; can set the tempo.
+std::string flagDigits(const TransportFact &f) {
+  const auto d = [](uint8_t flag) { return char('0' + flag); };
+  return {d(f.source),   ' ', d(f.playing), d(f.recording), d(f.looping), ' ', d(f.hasTempo), d(f.hasTimeSignature),
+          d(f.hasPosition), d(f.hasLoop), ' ', d(f.canSetTempo)};
+}
+
+TEST_F(Processor, APollSendsTheHostsTransportOnceAndOnResetAgain) {
+  rig.transport.tempo = 133, rig.transport.numerator = 7, rig.transport.denominator = 8;
+  rig.transport.continuousFrame = 96000; // the host ran before its transport started
+  rig.run({}, nullptr, true);
+  const std::vector<TransportFact> first = rig.pollTransport();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(flagDigits(first[0]), "1 100 1111 0") << "host; playing; all but setting the tempo";
+  EXPECT_EQ(first[0].atFrame, 96000u);
+  EXPECT_EQ(first[0].tempo, 133.0);
+  EXPECT_EQ(first[0].numerator * 100 + first[0].denominator, 708);
+  EXPECT_EQ(first[0].loopEndPpq, 16.0);
+  EXPECT_EQ(first[0].sampleRate, 48000.0);
+  EXPECT_TRUE(rig.pollTransport().empty()) << "nothing new";
+  const std::vector<TransportFact> again = rig.pollTransport(1);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(std::memcmp(&again[0], &first[0], sizeof first[0]), 0);
+  // Four seconds at 133 BPM: past two bars of 7/8, not three.
+  const std::vector<TransportFact> later = playAndPoll(rig, 4);
+  ASSERT_GE(later.size(), 4u) << "a playing transport keeps moving";
+  EXPECT_EQ(later.back().ppqPosition, double(later.back().projectTimeSamples) / 48000 * 133 / 60);
+  EXPECT_EQ(later.back().barPositionPpq, 7.0);
+}
+
+TEST_F(Processor, BlocksWithoutTheHostsTransportSendNothingEvenOnReset) {
+  for (int b = 0; b < 9; ++b) run();
+  EXPECT_TRUE(rig.pollTransport(1).empty());
+}
+
+// A change of play state arrives within a fifth of a second; a still
+// transport is sent once.
+TEST_F(Processor, PlayStateChangesArriveAndAStillTransportOnlyOnce) {
+  const struct {
+    bool playing, recording, cycle;
+    const char *flags;
+  } states[] = {{false, false, false, "000"}, {true, false, false, "100"}, {true, true, false, "110"},
+                {true, false, true, "101"},   {false, false, true, "001"}};
+  for (const auto &state : states) {
+    rig.transport.playing = state.playing, rig.transport.recording = state.recording;
+    rig.transport.cycleActive = state.cycle;
+    const std::vector<TransportFact> sent = playAndPoll(rig, 0.2);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(flagDigits(sent.back()).substr(2, 3), state.flags);
+    EXPECT_TRUE(state.playing || sent.size() == 1u) << state.flags;
+  }
+  EXPECT_TRUE(playAndPoll(rig, 1).empty()) << "stopped and unchanged";
+}
+
 TEST(ControllerMidiMapping, AnswersFromTheFirstMatchingBinding) {
   HostApplication *host = new HostApplication();
   norva::NorvaController *controller = new norva::NorvaController();
@@ -319,7 +187,7 @@ TEST_F(HostFaults, LoadingAPresetWhileAChordIsHeldLosesNoRelease) {
     state += std::string(",\"tindrel.") + key;
   state += "}}";
   MemoryStream stream(state);
-  ASSERT_EQ(processor_->setState(&stream), kResultOk);
+  ASSERT_EQ(rig.processor->setState(&stream), kResultOk);
   run(release);
   EXPECT_EQ(hanging(), Hanging{});
 }
@@ -335,8 +203,6 @@ TEST_F(HostFaults, KeyFollowSwitchedOnWhileAKeyIsHeldKeepsItsRelease) {
   EXPECT_EQ(hanging(), Hanging{});
 }
 
-// Two notes of one pitch overlap across a Channel change: each note-off
-// ends a note where it sounds.
 TEST_F(HostFaults, AChannelChangeBetweenOverlappingNotesOfOnePitchEndsBoth) {
   run({makeNoteOn(0, 64, 1.0f)});
   ParameterChanges channel;
@@ -350,8 +216,7 @@ TEST_F(HostFaults, AChannelChangeBetweenOverlappingNotesOfOnePitchEndsBoth) {
 // note-off of every note it sent, so the keys released later in the block,
 // and the sequencer's own notes, still end.
 TEST_F(HostFaults, ABlockThatFillsTheOutputKeepsItsNoteOffs) {
-  processor_->setActive(false);
-  activate(16384);
+  rig.configure(16384);
   std::vector<Event> flood, release;
   for (int i = 0; i < 2040; ++i) {
     flood.push_back(makeNoteOn(0, int16(i % 128), 1.0f));
@@ -361,9 +226,9 @@ TEST_F(HostFaults, ABlockThatFillsTheOutputKeepsItsNoteOffs) {
   ParameterChanges start, stop;
   start.add(norva::kParamRun, 0, 1.0);
   stop.add(norva::kParamRun, 0, 0.0);
-  run(flood, &start, 16384);
-  run(release, &stop, 16384);
-  run({}, nullptr, 16384);
+  run(flood, &start);
+  run(release, &stop);
+  run();
   EXPECT_EQ(hanging(), Hanging{});
 }
 
@@ -371,10 +236,10 @@ TEST_F(HostFaults, ABlockThatFillsTheOutputKeepsItsNoteOffs) {
 // health report says so; the rest of the document is kept.
 TEST_F(HostFaults, StateValuesThatCannotBeSavedAgainAreRefusedAndReported) {
   MemoryStream stream(std::string(R"({"params":{"tindrel.bpm":1e999,"tindrel.length":7}})"));
-  ASSERT_EQ(processor_->setState(&stream), kResultOk);
-  EXPECT_EQ(processor_->engine().paramValue(norva::kParamLength), 7.0);
-  EXPECT_EQ(processor_->engine().paramValue(norva::kParamBpm), 120.0);
-  const auto &ring = processor_->engine().diagnostics();
+  ASSERT_EQ(rig.processor->setState(&stream), kResultOk);
+  EXPECT_EQ(rig.processor->engine().paramValue(norva::kParamLength), 7.0);
+  EXPECT_EQ(rig.processor->engine().paramValue(norva::kParamBpm), 120.0);
+  const auto &ring = rig.processor->engine().diagnostics();
   ASSERT_EQ(ring.count, 1u);
   EXPECT_EQ(ring.records[0].code, uint32_t(norva::kDiagStateRestoreFailed));
   EXPECT_STREQ(ring.records[0].detail, "source=state; refused=1");

@@ -16,6 +16,7 @@ namespace norva {
 namespace {
 
 using test::BankFolder;
+using test::instrumentDocument;
 using test::kFloat32Mono;
 using test::kPcm16Mono;
 using test::kPcm24Stereo;
@@ -33,86 +34,64 @@ RuntimeBankLoad loaded(const BankFolder &bank, const std::string &instrument = "
   return loadRuntimeBank(bank.path(), 0, instrument);
 }
 
-std::string zones(const std::string &list) {
-  return "{\"format\":" + test::quotedJson(kInstrumentDocumentFormat) + ",\"zones\":" + list + "}";
-}
-
 JsonValue parsed(const std::string &text) {
   JsonValue value;
   EXPECT_TRUE(parseJsonDocument(text.data(), text.size(), value)) << text;
   return value;
 }
 
-TEST(RuntimeBank, OutcomeNamesAndAMissingFolder) {
+// Each row breaks the good bank in one way (b the folder, i the instrument
+// asked for, c the arena capacity); the manifest is written after it unless
+// the row wrote one. %F stands for the folder, %D for the first 16 hex digits
+// of asset "a"'s digest. A missing folder's text is probe_test's.
+#define BREAK(...) []([[maybe_unused]] BankFolder &b, [[maybe_unused]] std::string &i, [[maybe_unused]] size_t &c) { __VA_ARGS__; }
+TEST(RuntimeBank, FailureTable) {
   const char *names[] = {"ok", "bank-missing", "bank-hash-mismatch", "bank-malformed", "bank-unsupported-codec",
                          "bank-too-large", "bank-instrument-unknown", "bank-missing"};
   for (int outcome = -1; outcome <= 7; ++outcome)
     EXPECT_STREQ(runtimeBankOutcomeName(outcome), names[outcome < 0 ? 7 : outcome]);
-  const RuntimeBankLoad load = loadRuntimeBank("/nonexistent/bank", 0, "");
-  EXPECT_EQ(load.outcome, kBankMissing);
-  EXPECT_EQ(load.error, "cannot read /nonexistent/bank/bank.json");
-}
-
-// Each row breaks the good bank in one way; the manifest is written after it
-// unless the row wrote one. %F stands for the folder, %D for the first 16 hex
-// digits of asset "a"'s digest.
-TEST(RuntimeBank, FailureTable) {
-  using S = std::string;
-  const std::tuple<const char *, Breaker, int, std::string> rows[] = {
-      {"F1", [](BankFolder &b, S &, size_t &) { std::filesystem::create_directory(b.file(kBankManifestName)); }, 1,
-       "cannot read %F/bank.json"},
-      {"F2", [](BankFolder &b, S &, size_t &) { b.write(kBankManifestName, "[{}]"); }, 3, "bank.json is not a JSON object"},
-      {"F2", [](BankFolder &b, S &, size_t &) { b.write(kBankManifestName, R"({"id":"x",})"); }, 3,
-       "bank.json is not a JSON object"},
-      {"F3", [](BankFolder &b, S &, size_t &) { b.format = "norva-sound-pack/v2"; }, 3,
+  const std::tuple<Breaker, int, std::string> rows[] = {
+      {BREAK(std::filesystem::create_directory(b.file(kBankManifestName))), 1, "cannot read %F/bank.json"},
+      {BREAK(b.write(kBankManifestName, "[{}]")), 3, "bank.json is not a JSON object"},
+      {BREAK(b.write(kBankManifestName, R"({"id":"x",})")), 3, "bank.json is not a JSON object"},
+      {BREAK(b.format = "norva-sound-pack/v2"), 3,
        R"(bank.json format is "norva-sound-pack/v2", expected norva-sound-pack/v1)"},
-      {"F4", [](BankFolder &b, S &, size_t &) { b.id = ""; }, 3, "bank.json declares no id"},
-      {"F5", [](BankFolder &b, S &, size_t &) { b.assets.clear(); }, 3, "bank.json declares no assetTable"},
-      {"F6", [](BankFolder &b, S &, size_t &) { b.assets[0].path = ""; }, 3, "assetTable entry missing id or path"},
-      {"F7", [](BankFolder &b, S &, size_t &) { b.assets[0].path = "audio/../../a.wav"; }, 3,
-       R"(asset "a" path escapes the bank directory)"},
-      {"F8 unread", [](BankFolder &b, S &, size_t &) { b.assets[0] = {"a", "none.flac", "", -1, "flac"}; }, 4,
+      {BREAK(b.id = ""), 3, "bank.json declares no id"},
+      {BREAK(b.assets.clear()), 3, "bank.json declares no assetTable"},
+      {BREAK(b.assets[0].path = ""), 3, "assetTable entry missing id or path"},
+      {BREAK(b.assets[0].path = "audio/../../a.wav"), 3, R"(asset "a" path escapes the bank directory)"},
+      {BREAK(b.assets[0] = {"a", "none.flac", "", -1, "flac"}), 4, // not read
        R"(asset "a" codec "flac" is not decoded by the native runtime loader (wav only))"},
-      {"F9", [](BankFolder &b, S &, size_t &) { b.assets[0].path = "audio/none.wav"; }, 1,
-       R"(asset "a" file missing: audio/none.wav)"},
-      {"F10", [](BankFolder &b, S &, size_t &) { b.assets[0].bytes = 0; }, 2, R"(asset "a" is 52 bytes, manifest declares 0)"},
-      {"F11", [](BankFolder &b, S &, size_t &) { for (char &c : b.assets[0].sha256) c = char(toupper(c)); }, 2,
+      {BREAK(b.assets[0].path = "audio/none.wav"), 1, R"(asset "a" file missing: audio/none.wav)"},
+      {BREAK(b.assets[0].bytes = 0), 2, R"(asset "a" is 52 bytes, manifest declares 0)"},
+      {BREAK(for (char &d : b.assets[0].sha256) d = char(toupper(d))), 2,
        "asset \"a\" sha256 %D\u2026 does not match the manifest"},
-      {"F12", [](BankFolder &b, S &i, size_t &) { i = "piano", b.kits.push_back(R"({"id":"pads"})"); }, 6,
+      {BREAK(i = "piano", b.kits.push_back(R"({"id":"pads"})")), 6,
        R"(bank test.bank has no instrument or kit "piano" (known: keys, pads))"},
-      {"F12", [](BankFolder &b, S &i, size_t &) { i = "piano", b.instruments = {R"({"name":"x"})"}; }, 6,
+      {BREAK(i = "piano", b.instruments = {R"({"name":"x"})"}), 6,
        R"(bank test.bank has no instrument or kit "piano" (the bank lists none))"},
-      {"F13", [](BankFolder &b, S &, size_t &) { b.instruments = {R"({"id":"keys","document":""})"}; }, 3,
+      {BREAK(b.instruments = {R"({"id":"keys","document":""})"}), 3, "bank.json names no readable instrument/kit document"},
+      {BREAK(b.instruments = {R"({"id":"k","document":"/k.json"})"}), 3,
        "bank.json names no readable instrument/kit document"},
-      {"F13", [](BankFolder &b, S &, size_t &) { b.instruments = {R"({"id":"k","document":"/k.json"})"}; }, 3,
-       "bank.json names no readable instrument/kit document"},
-      {"F14", [](BankFolder &b, S &, size_t &) { b.instruments = {R"({"id":"k","document":"gone.json"})"}; }, 1,
-       "instrument document missing: gone.json"},
-      {"F15", [](BankFolder &b, S &, size_t &) { b.write("keys.json", "[]"); }, 3, "instrument document is not a JSON object"},
-      {"F16", [](BankFolder &b, S &, size_t &) { b.write("keys.json", R"({"format":"v1","zones":[]})"); }, 3,
+      {BREAK(b.instruments = {R"({"id":"k","document":"gone.json"})"}), 1, "instrument document missing: gone.json"},
+      {BREAK(b.write("keys.json", "[]")), 3, "instrument document is not a JSON object"},
+      {BREAK(b.write("keys.json", R"({"format":"v1","zones":[]})")), 3,
        R"(instrument document format is "v1", expected norva-sampler-instrument/v1)"},
-      {"F17", [](BankFolder &b, S &, size_t &) { b.write("keys.json", zones("{}")); }, 3,
-       "instrument document declares no zones"},
-      {"F18", [](BankFolder &b, S &, size_t &) { b.write("keys.json", zones(R"([{"id":"z","assetId":"A"}])")); }, 3,
+      {BREAK(b.write("keys.json", instrumentDocument("{}"))), 3, "instrument document declares no zones"},
+      {BREAK(b.write("keys.json", instrumentDocument(R"([{"id":"z","assetId":"A"}])"))), 3,
        R"(zone "z" names asset "A" which the assetTable does not declare)"},
-      {"F19", [](BankFolder &b, S &, size_t &) { b.assets.clear(), b.addAsset("a", "audio/a.wav", {'R', 'I'}); }, 4,
-       R"(asset "a": not a RIFF/WAVE file)"},
-      {"F20", [](BankFolder &, S &, size_t &c) { c = 3; }, 5, "bank needs 4 arena frames, the kernel published 3"},
-      {"F21", [](BankFolder &b, S &, size_t &) { b.write("keys.json", zones(R"([1,"z",[]])")); }, 3,
-       "bank staged no zones or no samples"},
+      {BREAK(b.assets.clear(), b.addAsset("a", "audio/a.wav", {'R', 'I'})), 4, R"(asset "a": not a RIFF/WAVE file)"},
+      {BREAK(c = 3), 5, "bank needs 4 arena frames, the kernel published 3"},
+      {BREAK(b.write("keys.json", instrumentDocument(R"([1,"z",[]])"))), 3, "bank staged no zones or no samples"},
       // Past the loader's bounds: refused unread.
-      {"big manifest", [](BankFolder &b, S &, size_t &) {
-         b.writeManifest(), std::filesystem::resize_file(b.file(kBankManifestName), kMaxBankDocumentBytes + 1); }, 5,
+      {BREAK(b.writeManifest(), std::filesystem::resize_file(b.file(kBankManifestName), kMaxBankDocumentBytes + 1)), 5,
        "bank.json is larger than the loader reads (4194304 bytes)"},
-      {"big asset", [](BankFolder &b, S &, size_t &) {
-         b.assets[0].bytes = -1, std::filesystem::resize_file(b.file("audio/a.wav"), kMaxBankFileBytes + 1); }, 5,
+      {BREAK(b.assets[0].bytes = -1, std::filesystem::resize_file(b.file("audio/a.wav"), kMaxBankFileBytes + 1)), 5,
        R"(asset "a" is larger than the loader reads (536870912 bytes))"},
-      {"cut WAV", [](BankFolder &b, S &, size_t &) {
-         Bytes wav = wavBytes(kPcm16Mono, {0.5, 0.5});
-         b.assets.clear(), wav.pop_back(), b.addAsset("a", "audio/a.wav", wav); }, 4,
-       R"(asset "a": data chunk claims 4 bytes, the file holds 3)"},
+      {BREAK(Bytes wav = wavBytes(kPcm16Mono, {0.5, 0.5}); b.assets.clear(), wav.pop_back(), b.addAsset("a", "a.wav", wav)),
+       4, R"(asset "a": data chunk claims 4 bytes, the file holds 3)"},
   };
-  for (const auto &[failure, breakIt, outcome, expected] : rows) {
+  for (const auto &[breakIt, outcome, expected] : rows) {
     BankFolder bank;
     goodBank(bank);
     std::string text = expected, instrument;
@@ -122,10 +101,11 @@ TEST(RuntimeBank, FailureTable) {
     breakIt(bank, instrument, capacity);
     if (!std::filesystem::exists(bank.file(kBankManifestName))) bank.writeManifest();
     const RuntimeBankLoad load = loadRuntimeBank(bank.path(), capacity, instrument);
-    EXPECT_EQ(load.outcome, outcome) << failure;
-    EXPECT_EQ(load.error, text) << failure;
+    EXPECT_EQ(load.outcome, outcome) << expected;
+    EXPECT_EQ(load.error, text);
   }
 }
+#undef BREAK
 
 TEST(RuntimeBankPaths, ContainmentAndJoining) {
   const std::pair<const char *, bool> contained[] = {
@@ -144,11 +124,11 @@ TEST(RuntimeBankPaths, ContainmentAndJoining) {
 TEST(RuntimeBankPaths, LinksOutOfTheFolderAreRefused) {
   BankFolder outside, bank, inside;
   outside.write("b.wav", wavBytes(kPcm16Mono, {0.5}));
-  outside.write("doc.json", zones(R"([{"assetId":"a"}])"));
+  outside.write("doc.json", instrumentDocument(R"([{"assetId":"a"}])"));
   outside.write("p.json", R"({"params":{"v":1}})");
   for (const char *name : {"b.wav", "doc.json", "p.json"}) std::filesystem::create_symlink(outside.file(name), bank.file(name));
   goodBank(bank);
-  bank.assets.push_back({"b", "b.wav"});
+  bank.assets.push_back({"b", "b.wav", "", -1, ""});
   bank.writeManifest();
   EXPECT_EQ(loaded(bank).error, R"(asset "b" path escapes the bank directory)");
   bank.assets.pop_back();
@@ -219,8 +199,6 @@ TEST(RuntimeBankZones, RangesLoopsAndCrossfades) {
       {R"("loopStartFrame":60,"loopEndFrame":60)", {1000, 100, 0, 0, 0, 0}},
       {R"("endFrame":50,"loopStartFrame":0,"loopEndFrame":51)", {1000, 50, 0, 0, 0, 0}},
       {R"("endFrame":50,"loopStartFrame":0,"loopEndFrame":50)", {1000, 50, 1, 0, 50, 0}},
-      {R"("loopStartFrame":-5,"loopEndFrame":1e30)", {1000, 100, 0, 0, 0, 0}},
-      {R"("loopStartFrame":20)", {1000, 100, 0, 0, 0, 0}},
       {R"("loopMode":"pingpong","loopStartFrame":20,"loopEndFrame":60,"loopCrossfadeFrames":5)", {1000, 100, 0, 0, 0, 0}},
   };
   for (const auto &[members, expected] : cases) {
@@ -334,16 +312,9 @@ TEST(BankWav, Refusals) {
   }
 }
 
-TEST(BankDocument, StrictWholeDocumentsAndLookupsByKind) {
-  const auto nested = [](size_t n) { return "{\"m\":" + std::string(n, '[') + std::string(n, ']') + "}"; };
-  const std::pair<std::string, bool> cases[] = {
-      {" [1,\"x\",{}] \r\n\t", true}, {nested(32), true}, {nested(33), false}, {R"({"a":1,})", false},
-      {"{} {}", false}, {"[truex]", false}, {"", false},
-  };
-  for (const auto &[text, ok] : cases) {
-    JsonValue value;
-    EXPECT_EQ(parseJsonDocument(text.data(), text.size(), value), ok) << text;
-  }
+// What the reader accepts is what the toolkit's skipValue accepts as one
+// whole document (fuzz_bank_document; skipValue's cases are json_toolkit_test's).
+TEST(BankDocument, LookupsByKind) {
   const JsonValue doc = parsed(R"({"s":"x","s":"y","n":"2","b":1,"o":{"k":[true,-0.5]},"f":false})");
   double number = 7;
   bool flag = true;

@@ -1,14 +1,15 @@
-// Saved state round-trips exactly and is always strict JSON: the writer's
-// escapes, documents holding every control character, refused values (pad
-// keys with a NUL byte, CC bounds that are not finite), and documents written
-// before any of this still loading. The reader's "\u" code points are
-// json_toolkit_test's.
+// Saved state is always strict JSON: the writer's escapes, refused values
+// (pad keys with a NUL byte, CC bounds that are not finite), and documents
+// written before any of this still loading. The reader's "\u" code points are
+// json_toolkit_test's. That any bytes quoted read back is fuzz_json_reader's,
+// and that documents and pad sets with any texts (control characters
+// included) save as strict JSON, read back and save again to the same bytes
+// is fuzz_state_document's and fuzz_pad_overrides'.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "banks/pad_overrides.h"
 #include "ccmap/cc_map.h"
@@ -20,31 +21,12 @@
 namespace {
 
 using namespace std::literals;
-using norva::CcMap;
-using norva::SamplerPadOverride;
-using norva::SamplerPadOverrides;
-using norva::StateChunk;
+using namespace norva;
 
 std::string asJson(std::string_view text) {
   std::string out;
   norva::jsonAppendQuoted(out, text);
   return out;
-}
-
-std::string decoded(std::string_view token, bool *ok = nullptr) {
-  norva::Reader r(token.data(), token.size());
-  std::string out;
-  const bool read = norva::parseString(r, &out);
-  if (ok != nullptr) *ok = read;
-  return out;
-}
-
-// Every control character from 0x01 to 0x1F, with a quote, a backslash and
-// bytes above 127 around them.
-std::string controlText() {
-  std::string text = "\"\\\xc3\xa9";
-  for (char c = 1; c < 0x20; ++c) text += c;
-  return text;
 }
 
 TEST(StateRoundTrip, WriterEscapesEveryControlCharacter) {
@@ -53,8 +35,6 @@ TEST(StateRoundTrip, WriterEscapesEveryControlCharacter) {
       {"\0"sv, R"("\u0000")"},
       {"a\x01\x0b\x1f", R"("a\u0001\u000b\u001f")"},
       {"\"\\/", R"("\"\\/")"},
-      {"\x7f\xc3\xa9\xff", "\"\x7f\xc3\xa9\xff\""},
-      {"", R"("")"},
   };
   for (const auto &[text, expected] : cases) {
     EXPECT_EQ(asJson(text), expected);
@@ -66,27 +46,9 @@ TEST(StateRoundTrip, WriterEscapesEveryControlCharacter) {
 
   for (const char *bad : {"\"a\x01\"", "\"\\x\"", "nan", "[1,]", "01", "\"\\u12\""})
     EXPECT_FALSE(norva::strict::valid(bad)) << "the check itself: " << bad;
-
-  std::string everyByte;
-  for (int c = 0; c < 256; ++c) everyByte += static_cast<char>(c);
-  EXPECT_EQ(decoded(asJson(everyByte)), everyByte);
 }
 
-SamplerPadOverride pad(std::string key, double gain) {
-  SamplerPadOverride p;
-  p.key = std::move(key);
-  p.mask = norva::kPadGain;
-  p.gain = gain;
-  return p;
-}
-
-// One pad per control character, keyed "k" + that character.
-SamplerPadOverrides controlPads() {
-  SamplerPadOverrides pads;
-  for (char c = 1; c < 0x20; ++c) pads.push_back(pad("k"s + c, 0.5));
-  pads.push_back(pad(controlText(), 2));
-  return pads;
-}
+SamplerPadOverride pad(std::string key, double gain) { return {.key = std::move(key), .mask = kPadGain, .gain = gain}; }
 
 std::string writeDocument(const StateChunk &c) {
   const norva::BankStateRefOut bank{c.bankId, c.bankVersion, c.bankSha256, c.bankSource,
@@ -94,39 +56,6 @@ std::string writeDocument(const StateChunk &c) {
   return norva::writeStateJson(c.values, c.variation, c.hasCcMap ? &c.ccMap : nullptr, c.samplerAssetFault,
                                c.samplerZoneProgram, c.hasBankRef ? &bank : nullptr, c.hasPads ? &c.pads : nullptr,
                                nullptr);
-}
-
-TEST(StateRoundTrip, DocumentsWithEveryControlCharacterRoundTrip) {
-  CcMap map;
-  map.count = 2;
-  map.bindings[0] = {.paramIndex = norva::kParamBpm, .cc = 74, .hasMax = true, .max = 1e300};
-  map.bindings[1] = {.paramIndex = 0, .cc = 1, .channel = 3, .hasMin = true, .min = -0.0};
-  const SamplerPadOverrides pads = controlPads();
-  const std::string text = controlText();
-  const norva::BankStateRefOut bank{text.c_str(), "v\x01", "", "hosted", "p\n", "i\t", text.c_str()};
-  double values[norva::kParamCount] = {};
-  const std::string first = norva::writeStateJson(values, 3, &map, norva::SamplerAssetDiagnostic::none,
-                                                  norva::SamplerZoneProgram::legacySingleZone, &bank, &pads, nullptr);
-  ASSERT_TRUE(norva::strict::valid(first)) << first;
-
-  StateChunk chunk;
-  ASSERT_TRUE(norva::parseStateJson(first.data(), first.size(), chunk));
-  EXPECT_EQ(chunk.bankId, text);
-  EXPECT_EQ(chunk.bankLocator, text);
-  EXPECT_STREQ(chunk.bankInstrument, "i\t");
-  ASSERT_EQ(chunk.pads.size(), pads.size());
-  for (size_t i = 0; i < pads.size(); ++i) EXPECT_EQ(chunk.pads[i].key, pads[i].key) << i;
-  EXPECT_EQ(chunk.refusedNumbers, 0u);
-  EXPECT_EQ(writeDocument(chunk), first);
-
-  std::string alone;
-  norva::writeSamplerPadOverridesJson(alone, pads);
-  SamplerPadOverrides back;
-  ASSERT_TRUE(norva::strict::valid(alone));
-  ASSERT_TRUE(norva::parseSamplerPadOverridesJson(alone.data(), alone.size(), back));
-  std::string again;
-  norva::writeSamplerPadOverridesJson(again, back);
-  EXPECT_EQ(again, alone);
 }
 
 // A key holding a NUL byte cannot come back from a C text, so it is refused

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""HTTPS file server on 127.0.0.1 for the hosted bank tests, run as
-https_server.py ROOT CERT KEY: serves ROOT;
-/to-http/<path> and /to-https/<path> redirect to <path> over http or https.
-Prints "<port> <pid>" on one line, then serves until it is ended or the
-process that started it is gone."""
+"""https_server.py ROOT CERT KEY: serves ROOT over HTTPS on 127.0.0.1 for the
+hosted bank tests (/to-http/<path> and /to-https/<path> redirect to <path>),
+prints "<port> <pid>" and serves until ended or its starter is gone."""
 import functools
 import http.server
 import os
