@@ -3,8 +3,8 @@
 // inactive, process only while active): set-ups with odd block sizes and
 // rates, activation toggles, blocks with dense, unsorted and out-of-range
 // notes and parameter points and odd host transports, state saves and
-// restores of mutated documents, and controller messages with odd payloads
-// (every transport record sent back must read back). After the episode:
+// restores of mutated documents, and controller messages with odd payloads.
+// After the episode:
 //   a. once the host lets go of every key, stops the sequencer and runs long
 //      enough for the longest gate, every note-on sent has its note-off;
 //   b. a refused setState changes nothing the state shows;
@@ -273,7 +273,6 @@ private:
     if (b < 128) return;
     unsigned char *bytes = reinterpret_cast<unsigned char *>(&context_);
     for (size_t i = 0; i < sizeof context_; ++i) bytes[i] = r.u8();
-    TRACE("context(state %#x, tempo %.17g)\n", unsigned(context_.state), context_.tempo);
   }
 
   void process(int32 frames) {
@@ -431,14 +430,6 @@ private:
     TRACE("notify(%s, %zu-byte payload)\n", m->getMessageID() ? m->getMessageID() : "(no id)", payload.size());
     processor_->notify(m);
     m->release();
-    for (; checked_ < sink_->log.size(); ++checked_) {
-      const norva::probe::MessageRecord &sent = sink_->log[checked_];
-      if (sent.id != norva::kTransportFactMessage) continue;
-      norva::TransportFact fact;
-      if (!norva::transportFactFromBytes(sent.json.data(), sent.json.size(), fact))
-        fail("a transport record of %lld bytes went out", static_cast<long long>(sent.jsonSize));
-      if (fact.source != norva::kTransportSourceHost) fail("a transport record not from the host went out");
-    }
   }
 
   // --- the end of an episode ------------------------------------------------------------------
@@ -505,7 +496,6 @@ private:
   int kernels_ = 0;
   ProcessContext context_{};
   bool withContext_ = false;
-  size_t checked_ = 0; // messages sent so far that were looked at
 };
 
 } // namespace

@@ -102,31 +102,26 @@ TEST(KernelEngineAllocation, RefusedBlocksAllocateNothing) {
   EXPECT_EQ(tally.refusedPushes, 4 * 52);
 }
 
-// Every block carries the host's transport (its tempo moving) and is asked
-// for a sample by a "reset" poll before it; the polls (main thread) are not
-// counted, and what they send back shows the counted blocks took samples.
+// Blocks with the host's transport (its tempo moving), each asked for a
+// sample by a "reset" poll, which is not counted; what the polls send back
+// shows the counted blocks took their samples.
 TEST(ProcessorAllocation, BlocksWithTheHostsTransportAllocateNothing) {
   test::ProcessorRig rig;
-  probe::EventList notes, output(4096);
-  Steinberg::Vst::Event on = probe::makeNoteOn(3, 64, 0.5f), off = probe::makeNoteOff(300, 64);
-  notes.addEvent(on), notes.addEvent(off);
+  probe::EventList output(4096);
   Steinberg::Vst::ProcessData data;
   data.numSamples = rig.block;
-  data.inputEvents = &notes;
   data.outputEvents = &output;
-  long allocations = 0, releases = 0, sent = 0, played = 0;
+  long counted = 0, sent = 0;
   for (int b = 0; b < 100; ++b) {
     sent += long(rig.pollTransport(1).size());
     rig.transport.tempo = 100 + b;
     Steinberg::Vst::ProcessContext context = rig.transport.context();
     data.processContext = &context;
-    output.clear();
     const auto counts = countDuring([&] { rig.processor->process(data); });
-    allocations += counts.allocations, releases += counts.releases, played += long(output.events().size());
+    counted += counts.allocations + counts.releases;
   }
-  EXPECT_EQ(allocations + releases, 0);
+  EXPECT_EQ(counted, 0);
   EXPECT_EQ(sent, 99) << "each poll but the first sends the block before it";
-  EXPECT_GT(played, 100);
 }
 
 } // namespace
