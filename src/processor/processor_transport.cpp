@@ -36,35 +36,39 @@ static_assert(offsetof(TransportFact, hasLoop) == kFlagsOffset + 7, "the flags a
 
 constexpr uint64_t flagByte(size_t offset) { return uint64_t(1) << (8 * (offset - kFlagsOffset)); }
 
-// Indexed by state bits 1 to 3: playing, cycle active, recording.
-constexpr int kStateShift = 1;
-constexpr auto kStateFlags = [] {
-  std::array<uint64_t, 8> table{};
-  for (uint32 i = 0; i < table.size(); ++i) {
-    const uint32 state = i << kStateShift;
-    if (state & ProcessContext::kPlaying) table[i] |= flagByte(offsetof(TransportFact, playing));
-    if (state & ProcessContext::kCycleActive) table[i] |= flagByte(offsetof(TransportFact, looping));
-    if (state & ProcessContext::kRecording) table[i] |= flagByte(offsetof(TransportFact, recording));
-  }
+// A context state bit and the flag it sets.
+struct StateFlag {
+  uint32 bit;
+  size_t offset;
+};
+
+// The flag word of every value of the `Size` state bits from `shift` up.
+template <size_t Size, size_t Count>
+constexpr std::array<uint64_t, Size> flagTable(int shift, const StateFlag (&flags)[Count]) {
+  std::array<uint64_t, Size> table{};
+  for (uint32 i = 0; i < Size; ++i)
+    for (const StateFlag &flag : flags)
+      if ((i << shift) & flag.bit) table[i] |= flagByte(flag.offset);
   return table;
-}();
+}
+
+// State bits 1 to 3: playing, cycle active, recording.
+constexpr int kStateShift = 1;
+constexpr StateFlag kStateBits[] = {{ProcessContext::kPlaying, offsetof(TransportFact, playing)},
+                                    {ProcessContext::kCycleActive, offsetof(TransportFact, looping)},
+                                    {ProcessContext::kRecording, offsetof(TransportFact, recording)}};
+constexpr auto kStateFlags = flagTable<8>(kStateShift, kStateBits);
 static_assert(uint32(ProcessContext::kPlaying | ProcessContext::kCycleActive | ProcessContext::kRecording) ==
               7u << kStateShift);
 
-// Indexed by state bits 9 to 13: the valid bits of the position, tempo, bar
-// position (not a flag of its own), cycle and time signature.
+// State bits 9 to 13: the valid bits of the position, tempo, bar position
+// (no flag of its own), cycle and time signature.
 constexpr int kValidShift = 9;
-constexpr auto kValidFlags = [] {
-  std::array<uint64_t, 32> table{};
-  for (uint32 i = 0; i < table.size(); ++i) {
-    const uint32 state = i << kValidShift;
-    if (state & ProcessContext::kProjectTimeMusicValid) table[i] |= flagByte(offsetof(TransportFact, hasPosition));
-    if (state & ProcessContext::kTempoValid) table[i] |= flagByte(offsetof(TransportFact, hasTempo));
-    if (state & ProcessContext::kCycleValid) table[i] |= flagByte(offsetof(TransportFact, hasLoop));
-    if (state & ProcessContext::kTimeSigValid) table[i] |= flagByte(offsetof(TransportFact, hasTimeSignature));
-  }
-  return table;
-}();
+constexpr StateFlag kValidBits[] = {{ProcessContext::kProjectTimeMusicValid, offsetof(TransportFact, hasPosition)},
+                                    {ProcessContext::kTempoValid, offsetof(TransportFact, hasTempo)},
+                                    {ProcessContext::kCycleValid, offsetof(TransportFact, hasLoop)},
+                                    {ProcessContext::kTimeSigValid, offsetof(TransportFact, hasTimeSignature)}};
+constexpr auto kValidFlags = flagTable<32>(kValidShift, kValidBits);
 static_assert(uint32(ProcessContext::kProjectTimeMusicValid | ProcessContext::kTempoValid |
                      ProcessContext::kBarPositionValid | ProcessContext::kCycleValid |
                      ProcessContext::kTimeSigValid) == 31u << kValidShift);
