@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "diagnostics/host_facts.h"
+#include "controller/cadence_clock.h"
+#include "diagnostics/component_messages.h"
 
 namespace norva::bench {
 
@@ -135,7 +136,7 @@ const std::vector<Event> *PluginHost::run(int32_t frames) {
   if (result != kResultOk) return nullptr;
   transport_.advance(frames);
   if (transport_.continuousFrame >= nextPollFrame_) {
-    nextPollFrame_ += int64_t(kPluginSampleRate) / kTransportPollsPerSecond;
+    nextPollFrame_ += int64_t(kPluginSampleRate / kCadenceRateHz);
     IPtr<probe::HostMessage> poll = owned(new probe::HostMessage());
     poll->setMessageID(kTransportPollMessage);
     poll->getAttributes()->setInt(kTransportPollResetAttribute, 0);

@@ -22,7 +22,7 @@
 
 #include "../tests/note_tally.h"
 #include "../tests/strict_json.h"
-#include "diagnostics/host_facts.h"
+#include "diagnostics/component_messages.h"
 #include "engine/kernel_engine.h"
 #include "fuzz_support.h"
 #include "params/params.h"

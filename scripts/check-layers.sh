@@ -23,7 +23,7 @@ declare -A allowed=(
   [engine]="kernel params formats"
   [identity]="vst3/abi"
   [processor]="engine kernel params formats banks platform ccmap diagnostics state identity vst3/abi vst3/sdk"
-  [controller]="params formats banks banks/control bridge platform ccmap diagnostics state vst3/abi vst3/sdk"
+  [controller]="params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
   [module]="processor controller engine kernel params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
   [tools/probe]="params identity banks platform formats vst3/abi vst3/sdk"
 )

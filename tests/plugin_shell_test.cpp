@@ -1,5 +1,5 @@
-// The processor and controller in-process, driven with the probe's host
-// objects: behaviour a host relies on beyond what the bundle validator sees,
+// The processor in-process, driven with the probe's host objects:
+// behaviour a host relies on beyond what the bundle validator sees,
 // and what real hosts do to a plug-in: every note-on the processor sends is
 // ended by a note-off on its channel, whatever the host does between them;
 // the host's transport reaches the controller when it polls, as the 88 bytes
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/norva_controller.h"
+#include "controller/cadence_clock.h"
 #include "params/params.h"
 #include "processor_rig.h"
 
@@ -75,7 +75,7 @@ TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
 // for the given time; what the polls sent.
 std::vector<TransportFact> playAndPoll(test::ProcessorRig &rig, double seconds) {
   std::vector<TransportFact> sent;
-  for (int poll = 0; poll < int(seconds * kTransportPollsPerSecond); ++poll) {
+  for (int poll = 0; poll < int(seconds * kCadenceRateHz); ++poll) {
     for (int b = 0; b < 3; ++b) rig.run({}, nullptr, true);
     for (const TransportFact &fact : rig.pollTransport()) sent.push_back(fact);
   }
@@ -118,30 +118,6 @@ TEST_F(Processor, PlayStateChangesArriveAndAStillTransportOnlyOnce) {
     EXPECT_TRUE(state >= 100 || sent.size() == 1u) << state;
   }
   EXPECT_TRUE(playAndPoll(rig, 1).empty()) << "stopped and unchanged";
-}
-
-TEST(ControllerMidiMapping, AnswersFromTheFirstMatchingBinding) {
-  HostApplication *host = new HostApplication();
-  norva::NorvaController *controller = new norva::NorvaController();
-  ASSERT_EQ(controller->initialize(host), kResultOk);
-
-  ParamID id = 999;
-  const std::string state =
-      R"({"ccMap":{"version":1,"bindings":[)"
-      R"({"cc":74,"channel":3,"path":"tindrel.bpm","enabled":false},)"
-      R"({"cc":74,"channel":3,"path":"tindrel.shuffle"},)"
-      R"({"cc":1,"path":"tindrel.gateScale"}]}})";
-  MemoryStream stream(state);
-  ASSERT_EQ(controller->setState(&stream), kResultOk);
-  ASSERT_TRUE(controller->hasCcMap());
-
-  EXPECT_EQ(controller->getMidiControllerAssignment(0, 2, 74, id), kResultTrue);
-  EXPECT_EQ(id, 3u) << "the disabled binding is passed over";
-  EXPECT_EQ(controller->getMidiControllerAssignment(0, 1, 74, id), kResultFalse) << "channel 3 only";
-  for (int16 channel : {0, 15}) EXPECT_EQ(controller->getMidiControllerAssignment(0, channel, 1, id), kResultTrue);
-  controller->terminate();
-  controller->release();
-  host->release();
 }
 
 // A host's panic: note-offs for all 128 pitches at offset 0, twice the

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "diagnostics/component_messages.h"
 #include "diagnostics/host_facts.h"
 #include "note_tally.h"
 #include "processor/norva_processor.h"

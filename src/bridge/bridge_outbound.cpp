@@ -31,19 +31,12 @@ void appendParamMembers(std::string &out, const norva_param_desc &row, double no
   jsonAppendNumber(out, normalized);
 }
 
-// The feeds, commands and feed rate the controller offers: none of them.
-void appendDiagnosticsCapabilities(std::string &out) {
-  out += "{\"feeds\":[],\"commands\":[],\"maxFeedHz\":";
-  jsonAppendNumber(out, 0);
-  out += '}';
-}
-
 }  // namespace
 
 void writeBridgeHelloJson(std::string &out, const BridgeHello &hello) {
   appendTypeOpening(out, kBridgeHello);
   out += ",\"plugin\":{\"id\":";
-  jsonAppendQuoted(out, orEmpty(hello.plugin.id));
+  jsonAppendQuoted(out, orEmpty(hello.plugin.moduleId));
   out += ",\"name\":";
   jsonAppendQuoted(out, orEmpty(hello.plugin.name));
   out += ",\"vendor\":";
@@ -68,16 +61,8 @@ void writeBridgeHelloJson(std::string &out, const BridgeHello &hello) {
     out += ",\"runtimeHealth\":";
     out += hello.runtimeHealth;
   }
-  out += ",\"identity\":";
-  appendObjectText(out, hello.identity);
-  if (hello.host != nullptr && hello.host->sampleRate > 0) {
-    out += ",\"host\":";
-    writeDiagnosticHostJson(out, *hello.host);
-  }
-  out += ",\"diagnostics\":";
-  appendDiagnosticsCapabilities(out);
-  out += ",\"presetState\":";
-  appendObjectText(out, hello.presetState);
+  appendDiagnosticHelloBlocks(out, hello.plugin, hello.target, hello.host != nullptr ? *hello.host : HostFacts(),
+                              hello.presetState != nullptr ? *hello.presetState : PresetStateFacts());
   out += '}';
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "ccmap/cc_map.h"
+#include "diagnostics/diagnostic_reports.h"
 #include "diagnostics/host_facts.h"
 #include "params/params.h"
 
@@ -24,30 +25,24 @@ inline constexpr const char *kBridgeRuntimeDiagnostics = "norva.runtimeDiagnosti
 
 // The hello's "plugin" block; the controller fills it from the plug-in's
 // identity. Null texts are written empty.
-struct BridgePluginFacts {
-  const char *id = "";
-  const char *name = "";
-  const char *vendor = "";
-  const char *version = "";
-};
+using BridgePluginFacts = PluginIdentityFacts;
 
-// What the hello reports. The object texts (runtime report, identity, preset
-// state) are JSON objects built elsewhere and copied as they are; an empty
-// identity or preset state is written as {} so that the hello stays one
-// object.
+// What the hello reports: the controller's parameters, map and runtime
+// report, then its diagnostic blocks (diagnostics/diagnostic_reports.h).
 struct BridgeHello {
   BridgePluginFacts plugin;
   std::array<double, kParamCount> normalized{};  // the controller's current values, by catalogue row
   const CcMap *ccMap = nullptr;                  // null: the controller holds no map
   std::string_view runtimeHealth{};              // the processor's last health report; empty: none received
-  std::string_view identity{};
-  const HostFacts *host = nullptr;  // written only when its sample rate is above 0
-  std::string_view presetState{};
+  DiagnosticTarget target = DiagnosticTarget::vst3;
+  const HostFacts *host = nullptr;            // null: none known; written only when its sample rate is above 0
+  const PresetStateFacts *presetState = nullptr;  // null: a fresh controller's
 };
 
 // {"type":"norva.hello","plugin":{...},"params":[...],"factoryPresets":[], then
-// the optional CC map and runtime report, the identity, the optional host
-// object, the diagnostics capabilities and the preset state.
+// the optional CC map and runtime report, then the hello blocks of
+// appendDiagnosticHelloBlocks: identity, optional host object, diagnostics
+// capabilities and preset state.
 void writeBridgeHelloJson(std::string &out, const BridgeHello &hello);
 
 // {"type":"norva.paramChanged","path":...,"value":<plain>,"normalized":...}

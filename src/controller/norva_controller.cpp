@@ -1,8 +1,14 @@
+// The controller toward the host: initialise and terminate, the two states,
+// parameter values with the editor's echo rule, MIDI-controller assignment,
+// the CC map, the view, preset facts and the lifecycle log.
 #include "controller/norva_controller.h"
 
+#include <cmath>
 #include <cstring>
+#include <span>
 
 #include "controller/norva_parameter.h"
+#include "diagnostics/component_messages.h"
 #include "state/state_document.h"
 #include "vst3/abi/ibstream.h"
 #include "vst3/abi/ivsthostapplication.h"
@@ -19,27 +25,35 @@ namespace {
 struct ValidatorName {
   const char *first;
   const char *second;
-  uint8_t kind;
+  DiagnosticValidatorHost kind;
 };
 
-// First match wins, in this order.
+// Host names that identify a validator, by substring; first match wins, in
+// this order.
 constexpr ValidatorName kValidatorNames[] = {
-    {"pluginval", "Pluginval", 1}, {"auval", nullptr, 3},      {"clap-validator", "clap_validator", 2},
-    {"Validator", "validator", 4}, {"Norva", "norva", 5},
+    {"pluginval", "Pluginval", kValidatorHostPluginval},
+    {"auval", nullptr, kValidatorHostAuval},
+    {"clap-validator", "clap_validator", kValidatorHostClapValidator},
+    {"Validator", "validator", kValidatorHostSteinberg},
+    {"Norva", "norva", kValidatorHostNorvaProbe},
 };
 
-uint8_t classifyHost(const std::string &name) {
-  for (const auto &entry : kValidatorNames) {
-    if (name.find(entry.first) != std::string::npos) return entry.kind;
-    if (entry.second != nullptr && name.find(entry.second) != std::string::npos) return entry.kind;
+uint8_t classifyHost(std::string_view name) {
+  for (const ValidatorName &entry : kValidatorNames) {
+    if (name.find(entry.first) != std::string_view::npos) return entry.kind;
+    if (entry.second != nullptr && name.find(entry.second) != std::string_view::npos) return entry.kind;
   }
-  return 0;
+  return kValidatorHostNone;
 }
 
 } // namespace
 
 NorvaController::NorvaController() = default;
-NorvaController::~NorvaController() = default;
+
+NorvaController::~NorvaController() {
+  clock_.stop();
+  sink_ = nullptr;
+}
 
 FUnknown *NorvaController::createInstance(void *) {
   return static_cast<IEditController *>(new NorvaController());
@@ -54,10 +68,11 @@ void NorvaController::captureHostIdentity(FUnknown *context) {
   }
   String128 name = {};
   if (host->getName(name) == kResultOk) {
-    char ascii[128] = {};
+    char ascii[sizeof hostFacts_.hostName] = {};
     UString(name, 128).toAscii(ascii, sizeof ascii);
-    hostName_ = ascii;
-    validatorKind_ = classifyHost(hostName_);
+    std::memcpy(hostFacts_.hostName, ascii, sizeof ascii);
+    hostFacts_.hostName[sizeof hostFacts_.hostName - 1] = '\0';
+    hostFacts_.validatorHost = classifyHost(hostFacts_.hostName);
   }
   host->release();
 }
@@ -67,14 +82,45 @@ tresult PLUGIN_API NorvaController::initialize(FUnknown *context) {
   if (result != kResultOk) return result;
   captureHostIdentity(context);
   for (const norva_param_desc &row : NORVA_PARAMS) parameters.addParameter(new NorvaParameter(row));
+  refreshPresetState();
+  emitLifecycle(DiagnosticLifecycleKind::created);
+  startCadenceClock();
   return kResultOk;
 }
 
+tresult PLUGIN_API NorvaController::terminate() {
+  emitLifecycle(DiagnosticLifecycleKind::destroyed);
+  stopCadenceClock();
+  return EditControllerEx1::terminate();
+}
+
+void NorvaController::startCadenceClock() {
+  if (!clock_.running()) clock_.start(getHostContext(), [this] { tickCadence(); });
+}
+
+void NorvaController::stopCadenceClock() { clock_.stop(); }
+
+double NorvaController::currentPlain(uint32_t index) {
+  return paramToPlain(NORVA_PARAMS[index], getParamNormalized(index));
+}
+
+tresult PLUGIN_API NorvaController::setParamNormalized(ParamID tag, ParamValue value) {
+  if (!std::isfinite(value)) return kInvalidArgument;  // no value at all: the parameter keeps its own
+  const tresult result = EditControllerEx1::setParamNormalized(tag, value);
+  if (result != kResultOk) return result;
+  if (echoParam_ >= 0 && tag == static_cast<ParamID>(echoParam_) && value == echoValue_) {
+    echoParam_ = -1;  // the editor's own edit coming back: not echoed
+    return result;
+  }
+  sendParamChanged(tag, value);
+  return result;
+}
+
 tresult PLUGIN_API NorvaController::getMidiControllerAssignment(int32 busIndex, int16 channel,
-                                                               CtrlNumber midiControllerNumber,
-                                                               ParamID &id) {
-  if (busIndex != 0 || midiControllerNumber < 0 || midiControllerNumber > 127) return kResultFalse;
-  for (uint32_t i = 0; i < ccMap_.count && i < ccMap_.bindings.size(); ++i) {
+                                                               CtrlNumber midiControllerNumber, ParamID &id) {
+  if (busIndex != 0 || midiControllerNumber < 0 || midiControllerNumber >= kMidiCcCount) return kResultFalse;
+  const uint32_t count = ccMap_.count < kCcMapCapacity ? ccMap_.count : kCcMapCapacity;
+  for (uint32_t i = 0; i < count; ++i) {
     const CcBinding &binding = ccMap_.bindings[i];
     if (!binding.enabled || binding.cc != midiControllerNumber || binding.paramIndex >= kParamCount) continue;
     if (binding.channel != 0 && binding.channel != channel + 1) continue;
@@ -84,20 +130,47 @@ tresult PLUGIN_API NorvaController::getMidiControllerAssignment(int32 busIndex, 
   return kResultFalse;
 }
 
+void NorvaController::adoptCcMap(const CcMap &map, bool notifyEditor) {
+  ccMap_ = map;
+  hasCcMap_ = true;
+  if (componentHandler != nullptr) componentHandler->restartComponent(kMidiCCAssignmentChanged);
+  sendCcMapToProcessor();
+  recordLifecycle(DiagnosticLifecycleKind::ccMapChanged).addNumber("bindings", ccMap_.count);
+  publishLastLifecycle();
+  if (notifyEditor && sink_) {
+    std::string text;
+    writeCcMapChangedJson(text, ccMap_);
+    sendToUi(text);
+  }
+}
+
+void NorvaController::sendCcMapToProcessor() {
+  std::string json;
+  writeCcMapJson(json, ccMap_);
+  sendToProcessor(kCcMapMessage, json.data(), static_cast<uint32_t>(json.size()), true);
+}
+
+// The map and pad overrides of a restored document (either state).
+void NorvaController::adoptRestoredDocument(const StateChunk &chunk) {
+  if (chunk.hasCcMap) adoptCcMap(chunk.ccMap, true);
+  bankControl_.adoptRestoredPadOverrides(chunk.hasPads ? chunk.pads : SamplerPadOverrides());
+  bankControl_.sendBankState(kBankReasonRestore, nullptr, nullptr);
+}
+
 tresult PLUGIN_API NorvaController::setComponentState(IBStream *state) {
   std::string text;
   if (!readWholeStream(state, text)) return kResultFalse;
   StateChunk chunk;
   if (!parseStateJson(text.data(), text.size(), chunk)) return kResultFalse;
+  presetState_.lastStateBytes = static_cast<int64_t>(text.size());
   for (uint32_t i = 0; i < kParamCount; ++i) {
-    if (!chunk.present[i]) continue;
-    setParamNormalized(i, norva_param_normalize(&NORVA_PARAMS[i], chunk.values[i]));
+    if (chunk.present[i]) setParamNormalized(i, norva_param_normalize(&NORVA_PARAMS[i], chunk.values[i]));
   }
-  if (chunk.hasCcMap) {
-    ccMap_ = chunk.ccMap;
-    hasCcMap_ = true;
-  }
-  padOverrides_ = chunk.hasPads ? chunk.pads : SamplerPadOverrides();
+  adoptRestoredDocument(chunk);
+  DiagnosticLifecycleEvent &event = recordLifecycle(DiagnosticLifecycleKind::stateRestored);
+  event.addNumber("stateBytes", static_cast<double>(text.size()));
+  event.addString("source", "component");
+  publishLastLifecycle();
   return kResultOk;
 }
 
@@ -107,11 +180,7 @@ tresult PLUGIN_API NorvaController::setState(IBStream *state) {
   if (text.empty()) return kResultOk;
   StateChunk chunk;
   if (!parseStateJson(text.data(), text.size(), chunk)) return kResultFalse;
-  if (chunk.hasCcMap) {
-    ccMap_ = chunk.ccMap;
-    hasCcMap_ = true;
-  }
-  padOverrides_ = chunk.hasPads ? chunk.pads : SamplerPadOverrides();
+  adoptRestoredDocument(chunk);
   return kResultOk;
 }
 
@@ -122,15 +191,61 @@ tresult PLUGIN_API NorvaController::getState(IBStream *state) {
     text += "\"ccMap\":";
     writeCcMapJson(text, ccMap_);
   }
-  if (!padOverrides_.empty()) {
-    if (hasCcMap_) text += ",";
+  if (!padOverrides().empty()) {
+    if (hasCcMap_) text += ',';
     text += "\"sampler\":{\"v\":1,\"pads\":";
-    writeSamplerPadOverridesJson(text, padOverrides_);
-    text += "}";
+    writeSamplerPadOverridesJson(text, padOverrides());
+    text += '}';
   }
-  text += "}";
+  text += '}';
   int32 written = 0;
-  return state->write(text.data(), int32(text.size()), &written);
+  return state->write(text.data(), static_cast<int32>(text.size()), &written);
+}
+
+bool NorvaController::isEditorViewName(FIDString name) {
+  return name != nullptr && std::strcmp(name, ViewType::kEditor) == 0;
+}
+
+IPlugView *PLUGIN_API NorvaController::createView(FIDString name) {
+  if (!isEditorViewName(name)) return nullptr;
+  return nullptr;
+}
+
+void NorvaController::refreshPresetState() {
+  presetState_.factoryCount = 0;
+  presetState_.dirty = presetDirty();
+  presetState_.userPresetsSupported = false;
+  presetState_.bankPresent = false;
+  presetState_.bank = BankFacts();
+}
+
+bool NorvaController::presetDirty() {
+  if (!presetBaselineValid_) return false;
+  for (uint32_t i = 0; i < kParamCount; ++i) {
+    if (getParamNormalized(i) != presetBaseline_[i]) return true;
+  }
+  return false;
+}
+
+DiagnosticLifecycleEvent &NorvaController::recordLifecycle(DiagnosticLifecycleKind kind, int64_t atFrame) {
+  return lifecycle_.record(kind, atFrame);
+}
+
+void NorvaController::publishLastLifecycle() {
+  if (!subscribed(kFeedLifecycle) || lifecycle_.count() == 0) return;
+  std::string text;
+  if (writeDiagnosticLifecycleJson(text, &lifecycle_.at(lifecycle_.count() - 1), 1, 0)) sendToUi(text);
+}
+
+void NorvaController::emitLifecycle(DiagnosticLifecycleKind kind, int64_t atFrame) {
+  recordLifecycle(kind, atFrame);
+  publishLastLifecycle();
+}
+
+void NorvaController::replayLifecycle() {
+  if (!sink_) return;
+  std::string text;
+  if (writeDiagnosticLifecycleReplayJson(text, lifecycle_)) sendToUi(text);
 }
 
 } // namespace norva

@@ -57,16 +57,6 @@ enum TransportSource : uint8_t {
   kTransportSourceInternal = 2,
 };
 
-// The transport's messages between processor and controller: the
-// controller's poll, whose integer attribute "reset" (non-zero: the editor
-// starts over) asks for the last snapshot again when nothing newer waits,
-// and the processor's answer, one TransportFact as it is.
-inline constexpr const char *kTransportPollMessage = "norva.diag.transportPoll";
-inline constexpr const char *kTransportPollResetAttribute = "reset";
-inline constexpr const char *kTransportFactMessage = "norva.diag.transport";
-// The controller polls on its cadence tick, this many times a second.
-inline constexpr int kTransportPollsPerSecond = 30;
-
 inline constexpr uint32_t kHostFactsMaxBuses = 8;
 inline constexpr size_t kHostFactsBytes = 1312;
 inline constexpr size_t kTransportFactBytes = 88;

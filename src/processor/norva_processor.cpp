@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "diagnostics/component_messages.h"
 #include "identity/plugin_ids.h"
 #include "vst3/abi/ivstevents.h"
 #include "vst3/abi/ivstparameterchanges.h"
@@ -169,7 +170,7 @@ void NorvaProcessor::refreshHostFacts() {
   HostFacts facts;
   captureHostFacts(facts);
   lastHostFacts_ = facts;
-  sendPayload("norva.diag.hostFacts", &lastHostFacts_, sizeof lastHostFacts_);
+  sendPayload(kHostFactsMessage, &lastHostFacts_, sizeof lastHostFacts_);
 }
 
 } // namespace norva

@@ -9,6 +9,7 @@
 #include "banks/bank_source.h"
 #include "banks/pad_overrides.h"
 #include "banks/runtime_bank_reply.h"
+#include "diagnostics/component_messages.h"
 #include "formats/json.h"
 #include "identity/plugin_ids.h"
 #include "processor/norva_processor.h"
@@ -22,7 +23,6 @@ using namespace Steinberg::Vst;
 
 namespace {
 
-constexpr const char *kPayloadAttribute = "json";
 constexpr const char *kNoBankFolderError = "no bank folder was named";
 
 // The "json" attribute of a message; false when it is missing or empty.
@@ -31,7 +31,7 @@ bool payloadOf(IMessage *message, const char *&bytes, uint32 &size) {
   if (attributes == nullptr) return false;
   const void *data = nullptr;
   uint32 length = 0;
-  if (attributes->getBinary(kPayloadAttribute, data, length) != kResultOk || data == nullptr ||
+  if (attributes->getBinary(kMessagePayloadAttribute, data, length) != kResultOk || data == nullptr ||
       length == 0) {
     return false;
   }
@@ -48,7 +48,7 @@ bool NorvaProcessor::sendPayload(const char *id, const void *bytes, uint32 size)
   message->setMessageID(id);
   bool sent = false;
   if (IAttributeList *attributes = message->getAttributes()) {
-    attributes->setBinary(kPayloadAttribute, bytes, size);
+    attributes->setBinary(kMessagePayloadAttribute, bytes, size);
     sent = sendMessage(message) == kResultOk;
   }
   message->release();
@@ -67,7 +67,7 @@ void NorvaProcessor::sendRuntimeDiagnostics(bool failed) {
   const norva_runtime_diagnostic_ring ring = engine_.diagnostics();
   const std::string report = writeRuntimeHealthJson(ring, kModuleId, kPluginVersion, engine_.sampleRate(),
                                                     engine_.maxBlockFrames(), failed);
-  sendPayload("norva.runtimeDiagnostics", report.data(), uint32(report.size()));
+  sendPayload(kRuntimeDiagnosticsMessage, report.data(), uint32(report.size()));
 }
 
 NorvaProcessor::RuntimeBankAttempt NorvaProcessor::loadRuntimeBankFromPath(const std::string &path,
@@ -129,7 +129,7 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
 
   const char *bytes = nullptr;
   uint32 size = 0;
-  if (std::strcmp(id, "norva.ccMap") == 0) {
+  if (std::strcmp(id, kCcMapMessage) == 0) {
     CcMap map;
     uint32_t refused = 0;
     if (payloadOf(message, bytes, size) && parseCcMapJson(bytes, size, map, &refused)) {
@@ -139,7 +139,7 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
     }
     return kResultOk;
   }
-  if (std::strcmp(id, "norva.padOverrides") == 0) {
+  if (std::strcmp(id, kPadOverridesMessage) == 0) {
     SamplerPadOverrides pads;
     if (payloadOf(message, bytes, size) && parseSamplerPadOverridesJson(bytes, size, pads)) {
       banks_.publishPadOverrides(pads);
@@ -150,7 +150,7 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
     if (payloadOf(message, bytes, size)) answerRuntimeBankRequest(bytes, size);
     return kResultOk;
   }
-  if (std::strcmp(id, "norva.diag.presetLoaded") == 0) {
+  if (std::strcmp(id, kPresetLoadedMessage) == 0) {
     if (payloadOf(message, bytes, size)) {
       loadedPresetId_.assign(bytes, size);
     } else {
@@ -162,11 +162,11 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
     answerTransportPoll(message);
     return kResultOk;
   }
-  if (std::strcmp(id, "norva.diag.feedDrain") == 0 || std::strcmp(id, "norva.diag.resetCounters") == 0) {
+  if (std::strcmp(id, kFeedDrainMessage) == 0 || std::strcmp(id, kResetCountersMessage) == 0) {
     // This processor keeps no feed.
     return kResultOk;
   }
-  if (std::strcmp(id, "norva.stageResourceSlot") == 0) return kResultFalse;
+  if (std::strcmp(id, kStageResourceSlotMessage) == 0) return kResultFalse;
   return AudioEffect::notify(message);
 }
 

@@ -2,17 +2,18 @@
 // handed to the main thread through the transport ring, and sent to the
 // controller when it polls.
 //
-// A sample is taken when the controller has asked for one: each poll asks
-// for the next, and the first block with a context after it takes it. So the
-// audio thread samples at the controller's poll rate (30 a second), whatever
-// the block size, each poll finds the sample taken after the one before, and
-// a block in which nobody asked costs one test. A sample equal to the last
-// one pushed (a stopped transport) is not pushed again, so a poll then finds
-// nothing new and sends nothing.
+// A sample is taken when the controller has asked for one: every third poll
+// (ten a second at the controller's cadence of 30) asks for the next, and the
+// first block with a context after it takes it. So the audio thread samples
+// at a fixed rate whatever the block size, and a block in which nobody asked
+// costs one test. A change reaches the controller within a sample period and
+// a poll. A sample equal to the last one pushed (a stopped transport) is not
+// pushed again, so a poll then finds nothing new and sends nothing.
 #include <array>
 #include <cstddef>
 #include <cstring>
 
+#include "diagnostics/component_messages.h"
 #include "processor/norva_processor.h"
 #include "vst3/abi/ivstattributes.h"
 #include "vst3/abi/ivstmessage.h"
@@ -24,10 +25,8 @@ using namespace Steinberg::Vst;
 
 namespace {
 
-// Samples a second: every third poll asks for one.
-constexpr int kSamplesPerSecond = 10;
-constexpr int kPollsPerSample = kTransportPollsPerSecond / kSamplesPerSecond;
-static_assert(kPollsPerSample * kSamplesPerSecond == kTransportPollsPerSecond);
+// Polls per sample asked for.
+constexpr int kPollsPerSample = 3;
 
 // The flag bytes of a fact, from source to hasLoop, make one little-endian
 // word; each context state bit that sets one maps to its byte.

@@ -305,14 +305,22 @@ tresult PLUGIN_API HostApplication::createInstance(TUID cid, TUID iid, void **ob
 tresult PLUGIN_API HostComponentHandler::queryInterface(const TUID iid, void **obj) {
   return answerOne<IComponentHandler>(this, iid, obj);
 }
-tresult PLUGIN_API HostComponentHandler::beginEdit(ParamID) { return kResultOk; }
-tresult PLUGIN_API HostComponentHandler::performEdit(ParamID, ParamValue) {
-  ++edits;
+tresult PLUGIN_API HostComponentHandler::beginEdit(ParamID id) {
+  calls.push_back({Call::begin, id});
   return kResultOk;
 }
-tresult PLUGIN_API HostComponentHandler::endEdit(ParamID) { return kResultOk; }
-tresult PLUGIN_API HostComponentHandler::restartComponent(int32) {
+tresult PLUGIN_API HostComponentHandler::performEdit(ParamID id, ParamValue value) {
+  ++edits;
+  calls.push_back({Call::perform, id, value});
+  return kResultOk;
+}
+tresult PLUGIN_API HostComponentHandler::endEdit(ParamID id) {
+  calls.push_back({Call::end, id});
+  return kResultOk;
+}
+tresult PLUGIN_API HostComponentHandler::restartComponent(int32 flags) {
   ++restarts;
+  calls.push_back({Call::restart, 0, 0, flags});
   return kResultOk;
 }
 
@@ -331,6 +339,8 @@ MessageRecord recordOf(IMessage *message) {
       record.jsonSize = size;
       if (data != nullptr) record.json.assign(static_cast<const char *>(data), size);
     }
+    int64 reset = 0;
+    if (attributes->getInt("reset", reset) == kResultOk) record.reset = reset;
   }
   return record;
 }

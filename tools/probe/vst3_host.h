@@ -192,18 +192,31 @@ public:
   Steinberg::tresult PLUGIN_API endEdit(Steinberg::Vst::ParamID) override;
   Steinberg::tresult PLUGIN_API restartComponent(Steinberg::int32 flags) override;
 
+  // One call: an edit's kind with its id (and value for perform), or a
+  // restart with its flags.
+  struct Call {
+    enum Kind { begin, perform, end, restart } kind;
+    Steinberg::Vst::ParamID id = 0;
+    Steinberg::Vst::ParamValue value = 0;
+    Steinberg::int32 flags = 0;
+    bool operator==(const Call &) const = default;
+  };
+
   int edits = 0;
   int restarts = 0;
+  std::vector<Call> calls;
 };
 
 // --- connection -----------------------------------------------------------------
 
 // One message that crossed a proxy: its id, the size of its "json"
-// attribute (-1 when it has none) and the attribute's bytes.
+// attribute (-1 when it has none), the attribute's bytes and the transport
+// poll's "reset" flag.
 struct MessageRecord {
   std::string id;
   int64_t jsonSize = -1;
   std::string json;
+  int64_t reset = -1; // the integer attribute "reset"; -1 when it has none
 };
 
 // Sits between one side's connection point (the source, which talks to the
