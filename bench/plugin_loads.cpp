@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "vst3/abi/ivstprocesscontext.h"
+#include "controller/cadence_clock.h"
+#include "diagnostics/component_messages.h"
 
 namespace norva::bench {
 
@@ -97,7 +98,10 @@ bool PluginHost::create(std::string &error) {
 }
 
 bool PluginHost::start(int32_t blockFrames, std::string &error) {
-  return plugin_ != nullptr && plugin_->start(kPluginSampleRate, blockFrames, error);
+  if (plugin_ == nullptr || !plugin_->start(kPluginSampleRate, blockFrames, error)) return false;
+  transport_.sampleRate = kPluginSampleRate;
+  transport_.requirements = plugin_->contextRequirements();
+  return true;
 }
 
 PluginHost::~PluginHost() {
@@ -114,13 +118,7 @@ const std::vector<Event> *PluginHost::run(int32_t frames) {
   outputChanges_->clear();
   outputEvents_->clear();
 
-  ProcessContext context{};
-  context.state = ProcessContext::kPlaying | ProcessContext::kContTimeValid |
-                  ProcessContext::kTempoValid;
-  context.sampleRate = kPluginSampleRate;
-  context.tempo = 120.0;
-  context.projectTimeSamples = projectFrame_;
-  context.continousTimeSamples = projectFrame_;
+  ProcessContext context = transport_.context();
 
   ProcessData data;
   data.processMode = kRealtime;
@@ -136,7 +134,17 @@ const std::vector<Event> *PluginHost::run(int32_t frames) {
   inputChanges_->clear();
   inputEvents_->clear();
   if (result != kResultOk) return nullptr;
-  projectFrame_ += frames;
+  transport_.advance(frames);
+  if (transport_.continuousFrame >= nextPollFrame_) {
+    nextPollFrame_ += int64_t(kPluginSampleRate / kCadenceRateHz);
+    IPtr<probe::HostMessage> poll = owned(new probe::HostMessage());
+    poll->setMessageID(kTransportPollMessage);
+    poll->getAttributes()->setInt(kTransportPollResetAttribute, 0);
+    plugin_->toProcessor()->notify(poll);
+    // The proxies log what crosses them; the bench keeps none of it.
+    plugin_->toProcessor()->clearLog();
+    plugin_->toController()->clearLog();
+  }
   return &outputEvents_->events();
 }
 

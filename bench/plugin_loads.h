@@ -76,8 +76,11 @@ public:
   // The next block's input parameter changes (cleared after every block).
   void queueChanges(std::span<const ParamChange> changes);
 
-  // One block: the host hands its lists to process and clears them afterwards
-  // for the next one. Returns the output events, or nullptr when process failed.
+  // One block: the host hands its lists and its playing transport (120 BPM,
+  // 4/4, with what the processor asked for) to process and clears the lists
+  // afterwards for the next one. Every 1/30 s of audio the controller's
+  // transport poll follows the block, as the controller's cadence sends it.
+  // Returns the output events, or nullptr when process failed.
   const std::vector<Steinberg::Vst::Event> *run(int32_t frames);
 
 private:
@@ -90,7 +93,8 @@ private:
   Steinberg::IPtr<probe::ParameterChanges> outputChanges_;
   Steinberg::IPtr<probe::EventList> inputEvents_;
   Steinberg::IPtr<probe::EventList> outputEvents_;
-  int64_t projectFrame_ = 0;
+  probe::HostTransport transport_;
+  int64_t nextPollFrame_ = 0;
 };
 
 } // namespace norva::bench

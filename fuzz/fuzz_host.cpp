@@ -2,8 +2,9 @@
 // on a NorvaProcessor in an order a real host may use (set up only while
 // inactive, process only while active): set-ups with odd block sizes and
 // rates, activation toggles, blocks with dense, unsorted and out-of-range
-// notes and parameter points, state saves and restores of mutated documents,
-// and controller messages with odd payloads. After the episode:
+// notes and parameter points and odd host transports, state saves and
+// restores of mutated documents, and controller messages with odd payloads.
+// After the episode:
 //   a. once the host lets go of every key, stops the sequencer and runs long
 //      enough for the longest gate, every note-on sent has its note-off;
 //   b. a refused setState changes nothing the state shows;
@@ -21,6 +22,7 @@
 
 #include "../tests/note_tally.h"
 #include "../tests/strict_json.h"
+#include "diagnostics/component_messages.h"
 #include "engine/kernel_engine.h"
 #include "fuzz_support.h"
 #include "params/params.h"
@@ -259,7 +261,18 @@ private:
     changes_.clear();
     addEvents(r, frames);
     addChanges(r, frames);
+    setContext(r);
     process(frames);
+  }
+
+  // The host's transport for the next blocks: none, the last one again, or
+  // arbitrary bytes (any state bits, any numbers).
+  void setContext(Reader &r) {
+    const uint8_t b = r.u8();
+    withContext_ = b >= 64;
+    if (b < 128) return;
+    unsigned char *bytes = reinterpret_cast<unsigned char *>(&context_);
+    for (size_t i = 0; i < sizeof context_; ++i) bytes[i] = r.u8();
   }
 
   void process(int32 frames) {
@@ -271,6 +284,7 @@ private:
     data.inputEvents = &input_;
     data.inputParameterChanges = &changes_;
     data.outputEvents = &output_;
+    data.processContext = withContext_ ? &context_ : nullptr;
     if (processor_->process(data) != kResultOk) fail("process refused a %d-frame block", frames);
     ++blocks_;
     if (kTrace && (input_.getEventCount() > 0 || changes_.getParameterCount() > 0 || !output_.events().empty())) {
@@ -412,6 +426,7 @@ private:
     case 6: attributes->setString("json", u"{\"kick\":{\"gain\":1}}"); break;
     case 7: attributes->setInt("json", 7); break;
     }
+    if (const uint8_t reset = r.u8(); reset >= 128) attributes->setInt(norva::kTransportPollResetAttribute, reset % 3);
     TRACE("notify(%s, %zu-byte payload)\n", m->getMessageID() ? m->getMessageID() : "(no id)", payload.size());
     processor_->notify(m);
     m->release();
@@ -479,6 +494,8 @@ private:
   norva::test::NoteTally tally_;
   int blocks_ = 0;
   int kernels_ = 0;
+  ProcessContext context_{};
+  bool withContext_ = false;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The threads of a real host around two processor instances: each instance
-// processes on its own audio thread, the UI thread saves and restores both
-// and sends them controller messages, and the host's set-up thread
+// processes on its own audio thread with the host's transport, the UI thread
+// saves and restores both, sends them controller messages and polls their
+// transport, and the host's set-up thread
 // re-configures each one while its audio thread waits (set-up and process of
 // one instance never overlap; those of two instances do). Built with
 // -fsanitize=thread (scripts/tsan-diagnostics.sh) any race fails; in every
@@ -32,10 +33,12 @@ struct Instance : norva::test::ProcessorRig {
   std::mutex audio; // held by the audio thread around process; the set-up thread takes it to pause
   std::mutex ui;    // the host's main-thread calls of this instance, one at a time
   int blocks = 0;
+  int transportSent = 0; // under `ui`
 
   void process(const std::vector<Event> &in, ParameterChanges &changes) {
     std::lock_guard lock(audio);
-    run(in, &changes);
+    transport.tempo = 90 + blocks / 16 % 64;
+    run(in, &changes, true);
     ++blocks;
   }
 };
@@ -78,7 +81,7 @@ void playUntil(Instance &instance, unsigned seed, const std::atomic<bool> &other
 }
 
 // The UI thread: copies one instance's state into the other, restores a
-// document of its own, and sends CC maps and pad overrides.
+// document of its own, sends CC maps and pad overrides and polls the transport.
 void editBoth(std::array<Instance *, 2> instances) {
   const std::string preset = R"({"params":{"tindrel.bpm":180,"tindrel.gateScale":0.5,"tindrel.channel":4},)"
                              R"("ccMap":{"version":1,"bindings":[{"cc":74,"path":"tindrel.bpm"}]}})";
@@ -104,6 +107,11 @@ void editBoth(std::array<Instance *, 2> instances) {
     message->getAttributes()->setBinary("json", payload.data(), uint32(payload.size()));
     EXPECT_EQ(to.processor->notify(message), kResultOk);
     message->release();
+    for (const norva::TransportFact &fact : to.pollTransport(round % 7 == 0)) {
+      // A record torn between two samples would not keep the host's arithmetic.
+      EXPECT_EQ(fact.ppqPosition, double(fact.projectTimeSamples) / fact.sampleRate * fact.tempo / 60.0);
+      ++to.transportSent;
+    }
   }
 }
 
@@ -133,6 +141,7 @@ TEST(HostThreads, TwoInstancesProcessWhileTheUiSavesRestoresAndReconfigures) {
   audioA.join();
   audioB.join();
   EXPECT_GE(a.blocks, kBlocksAtLeast);
+  EXPECT_GT(a.transportSent + b.transportSent, 0);
   EXPECT_EQ(a.tally.hanging(), std::vector<std::string>{});
   EXPECT_EQ(b.tally.hanging(), std::vector<std::string>{});
 }

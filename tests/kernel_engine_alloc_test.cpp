@@ -1,7 +1,8 @@
 // The engine's audio-thread calls allocate nothing: the pushes and
 // processBlock, on every path (delivery, values the kernel refuses, refused
 // blocks, parameter flushes). setup may allocate and is kept outside the
-// counted regions.
+// counted regions. Nor does the processor's process with the host's
+// transport.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "alloc_counter.h"
 #include "engine/kernel_engine.h"
 #include "params/params.h"
+#include "processor_rig.h"
 
 namespace {
 
@@ -98,6 +100,28 @@ TEST(KernelEngineAllocation, RefusedBlocksAllocateNothing) {
   EXPECT_EQ(counts.allocations, 0);
   EXPECT_EQ(counts.releases, 0);
   EXPECT_EQ(tally.refusedPushes, 4 * 52);
+}
+
+// Blocks with the host's transport (its tempo moving), each asked for a
+// sample by a "reset" poll, which is not counted; what the polls send back
+// shows the counted blocks took their samples.
+TEST(ProcessorAllocation, BlocksWithTheHostsTransportAllocateNothing) {
+  test::ProcessorRig rig;
+  probe::EventList output(4096);
+  Steinberg::Vst::ProcessData data;
+  data.numSamples = rig.block;
+  data.outputEvents = &output;
+  long counted = 0, sent = 0;
+  for (int b = 0; b < 100; ++b) {
+    sent += long(rig.pollTransport(1).size());
+    rig.transport.tempo = 100 + b;
+    Steinberg::Vst::ProcessContext context = rig.transport.context();
+    data.processContext = &context;
+    const auto counts = countDuring([&] { rig.processor->process(data); });
+    counted += counts.allocations + counts.releases;
+  }
+  EXPECT_EQ(counted, 0);
+  EXPECT_EQ(sent, 99) << "each poll but the first sends the block before it";
 }
 
 } // namespace

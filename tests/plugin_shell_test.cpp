@@ -1,12 +1,16 @@
 // The processor in-process, driven with the probe's host objects:
 // behaviour a host relies on beyond what the bundle validator sees,
 // and what real hosts do to a plug-in: every note-on the processor sends is
-// ended by a note-off on its channel, whatever the host does between them.
+// ended by a note-off on its channel, whatever the host does between them;
+// the host's transport reaches the controller when it polls, as the 88 bytes
+// of a TransportFact.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "controller/cadence_clock.h"
 #include "params/params.h"
 #include "processor_rig.h"
 
@@ -65,6 +69,55 @@ TEST_F(Processor, TheCurveControllerGoesOutAsNumberAndValue) {
   EXPECT_EQ(cc.midiCCOut.controlNumber, 74);
   EXPECT_EQ(cc.midiCCOut.value, 0) << "the factory curve";
   EXPECT_EQ(cc.midiCCOut.channel, 0);
+}
+
+// Blocks with the host's transport and a poll every three (about 1/30 s)
+// for the given time; what the polls sent.
+std::vector<TransportFact> playAndPoll(test::ProcessorRig &rig, double seconds) {
+  std::vector<TransportFact> sent;
+  for (int poll = 0; poll < int(seconds * kCadenceRateHz); ++poll) {
+    for (int b = 0; b < 3; ++b) rig.run({}, nullptr, true);
+    for (const TransportFact &fact : rig.pollTransport()) sent.push_back(fact);
+  }
+  return sent;
+}
+
+TEST_F(Processor, APollSendsTheHostsTransportOnceAndOnResetAgain) {
+  for (int b = 0; b < 9; ++b) run();
+  EXPECT_TRUE(rig.pollTransport(1).empty()) << "blocks without a context take no sample";
+  rig.transport.tempo = 133, rig.transport.numerator = 7, rig.transport.denominator = 8;
+  rig.transport.continuousFrame = 96000; // the host ran before its transport started
+  rig.run({}, nullptr, true);
+  const std::vector<TransportFact> first = rig.pollTransport();
+  ASSERT_EQ(first.size(), 1u);
+  const TransportFact &f = first[0];
+  // Source host; playing, not recording or looping; every capability but canSetTempo.
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(&f.source), 9), std::string("\1\1\0\0\1\1\1\1\0", 9));
+  EXPECT_EQ((std::vector<double>{double(f.atFrame), f.tempo, double(f.numerator), double(f.denominator), f.loopEndPpq,
+                                 f.sampleRate}),
+            (std::vector<double>{96000, 133, 7, 8, 16, 48000}));
+  EXPECT_TRUE(rig.pollTransport().empty()) << "nothing new";
+  const std::vector<TransportFact> again = rig.pollTransport(1);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(std::memcmp(&again[0], &f, sizeof f), 0);
+  const std::vector<TransportFact> later = playAndPoll(rig, 4); // past two bars of 7/8, not three
+  ASSERT_GE(later.size(), 4u) << "a playing transport keeps moving";
+  EXPECT_EQ(later.back().ppqPosition, double(later.back().projectTimeSamples) / 48000 * 133 / 60);
+  EXPECT_EQ(later.back().barPositionPpq, 7.0);
+}
+
+// A change of play state arrives within a fifth of a second; a still
+// transport is sent once.
+TEST_F(Processor, PlayStateChangesArriveAndAStillTransportOnlyOnce) {
+  for (const int state : {0, 100, 110, 101, 1}) { // playing, recording, cycle active as digits
+    rig.transport.playing = state / 100, rig.transport.recording = state / 10 % 10;
+    rig.transport.cycleActive = state % 10;
+    const std::vector<TransportFact> sent = playAndPoll(rig, 0.2);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back().playing * 100 + sent.back().recording * 10 + sent.back().looping, state);
+    EXPECT_TRUE(state >= 100 || sent.size() == 1u) << state;
+  }
+  EXPECT_TRUE(playAndPoll(rig, 1).empty()) << "stopped and unchanged";
 }
 
 // A host's panic: note-offs for all 128 pitches at offset 0, twice the

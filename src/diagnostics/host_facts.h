@@ -304,11 +304,15 @@ template <uint32_t Capacity> void TransportFactRing<Capacity>::push(const Transp
     if (tail_.compare_exchange_strong(tail, tail + 1, std::memory_order_seq_cst, std::memory_order_acquire))
       overrun_.fetch_add(1, std::memory_order_relaxed);
   }
-  uint64_t words[kWords];
-  std::memcpy(words, &fact, sizeof words);
   std::atomic_thread_fence(std::memory_order_release);
   Slot &slot = slots_[head % Capacity];
-  for (size_t w = 0; w < kWords; ++w) slot.words[w].store(words[w], std::memory_order_relaxed);
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&fact);
+#pragma GCC unroll 16
+  for (size_t w = 0; w < kWords; ++w) {
+    uint64_t word;
+    std::memcpy(&word, bytes + w * sizeof word, sizeof word);
+    slot.words[w].store(word, std::memory_order_relaxed);
+  }
   head_.store(head + 1, std::memory_order_seq_cst);
 }
 

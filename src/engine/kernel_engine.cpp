@@ -288,9 +288,11 @@ __attribute__((noinline)) void KernelEngine::runUnqueued(int32_t frames) {
       owedFrames_ += uint64_t(rest);
       return;
     }
-    // Whole chunks before the next thing due are left unrun.
-    const int32_t quiet = int32_t(quietRoom_) / kKernelChunk * kKernelChunk;
-    quietRoom_ -= quiet;
+    // Whole chunks before the next thing due are left unrun (runChunk sets
+    // the room afresh). The room is below `rest` here and never negative: a
+    // mask rounds it down to whole chunks.
+    static_assert((kKernelChunk & (kKernelChunk - 1)) == 0);
+    const int32_t quiet = int32_t(quietRoom_) & ~(kKernelChunk - 1);
     owedFrames_ += uint64_t(quiet);
     off += quiet;
     const int32_t chunk = std::min(frames - off, kKernelChunk);

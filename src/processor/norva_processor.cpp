@@ -13,7 +13,10 @@ namespace norva {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-NorvaProcessor::NorvaProcessor() { setControllerClass(kControllerUid); }
+NorvaProcessor::NorvaProcessor() {
+  setControllerClass(kControllerUid);
+  processContextRequirements.flags = kTransportContextNeeds;
+}
 
 NorvaProcessor::~NorvaProcessor() = default;
 
@@ -36,6 +39,7 @@ tresult PLUGIN_API NorvaProcessor::setupProcessing(ProcessSetup &setup) {
     sendRuntimeDiagnostics(true);
     return kResultFalse;
   }
+  restartTransportCapture();
   refreshHostFacts();
   return kResultOk;
 }
@@ -47,6 +51,7 @@ tresult PLUGIN_API NorvaProcessor::setActive(TBool state) {
   }
   const tresult result = AudioEffect::setActive(state);
   if (result != kResultOk) return result;
+  restartTransportCapture();
   refreshHostFacts();
   return kResultOk;
 }
@@ -141,6 +146,8 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   }
   engine_.processBlock(data.numSamples > 0 ? data.numSamples : 0);
   if (data.outputEvents != nullptr && !engine_.output().empty()) writeOutputEvents(data.outputEvents);
+  if (transportWanted_.load(std::memory_order_relaxed)) [[unlikely]]
+    captureTransport(data.processContext);
   return kResultOk;
 }
 

@@ -1,9 +1,10 @@
 // NorvaProcessor: the plug-in's audio processor. No audio buses: one event
 // input and one event output around the kernel engine. It answers the host's
-// processing questions, reports host facts and runtime diagnostics to the
-// controller, and keeps the plug-in state.
+// processing questions, reports host facts, the host's transport and runtime
+// diagnostics to the controller, and keeps the plug-in state.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -12,9 +13,23 @@
 #include "diagnostics/host_facts.h"
 #include "engine/kernel_engine.h"
 #include "state/state_document.h"
+#include "vst3/abi/ivstprocesscontext.h"
 #include "vst3/sdk/vstaudioeffect.h"
 
 namespace norva {
+
+// What the processor reads of the host's ProcessContext, its answer to
+// IProcessContextRequirements: the transport state, tempo, time signature,
+// the musical and bar positions, the cycle, and the continuous sample time
+// that stamps each snapshot.
+inline constexpr Steinberg::uint32 kTransportContextNeeds =
+    Steinberg::Vst::IProcessContextRequirements::kNeedTransportState |
+    Steinberg::Vst::IProcessContextRequirements::kNeedTempo |
+    Steinberg::Vst::IProcessContextRequirements::kNeedTimeSignature |
+    Steinberg::Vst::IProcessContextRequirements::kNeedProjectTimeMusic |
+    Steinberg::Vst::IProcessContextRequirements::kNeedBarPositionMusic |
+    Steinberg::Vst::IProcessContextRequirements::kNeedCycleMusic |
+    Steinberg::Vst::IProcessContextRequirements::kNeedContinousTimeSamples;
 
 class NorvaProcessor : public Steinberg::Vst::AudioEffect {
 public:
@@ -63,6 +78,16 @@ private:
   [[gnu::noinline]] void queueNoteEvents(Steinberg::Vst::IEventList *events, Steinberg::int32 count);
   [[gnu::noinline]] void writeOutputEvents(Steinberg::Vst::IEventList *events);
   bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
+  // The host's transport (processor_transport.cpp). Main thread, at set-up:
+  // the next block with a context is sampled.
+  void restartTransportCapture();
+  // Audio thread, when a sample is wanted: takes it from the context (none:
+  // the next block does) and pushes it into the ring unless it equals the
+  // last one pushed.
+  [[gnu::noinline]] void captureTransport(const Steinberg::Vst::ProcessContext *context);
+  // Main thread: "norva.diag.transportPoll" sends the newest sample (or, on
+  // "reset", the last one sent again) and asks for the next.
+  void answerTransportPoll(Steinberg::Vst::IMessage *message);
   void recallSampleBank(const char *bankId);
 
   // How a runtime-bank load ended: outcome 0 with the bank the engine took,
@@ -92,6 +117,14 @@ private:
   CcMap ccMap_;
   bool ccMapPresent_ = false;
   HostFacts lastHostFacts_;
+
+  // The host's transport, from the audio thread to the main thread.
+  DiagnosticTransportRing transportRing_;
+  std::atomic<bool> transportWanted_{true}; // set by a poll, cleared by the sample
+  TransportFact transportPushed_;           // audio thread: the last sample pushed
+  TransportFact transportSent_;             // main thread: the last one sent, for "reset"
+  bool transportKnown_ = false;             // main thread: transportSent_ holds a sample
+  int transportPolls_ = 0;                  // main thread: polls since the last sample was asked for
 };
 
 } // namespace norva

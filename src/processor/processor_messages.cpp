@@ -158,9 +158,12 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
     }
     return kResultOk;
   }
-  if (std::strcmp(id, kTransportPollMessage) == 0 || std::strcmp(id, kFeedDrainMessage) == 0 ||
-      std::strcmp(id, kResetCountersMessage) == 0) {
-    // This processor publishes no transport snapshots and keeps no feed.
+  if (std::strcmp(id, kTransportPollMessage) == 0) {
+    answerTransportPoll(message);
+    return kResultOk;
+  }
+  if (std::strcmp(id, kFeedDrainMessage) == 0 || std::strcmp(id, kResetCountersMessage) == 0) {
+    // This processor keeps no feed.
     return kResultOk;
   }
   if (std::strcmp(id, kStageResourceSlotMessage) == 0) return kResultFalse;

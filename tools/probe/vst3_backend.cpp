@@ -2,7 +2,6 @@
 
 #include "params/params.h"
 #include "probe_options.h"
-#include "vst3/abi/ivstprocesscontext.h"
 
 namespace norva::probe {
 
@@ -48,7 +47,10 @@ bool Vst3Backend::create(double sampleRate, uint32_t maxBlockFrames, std::string
   }
   sampleRate_ = sampleRate;
   maxBlockFrames_ = maxBlockFrames;
-  return plugin_->start(sampleRate, static_cast<int32_t>(maxBlockFrames), error);
+  if (!plugin_->start(sampleRate, static_cast<int32_t>(maxBlockFrames), error)) return false;
+  transport_.sampleRate = sampleRate;
+  transport_.requirements = plugin_->contextRequirements();
+  return true;
 }
 
 bool Vst3Backend::pushParameter(uint32_t frame, uint32_t id, double plainValue,
@@ -82,11 +84,7 @@ bool Vst3Backend::pushNote(uint32_t frame, uint32_t note, bool on, double veloci
 }
 
 BlockStatus Vst3Backend::runBlock(uint32_t frames, std::string &message) {
-  ProcessContext context{};
-  context.state = ProcessContext::kPlaying | ProcessContext::kContTimeValid;
-  context.sampleRate = sampleRate_;
-  context.projectTimeSamples = projectFrame_;
-  context.continousTimeSamples = projectFrame_;
+  ProcessContext context = transport_.context();
 
   ProcessData data;
   data.processMode = kRealtime;
@@ -103,7 +101,7 @@ BlockStatus Vst3Backend::runBlock(uint32_t frames, std::string &message) {
   const tresult result = plugin_->processor()->process(data);
   inputChanges_->clear();
   inputEvents_->clear();
-  projectFrame_ += frames;
+  transport_.advance(static_cast<int32>(frames));
   lastBlockFrames_ = frames;
   if (result != kResultOk) {
     message = "the processor's process failed (" + resultName(result) + ")";

@@ -47,7 +47,7 @@ private:
   double sampleRate_ = 0;
   uint32_t maxBlockFrames_ = 0;
   uint32_t lastBlockFrames_ = 0;
-  int64_t projectFrame_ = 0;
+  HostTransport transport_;
 
   // Declared in teardown order, last first: the instance goes before the
   // module that made it.

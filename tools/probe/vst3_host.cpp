@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -591,6 +592,52 @@ tresult PLUGIN_API EventList::addEvent(Event &e) {
   }
   events_.push_back(e);
   return kResultOk;
+}
+
+ProcessContext HostTransport::context() const {
+  using Needs = IProcessContextRequirements;
+  const auto asked = [this](uint32 need) { return (requirements & need) != 0; };
+  ProcessContext c{};
+  c.sampleRate = sampleRate;
+  c.projectTimeSamples = projectFrame;
+  c.continousTimeSamples = continuousFrame;
+  // A constant tempo: the musical position follows from the frames played.
+  const double ppq = sampleRate > 0 ? double(projectFrame) / sampleRate * tempo / 60.0 : 0.0;
+  if (asked(Needs::kNeedTransportState)) {
+    if (playing) c.state |= ProcessContext::kPlaying;
+    if (recording) c.state |= ProcessContext::kRecording;
+    if (cycleActive) c.state |= ProcessContext::kCycleActive;
+  }
+  if (asked(Needs::kNeedContinousTimeSamples)) c.state |= ProcessContext::kContTimeValid;
+  if (asked(Needs::kNeedTempo)) {
+    c.state |= ProcessContext::kTempoValid;
+    c.tempo = tempo;
+  }
+  if (asked(Needs::kNeedTimeSignature)) {
+    c.state |= ProcessContext::kTimeSigValid;
+    c.timeSigNumerator = numerator;
+    c.timeSigDenominator = denominator;
+  }
+  if (asked(Needs::kNeedProjectTimeMusic)) {
+    c.state |= ProcessContext::kProjectTimeMusicValid;
+    c.projectTimeMusic = ppq;
+  }
+  if (asked(Needs::kNeedBarPositionMusic) && numerator > 0 && denominator > 0) {
+    const double bar = numerator * 4.0 / denominator;
+    c.state |= ProcessContext::kBarPositionValid;
+    c.barPositionMusic = std::floor(ppq / bar) * bar;
+  }
+  if (asked(Needs::kNeedCycleMusic)) {
+    c.state |= ProcessContext::kCycleValid;
+    c.cycleStartMusic = cycleStartPpq;
+    c.cycleEndMusic = cycleEndPpq;
+  }
+  return c;
+}
+
+void HostTransport::advance(int32 frames) {
+  continuousFrame += frames;
+  if (playing) projectFrame += frames;
 }
 
 Event makeNoteOn(int32_t offset, int16_t pitch, float velocity, int16_t channel) {

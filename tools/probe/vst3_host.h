@@ -1,7 +1,7 @@
 // The host side of the VST 3 binary interface, as norva-probe needs it: a
 // module loader, the host application object, messages and attribute lists,
 // a connection proxy between the two halves of a plug-in, memory streams,
-// parameter changes and event lists.
+// parameter changes and event lists, and the transport handed to process.
 //
 // Every object here is reference counted the VST 3 way: it is created with
 // one reference, which the creator owns, and destroyed by the release that
@@ -30,6 +30,7 @@
 #include "vst3/abi/ivsthostapplication.h"
 #include "vst3/abi/ivstmessage.h"
 #include "vst3/abi/ivstparameterchanges.h"
+#include "vst3/abi/ivstprocesscontext.h"
 #include "vst3/sdk/funknownimpl.h"
 
 namespace norva::probe {
@@ -398,6 +399,32 @@ private:
   std::vector<Steinberg::Vst::Event> events_;
   size_t capacity_;
   int refusedAdds_ = 0;
+};
+
+// --- transport ---------------------------------------------------------------------
+
+// The host's transport as a host hands it to process: each block gets a
+// ProcessContext holding what the plug-in asked for
+// (IProcessContextRequirements flags), and the positions move on by the
+// block's frames while the transport plays. The sample times are always
+// given, the continuous one marked valid only when asked for.
+struct HostTransport {
+  Steinberg::uint32 requirements = 0;
+  double sampleRate = 48000.0;
+  double tempo = 120.0;
+  Steinberg::int32 numerator = 4;
+  Steinberg::int32 denominator = 4;
+  bool playing = true;
+  bool recording = false;
+  bool cycleActive = false;
+  double cycleStartPpq = 0;
+  double cycleEndPpq = 16;
+  Steinberg::int64 projectFrame = 0;    // moves while playing
+  Steinberg::int64 continuousFrame = 0; // always moves
+
+  // The context of the next block.
+  Steinberg::Vst::ProcessContext context() const;
+  void advance(Steinberg::int32 frames);
 };
 
 // Event helpers.

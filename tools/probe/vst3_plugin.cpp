@@ -108,6 +108,8 @@ bool PluginInstance::start(double sampleRate, int32_t maxBlockFrames, std::strin
             resultName(result) + ")";
     return false;
   }
+  FUnknownPtr<IProcessContextRequirements> needs(processor_);
+  contextRequirements_ = needs ? needs->getProcessContextRequirements() : 0;
   result = component_->setActive(true);
   if (result != kResultOk) {
     error = "the processor refused to activate (" + resultName(result) + ")";

@@ -32,7 +32,11 @@ public:
   ConnectionProxy *toProcessor() const { return toProcessor_; }
 
   // setupProcessing (realtime, 32-bit), setActive(true), setProcessing(true).
+  // Before activating, asks what the processor needs of the ProcessContext.
   bool start(double sampleRate, int32_t maxBlockFrames, std::string &error);
+  // The processor's IProcessContextRequirements flags as asked at start; 0
+  // when it does not answer the interface.
+  Steinberg::uint32 contextRequirements() const { return contextRequirements_; }
   // setProcessing(false) and setActive(false), when started.
   void stop();
   bool active() const { return active_; }
@@ -67,6 +71,7 @@ private:
   bool controllerInitialized_ = false;
   bool active_ = false;
   bool processing_ = false;
+  Steinberg::uint32 contextRequirements_ = 0;
 };
 
 // The first result code name for messages ("kResultFalse", "kNotImplemented").
