@@ -148,6 +148,8 @@ TEST(ProbeCommandLine, RejectsBadInputWithOneLine) {
       {{"bank"}, "bank needs a command: check"}, {{"bank", "load", "F"}, "unknown bank command 'load'"},
       {{"bank", "check"}, "bank check needs a FOLDER"}, {{"bank", "check", "F", "G"}, "unexpected argument 'G'"},
       {{"bank", "check", "F", "--instrument"}, "option '--instrument' needs a value"},
+      {{"bridge"}, "bridge needs a BUNDLE"}, {{"bridge", "B", "--render"}, "option '--render' needs a value"},
+      {{"bridge", "B", "--render="}, "bad value '' for --render"}, {{"bridge", "B", "--set"}, "unexpected argument"},
   };
   for (const auto &[args, expected] : cases) {
     std::ostringstream out, err;
