@@ -317,8 +317,9 @@ TEST(ControllerCcMap, MidiAssignmentRules) {
     int32 bus;
     int16 channel, cc;
     ParamID id;
-  } queries[] = {{0, 2, 74, kParamShuffle}, {0, 1, 74, 999}, {0, 3, 74, 999},            {1, 2, 74, 999},
-                 {0, 2, 128, 999},          {0, 0, 1, kParamGateScale}, {0, 15, 1, kParamGateScale}};
+  } queries[] = {{0, 2, 74, kParamShuffle}, {0, 1, 74, 999},           {0, 3, 74, 999},
+                 {1, 2, 74, 999},           {0, 2, 128, 999},          {0, 0, 1, kParamGateScale},
+                 {0, 15, 1, kParamGateScale}};
   for (const auto &q : queries) {
     id = 999;
     const tresult result = rig.controller->getMidiControllerAssignment(q.bus, q.channel, q.cc, id);

@@ -210,7 +210,7 @@ bool NorvaController::isEditorViewName(FIDString name) {
 
 IPlugView *PLUGIN_API NorvaController::createView(FIDString name) {
   if (!isEditorViewName(name)) return nullptr;
-  return nullptr;  // the web view joins with the editor
+  return nullptr;
 }
 
 void NorvaController::refreshPresetState() {
