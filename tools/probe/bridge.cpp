@@ -85,6 +85,7 @@ bool DiagnosticBridgeEntries::resolve(const Vst3Module &module, std::string &err
          NORVA_BRIDGE_ENTRY(startClock, norvaStartCadenceClock) &&
          NORVA_BRIDGE_ENTRY(stopClock, norvaStopCadenceClock);
 }
+#undef NORVA_BRIDGE_ENTRY
 
 std::unique_ptr<BridgeSession> BridgeSession::open(const std::string &bundlePath, std::string &error) {
   std::unique_ptr<BridgeSession> session(new BridgeSession(bundlePath));
