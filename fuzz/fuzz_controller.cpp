@@ -1,9 +1,10 @@
 // The edit controller driven by arbitrary episodes of editor messages,
 // processor messages with any payload, cadence ticks, host parameter changes
-// and editor sessions, plus the editor manifest scanner. Every text sent to
-// the editor must be strict JSON; a manifest value found must fit its room
-// and hold no quote or backslash. Hosted banks are never requested (they
-// would go to the network).
+// and editor sessions, plus the editor manifest scanner. Editor messages,
+// ticks and sinks go through the diagnostic bridge's exports, as a test
+// harness drives them. Every text sent to the editor must be strict JSON; a
+// manifest value found must fit its room and hold no quote or backslash.
+// Hosted banks are never requested (they would go to the network).
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "controller/norva_controller.h"
 #include "diagnostics/component_messages.h"
 #include "fuzz_support.h"
+#include "identity/diagnostic_bridge.h"
 #include "vst3/sdk/smartpointer.h"
 #include "vst3_host.h"
 #include "../tests/strict_json.h"
@@ -36,6 +38,10 @@ std::string payload(fuzz::Reader &in) {
   return out;
 }
 
+void strictSink(void *, const char *json, size_t length) {
+  if (!strict::valid(std::string(json, length))) fail("not strict JSON: %.*s", int(length), json);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -45,10 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   controller->initialize(host);
   controller->setComponentHandler(owned(new probe::HostComponentHandler()));
   controller->connect(processor);
-  const BridgeSink strictSink = [](const std::string &text) {
-    if (!strict::valid(text)) fail("not strict JSON: %s", text.c_str());
+  FUnknown *bridged = static_cast<Vst::IEditController *>(controller);
+  auto expectServed = [](int answer) {
+    if (answer != 1) fail("the bridge refused its own controller");
   };
-  controller->setBridgeSink(strictSink);
+  expectServed(norvaInstallDiagnosticBridgeSink(bridged, strictSink, nullptr));
 
   fuzz::Reader in(data, size);
   while (!in.empty()) {
@@ -59,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       std::memcpy(exact.get(), text.data(), text.size());
       BridgeMessage parsed;
       if (parseBridgeMessage(exact.get(), text.size(), parsed) && parsed.source == kBankSourceHosted) break;
-      controller->handleBridgeMessage(exact.get(), text.size());
+      expectServed(norvaDeliverDiagnosticBridgeMessage(bridged, exact.get(), text.size()));
       break;
     }
     case 1: {
@@ -70,10 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       controller->notify(message);
       break;
     }
-    case 2: controller->tickCadence(); break;
+    case 2: expectServed(norvaTickDiagnosticCadence(bridged)); break;
     case 3: controller->setParamNormalized(in.u8(), in.f64()); break;
-    case 4: controller->onEditorClosed(), controller->setBridgeSink(nullptr); break;
-    case 5: controller->setBridgeSink(strictSink), controller->onEditorOpened(); break;
+    case 4: controller->onEditorClosed(), expectServed(norvaInstallDiagnosticBridgeSink(bridged, nullptr, nullptr)); break;
+    case 5: expectServed(norvaInstallDiagnosticBridgeSink(bridged, strictSink, nullptr)), controller->onEditorOpened(); break;
     default: {
       std::string value;
       constexpr size_t kRoom = 16;

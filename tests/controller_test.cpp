@@ -11,6 +11,7 @@
 #include "banks/bank_source.h"
 #include "controller/norva_controller.h"
 #include "diagnostics/component_messages.h"
+#include "identity/diagnostic_bridge.h"
 #include "processor/norva_processor.h"
 #include "strict_json.h"
 #include "vst3/abi/iplugview.h"
@@ -477,6 +478,13 @@ TEST(ControllerCadence, AClockOnTheHostsRunLoopTicksTwoMessages) {
     Texts ids;
     for (const probe::MessageRecord &record : rig.peer->log) ids.push_back(record.id);
     EXPECT_EQ(ids, (Texts{kTransportPollMessage, kFeedDrainMessage, kTransportPollMessage, kFeedDrainMessage}));
+
+    // The exported switches reach the same clock.
+    FUnknown *bridged = static_cast<IEditController *>(rig.controller);
+    EXPECT_EQ(norvaStopCadenceClock(bridged), 1);
+    EXPECT_FALSE(context->timer);
+    EXPECT_EQ(norvaStartCadenceClock(bridged), 1);
+    EXPECT_TRUE(context->timer);
   }
   EXPECT_FALSE(context->timer) << "terminate stops the clock";
   EXPECT_FALSE(Rig().controller->cadenceClockRunning()) << "no run loop, no clock";

@@ -1,9 +1,10 @@
 // norva-probe: the MIDI file bytes, the command line, the render loop's
 // block bookkeeping, the memory stream `validate` reads state through, `bank
-// check`, and renders of the built bundle through a saved state. What the
-// plug-in does as a VST 3 component is `norva-probe validate`'s (ctest
-// probe_validate); midicsv's reading of a rendered file with a note of its own
-// is probe_render_midicsv.sh's; output that does not depend on the block
+// check`, renders of the built bundle through a saved state and its diagnostic
+// bridge's exports. What the plug-in does as a VST 3 component is `norva-probe
+// validate`'s (ctest probe_validate); midicsv's reading of a rendered file with
+// a note of its own is probe_render_midicsv.sh's; `norva-probe bridge` over a
+// pipe is probe_bridge_test.py's; output that does not depend on the block
 // length is kernel_engine_test's.
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "bank_folder.h"
+#include "bridge.h"
 #include "midi_file.h"
 #include "probe_cli.h"
 #include "probe_options.h"
@@ -141,6 +143,8 @@ TEST(ProbeCommandLine, RejectsBadInputWithOneLine) {
       {{"bank"}, "bank needs a command: check"}, {{"bank", "load", "F"}, "unknown bank command 'load'"},
       {{"bank", "check"}, "bank check needs a FOLDER"}, {{"bank", "check", "F", "G"}, "unexpected argument 'G'"},
       {{"bank", "check", "F", "--instrument"}, "option '--instrument' needs a value"},
+      {{"bridge"}, "bridge needs a BUNDLE"}, {{"bridge", "B", "--render"}, "option '--render' needs a value"},
+      {{"bridge", "B", "--render="}, "bad value '' for --render"}, {{"bridge", "B", "--set"}, "unexpected argument"},
   };
   for (const auto &[args, expected] : cases) {
     std::ostringstream out, err;
@@ -331,6 +335,64 @@ TEST(ProbeBundle, SavedStateRendersTheSameAndSetsTheFileTempo) {
   EXPECT_EQ(err3.str(), "norva-probe: the processor refused the state (kResultFalse)\n");
   EXPECT_FALSE(std::filesystem::exists(second));
   std::remove(state.c_str());
+}
+
+// Answers every interface id with itself, as a careless or hostile object
+// might: any call beyond FUnknown's on it would jump through a vtable it
+// does not have.
+class Impostor final : public Steinberg::FUnknown {
+public:
+  Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID, void **obj) override {
+    ++asked;
+    addRef();
+    *obj = this;
+    return Steinberg::kResultOk;
+  }
+  NORVA_PROBE_REFCOUNT
+  int asked = 0;
+};
+
+TEST(ProbeBridge, TheExportsServeTheirOwnControllerAndNothingElse) {
+  std::string error;
+  const std::unique_ptr<BridgeSession> session = BridgeSession::open(NORVA_PROBE_TEST_LIBRARY, error);
+  ASSERT_NE(session, nullptr) << error;
+  const DiagnosticBridgeEntries &bridge = session->entries();
+  std::vector<std::string> heard;
+  const std::string ready = R"({"type":"norva.ready"})";
+  ASSERT_TRUE(session->setSink([&](std::string_view text) { heard.emplace_back(text); }));
+  ASSERT_TRUE(session->deliver(ready));
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_TRUE(heard[0].starts_with(R"({"type":"norva.hello","plugin":{"id":"music.norva.tindrel",)")) << heard[0];
+  EXPECT_EQ(bridge.deliver(session->controller(), nullptr, 4), 0);
+  EXPECT_EQ(bridge.startClock(session->controller()), 0) << "the probe's host offers no run loop";
+  EXPECT_EQ(bridge.stopClock(session->controller()), 1);
+  EXPECT_EQ(std::string(bridge.uiRoot()),
+            (std::filesystem::path(NORVA_PROBE_TEST_LIBRARY).parent_path().parent_path() / "Resources/ui").string());
+
+  // A null sink stops every delivery.
+  ASSERT_TRUE(session->setSink([&](std::string_view) { heard.emplace_back("after removal"); }));
+  ASSERT_EQ(bridge.installSink(session->controller(), nullptr, nullptr), 1);
+  session->deliver(R"({"type":"norva.diag.subscribe","feeds":["lifecycle","transport"]})");
+  session->deliver(ready);
+  session->tick();
+  EXPECT_EQ(heard.size(), 1u);
+
+  // Anything but the controller, even one that claims every interface, is
+  // refused without a call beyond queryInterface and release.
+  IPtr<Impostor> impostor = owned(new Impostor());
+  IPtr<MessageSink> stranger = owned(new MessageSink());
+  auto sink = +[](void *, const char *, size_t) {};
+  for (FUnknown *object : {static_cast<FUnknown *>(nullptr), static_cast<FUnknown *>(session->component()),
+                           static_cast<FUnknown *>(impostor.get()), static_cast<FUnknown *>(stranger.get())}) {
+    EXPECT_EQ(bridge.installSink(object, sink, nullptr), 0);
+    EXPECT_EQ(bridge.deliver(object, ready.data(), ready.size()), 0);
+    EXPECT_EQ(bridge.tick(object), 0);
+    EXPECT_EQ(bridge.startClock(object), 0);
+    EXPECT_EQ(bridge.stopClock(object), 0);
+  }
+  EXPECT_EQ(impostor->asked, 5);
+  EXPECT_EQ(impostor->addRef(), 2u) << "every reference it handed out was given back";
+  impostor->release();
 }
 
 } // namespace

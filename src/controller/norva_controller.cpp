@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 
+#include "controller/diagnostic_bridge.h"
 #include "controller/norva_parameter.h"
 #include "diagnostics/component_messages.h"
 #include "state/state_document.h"
@@ -48,9 +49,10 @@ uint8_t classifyHost(std::string_view name) {
 
 } // namespace
 
-NorvaController::NorvaController() = default;
+NorvaController::NorvaController() { enterLiveController(*this); }
 
 NorvaController::~NorvaController() {
+  leaveLiveController(*this);
   clock_.stop();
   sink_ = nullptr;
 }

@@ -141,7 +141,7 @@ UiBundleFacts readUiBundleFacts(const std::string &manifestPath) {
   return facts;
 }
 
-std::string uiManifestPathForImage(std::string_view imagePath) {
+std::string uiFolderForImage(std::string_view imagePath) {
   std::string_view folder = imagePath;
   for (int up = 0; up < 2; ++up) {
     const size_t slash = folder.rfind('/');
@@ -149,8 +149,22 @@ std::string uiManifestPathForImage(std::string_view imagePath) {
   }
   std::string path(folder);
   path += '/';
-  path += kUiManifestRelativePath;
+  path += kUiFolderRelativePath;
   return path;
+}
+
+std::string uiManifestPathForImage(std::string_view imagePath) {
+  return uiFolderForImage(imagePath) + '/' + kUiManifestFile;
+}
+
+std::string pluginUiRoot() {
+  const std::string image = ownImagePath();
+  if (image.empty()) return {};
+  std::string folder = uiFolderForImage(image);
+  struct stat info {};
+  const std::string index = folder + '/' + kUiIndexFile;
+  if (::stat(index.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  return folder;
 }
 
 const UiBundleFacts &uiBundleFacts() {

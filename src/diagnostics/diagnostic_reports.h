@@ -44,8 +44,11 @@ inline constexpr size_t kUiSourceRevisionCapacity = 64;
 inline constexpr size_t kUiSha256Capacity = 80;
 // A larger manifest is not read at all.
 inline constexpr size_t kUiManifestMaxBytes = 1048576;
-// Where the manifest lies, below the bundle's Contents folder.
-inline constexpr const char *kUiManifestRelativePath = "Resources/ui/manifest.json";
+// The editor's folder, below the bundle's Contents folder, and the files in
+// it: the page, and the manifest with the build facts.
+inline constexpr const char *kUiFolderRelativePath = "Resources/ui";
+inline constexpr const char *kUiIndexFile = "index.html";
+inline constexpr const char *kUiManifestFile = "manifest.json";
 
 // The string value of a member of the manifest's top-level object, found by
 // a scan that does not parse the whole text: out gets the characters up to
@@ -57,10 +60,15 @@ bool uiManifestString(std::string_view text, std::string_view key, std::string &
 // The facts of the manifest at path; all empty when it cannot be read or
 // is larger than kUiManifestMaxBytes.
 UiBundleFacts readUiBundleFacts(const std::string &manifestPath);
-// The manifest beside a binary inside a bundle: two path components up from
-// it (".../Contents/x86_64-linux/Tindrel.so" -> ".../Contents"), then
-// kUiManifestRelativePath.
+// The editor folder beside a binary inside a bundle: two path components up
+// from it (".../Contents/x86_64-linux/Tindrel.so" -> ".../Contents"), then
+// kUiFolderRelativePath.
+std::string uiFolderForImage(std::string_view imagePath);
+// That folder's kUiManifestFile.
 std::string uiManifestPathForImage(std::string_view imagePath);
+// The editor folder of the bundle this code was loaded from, when it holds
+// kUiIndexFile; empty otherwise. Looked up anew on each call.
+std::string pluginUiRoot();
 // The facts of the bundle this code was loaded from, read on first use and
 // kept for the life of the process.
 const UiBundleFacts &uiBundleFacts();

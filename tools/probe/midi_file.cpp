@@ -127,6 +127,14 @@ bool buildMidiFile(uint32_t tempoMicrosPerQuarter, const std::vector<MidiFileEve
   return true;
 }
 
+bool writeRenderMidiFile(const std::string &path, const std::vector<RenderedEvent> &events, double sampleRate,
+                         double bpm, uint32_t channel, uint64_t totalFrames, std::string &error) {
+  std::vector<uint8_t> bytes;
+  return buildMidiFile(microsPerQuarter(bpm), toMidiFileEvents(events, sampleRate, bpm, channel),
+                       frameToTick(totalFrames, sampleRate, bpm), bytes, error) &&
+         writeBinaryFile(path, bytes, error);
+}
+
 bool writeBinaryFile(const std::string &path, const std::vector<uint8_t> &bytes,
                      std::string &error) {
   std::FILE *file = std::fopen(path.c_str(), "wb");

@@ -38,6 +38,12 @@ std::vector<MidiFileEvent> toMidiFileEvents(const std::vector<RenderedEvent> &ev
 bool buildMidiFile(uint32_t tempoMicrosPerQuarter, const std::vector<MidiFileEvent> &events,
                    uint64_t endTick, std::vector<uint8_t> &bytes, std::string &error);
 
+// What a render played, as a file at path: the tempo and tick scale of bpm,
+// events without a channel of their own on channel, the track ending at
+// totalFrames (or at the last event).
+bool writeRenderMidiFile(const std::string &path, const std::vector<RenderedEvent> &events, double sampleRate,
+                         double bpm, uint32_t channel, uint64_t totalFrames, std::string &error);
+
 // Writes bytes to path; on failure error reads "cannot write 'path': reason".
 bool writeBinaryFile(const std::string &path, const std::vector<uint8_t> &bytes,
                      std::string &error);

@@ -1,6 +1,9 @@
 #include "probe_cli.h"
 
+#include <unistd.h>
+
 #include "bank_check.h"
+#include "bridge.h"
 #include "midi_file.h"
 #include "params/params.h"
 #include "plugin_info.h"
@@ -13,8 +16,6 @@ namespace norva::probe {
 namespace {
 
 constexpr const char *kPrefix = "norva-probe: ";
-constexpr uint32_t kBpmParam = 1;
-constexpr uint32_t kChannelParam = 20;
 
 bool hasSetting(const RenderOptions &options, uint32_t id) {
   for (const ParameterSetting &setting : options.settings) {
@@ -54,13 +55,10 @@ int runRender(const RenderOptions &options, SequencerBackend &backend, std::ostr
   }
   if (!result.warning.empty()) err << kPrefix << "warning: " << result.warning << '\n';
 
-  const double bpm = renderedValue(options, backend, kBpmParam);
-  const auto channel = static_cast<uint32_t>(renderedValue(options, backend, kChannelParam));
-  const double rate = options.sampleRate;
-  std::vector<uint8_t> bytes;
-  if (!buildMidiFile(microsPerQuarter(bpm), toMidiFileEvents(result.events, rate, bpm, channel),
-                     frameToTick(options.totalFrames, rate, bpm), bytes, error) ||
-      !writeBinaryFile(options.outPath, bytes, error)) {
+  const double bpm = renderedValue(options, backend, kParamBpm);
+  const auto channel = static_cast<uint32_t>(renderedValue(options, backend, kParamChannel));
+  if (!writeRenderMidiFile(options.outPath, result.events, options.sampleRate, bpm, channel, options.totalFrames,
+                           error)) {
     err << kPrefix << error << '\n';
     return kExitFailure;
   }
@@ -104,6 +102,8 @@ int runProbe(const std::vector<std::string> &args, std::ostream &out, std::ostre
     return validatePlugin(command.bundlePath, out) ? kExitOk : kExitFailure;
   case CommandKind::BankCheck:
     return runBankCheck(command.bankFolder, command.instrumentId, out, err) ? kExitOk : kExitFailure;
+  case CommandKind::Bridge:
+    return runBridge(command.bundlePath, command.bridgeRenderPath, STDIN_FILENO, out, err);
   case CommandKind::Render:
     break;
   }

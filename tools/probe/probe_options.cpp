@@ -199,6 +199,27 @@ bool parseBankCommand(const std::vector<std::string> &args, ParsedCommand &comma
   return true;
 }
 
+// bridge BUNDLE [--render FILE.mid]
+bool parseBridgeOptions(const std::vector<std::string> &args, ParsedCommand &command, std::string &error) {
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string &word = args[i];
+    if (word != "--render" && word.rfind("--render=", 0) != 0) {
+      error = "unexpected argument " + quoted(word) + " (try --help)";
+      return false;
+    }
+    if (word == "--render" && i + 1 >= args.size()) {
+      error = "option '--render' needs a value";
+      return false;
+    }
+    command.bridgeRenderPath = word == "--render" ? args[++i] : word.substr(word.find('=') + 1);
+    if (command.bridgeRenderPath.empty()) {
+      error = "bad value '' for --render (expected a file name)";
+      return false;
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 std::string formatNumber(double value) {
@@ -340,6 +361,8 @@ bool parseCommandLine(const std::vector<std::string> &args, ParsedCommand &comma
     command.kind = CommandKind::Render;
   } else if (name == "validate") {
     command.kind = CommandKind::Validate;
+  } else if (name == "bridge") {
+    command.kind = CommandKind::Bridge;
   } else {
     error = "unknown command " + quoted(name) + " (try --help)";
     return false;
@@ -353,6 +376,7 @@ bool parseCommandLine(const std::vector<std::string> &args, ParsedCommand &comma
     return false;
   }
   command.bundlePath = args[1];
+  if (command.kind == CommandKind::Bridge) return parseBridgeOptions(args, command, error);
   if (command.kind != CommandKind::Render) {
     if (args.size() > 2) {
       error = "unexpected argument " + quoted(args[2]) + " (try --help)";
@@ -377,6 +401,7 @@ const char *usageText() {
          "       norva-probe render BUNDLE [options] --out FILE.mid\n"
          "       norva-probe validate BUNDLE\n"
          "       norva-probe bank check FOLDER [--instrument ID]\n"
+         "       norva-probe bridge BUNDLE [--render FILE.mid]\n"
          "       norva-probe --help\n"
          "\n"
          "Loads a VST 3 plug-in as a host does. BUNDLE is a .vst3 folder (its library\n"
@@ -394,6 +419,13 @@ const char *usageText() {
          "          the error, the bank, its instruments and kits, presets, zones and\n"
          "          arena frames. --instrument ID chooses an instrument or kit; without\n"
          "          it the bank's first one.\n"
+         "bridge    drives the plug-in's controller over its diagnostic bridge: each\n"
+         "          line on standard input is one editor message (JSON), each message\n"
+         "          the controller sends is one line on standard output. The\n"
+         "          processor runs in real time (512-frame blocks at 48 kHz) and the\n"
+         "          cadence ticks 30 times a second until the input ends; then\n"
+         "          --render FILE.mid writes what the processor played, at the tempo\n"
+         "          tindrel.bpm ends on.\n"
          "\n"
          "render options:\n"
          "  --rate HZ                 sample rate, a whole number from 1000 to 768000\n"
@@ -415,7 +447,7 @@ const char *usageText() {
          "first and last note-on frame and the distinct pitches played.\n"
          "\n"
          "Exit status: 0 done (validate: every check passed), 1 the plug-in, the\n"
-         "render, a file, a check or the bank failed, 2 bad command line.\n";
+         "render, a file, a check, the bank or the bridge failed, 2 bad command line.\n";
 }
 
 } // namespace norva::probe

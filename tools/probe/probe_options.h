@@ -50,11 +50,12 @@ struct RenderOptions {
   std::string loadStatePath; // empty: start from the plug-in's defaults
 };
 
-enum class CommandKind { Help, Info, Render, Validate, BankCheck };
+enum class CommandKind { Help, Info, Render, Validate, BankCheck, Bridge };
 
 struct ParsedCommand {
   CommandKind kind = CommandKind::Help;
-  std::string bundlePath; // info and validate
+  std::string bundlePath; // info, validate and bridge
+  std::string bridgeRenderPath; // bridge --render; empty: no file
   RenderOptions render;
   std::string bankFolder;   // bank check
   std::string instrumentId; // bank check --instrument; empty: the bank's first

@@ -71,6 +71,12 @@ bool Vst3Backend::pushParameter(uint32_t frame, uint32_t id, double plainValue,
   return true;
 }
 
+void Vst3Backend::passEditsToProcessor() {
+  handler_->onPerformEdit = [changes = inputChanges_.get()](ParamID id, ParamValue normalized) {
+    changes->add(id, 0, normalized);
+  };
+}
+
 bool Vst3Backend::pushNote(uint32_t frame, uint32_t note, bool on, double velocity,
                            std::string &error) {
   Event event = on ? makeNoteOn(static_cast<int32_t>(frame), static_cast<int16_t>(note),

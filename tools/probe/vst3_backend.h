@@ -40,6 +40,14 @@ public:
   bool readState(std::vector<uint8_t> &bytes, std::string &error) override;
   bool currentPlainValue(uint32_t id, double &value) override;
 
+  // The loaded module and the instance; null before create.
+  Vst3Module *module() const { return module_.get(); }
+  PluginInstance *plugin() const { return plugin_.get(); }
+  // From now on each performEdit of the controller reaches the processor as
+  // a parameter change at the start of the next block, as a host passes an
+  // editor's edits on.
+  void passEditsToProcessor();
+
 private:
   std::string bundlePath_;
   std::vector<uint8_t> initialState_;

@@ -312,6 +312,7 @@ tresult PLUGIN_API HostComponentHandler::beginEdit(ParamID id) {
 tresult PLUGIN_API HostComponentHandler::performEdit(ParamID id, ParamValue value) {
   ++edits;
   calls.push_back({Call::perform, id, value});
+  if (onPerformEdit) onPerformEdit(id, value);
   return kResultOk;
 }
 tresult PLUGIN_API HostComponentHandler::endEdit(ParamID id) {

@@ -205,6 +205,8 @@ public:
   int edits = 0;
   int restarts = 0;
   std::vector<Call> calls;
+  // Called for each performEdit after it is recorded, when set.
+  std::function<void(Steinberg::Vst::ParamID, Steinberg::Vst::ParamValue)> onPerformEdit;
 };
 
 // --- connection -----------------------------------------------------------------
