@@ -479,15 +479,25 @@ TEST(ControllerCadence, AClockOnTheHostsRunLoopTicksTwoMessages) {
     for (const probe::MessageRecord &record : rig.peer->log) ids.push_back(record.id);
     EXPECT_EQ(ids, (Texts{kTransportPollMessage, kFeedDrainMessage, kTransportPollMessage, kFeedDrainMessage}));
 
-    // The exported switches reach the same clock.
-    FUnknown *bridged = static_cast<IEditController *>(rig.controller);
-    EXPECT_EQ(norvaStopCadenceClock(bridged), 1);
+    // Exported clocks go on the run loop the live controller's host offered.
+    int calls = 0;
+    const auto count = [](void *calls) { ++*static_cast<int *>(calls); };
+    EXPECT_EQ(norvaStartCadenceClock(nullptr, &calls, 0.05), nullptr);
+    for (double refused : {0.0, -1.0, std::nan(""), 1e9}) EXPECT_EQ(norvaStartCadenceClock(count, &calls, refused), nullptr);
+    void *clock = norvaStartCadenceClock(count, &calls, 0.05);
+    ASSERT_NE(clock, nullptr);
+    EXPECT_EQ(context->intervalMs, 50u);
+    context->timer->onTimer();
+    EXPECT_EQ(calls, 1);
+    norvaStopCadenceClock(nullptr);
+    norvaStopCadenceClock(&calls);  // not a clock: ignored
+    norvaStopCadenceClock(clock);
     EXPECT_FALSE(context->timer);
-    EXPECT_EQ(norvaStartCadenceClock(bridged), 1);
-    EXPECT_TRUE(context->timer);
+    norvaStopCadenceClock(clock);  // a second stop is ignored too
   }
   EXPECT_FALSE(context->timer) << "terminate stops the clock";
   EXPECT_FALSE(Rig().controller->cadenceClockRunning()) << "no run loop, no clock";
+  EXPECT_EQ(norvaStartCadenceClock([](void *) {}, nullptr, 0.05), nullptr) << "the run loop left with its controller";
 }
 
 // --- views and banks -----------------------------------------------------------------------------------

@@ -2,13 +2,16 @@
 // lets them tell this module's controllers from anything else.
 #include "controller/diagnostic_bridge.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "controller/cadence_clock.h"
 #include "controller/norva_controller.h"
 #include "diagnostics/diagnostic_reports.h"
 #include "identity/diagnostic_bridge.h"
+#include "vst3/abi/iplugview.h"
 
 namespace norva {
 
@@ -28,6 +31,18 @@ struct LiveControllers {
 LiveControllers &liveControllers() {
   static LiveControllers live;
   return live;
+}
+
+// The clocks norvaStartCadenceClock handed out: a stop with anything else
+// is ignored, not freed.
+struct ExportedClocks {
+  std::mutex lock;
+  std::vector<void *> all;
+};
+
+ExportedClocks &exportedClocks() {
+  static ExportedClocks exported;
+  return exported;
 }
 
 } // namespace
@@ -99,16 +114,29 @@ const char *norvaPluginUiRootForDiagnostics() {
   return root.c_str();
 }
 
-int norvaStartCadenceClock(Steinberg::FUnknown *object) {
-  NorvaController *controller = liveControllerOf(object);
-  if (controller == nullptr) return 0;
-  controller->startCadenceClock();
-  return controller->cadenceClockRunning() ? 1 : 0;
+void *norvaStartCadenceClock(void (*callback)(void *), void *context, double intervalSeconds) {
+  using namespace norva;
+  const Steinberg::uint64 intervalMs = cadenceIntervalMs(intervalSeconds);
+  if (callback == nullptr || intervalMs == 0) return nullptr;
+  Steinberg::Linux::IRunLoop *runLoop = currentHostRunLoop();
+  if (runLoop == nullptr) return nullptr;
+  auto clock = std::make_unique<CadenceClock>();
+  const bool started = clock->start(runLoop, intervalMs, [callback, context] { callback(context); });
+  runLoop->release();
+  if (!started) return nullptr;
+  ExportedClocks &exported = exportedClocks();
+  const std::lock_guard guard(exported.lock);
+  exported.all.push_back(clock.get());
+  return clock.release();
 }
 
-int norvaStopCadenceClock(Steinberg::FUnknown *object) {
-  NorvaController *controller = liveControllerOf(object);
-  if (controller == nullptr) return 0;
-  controller->stopCadenceClock();
-  return 1;
+void norvaStopCadenceClock(void *handle) {
+  using namespace norva;
+  if (handle == nullptr) return;
+  {
+    ExportedClocks &exported = exportedClocks();
+    const std::lock_guard guard(exported.lock);
+    if (std::erase(exported.all, handle) == 0) return;
+  }
+  delete static_cast<CadenceClock *>(handle);
 }

@@ -86,21 +86,19 @@ tresult PLUGIN_API NorvaController::initialize(FUnknown *context) {
   for (const norva_param_desc &row : NORVA_PARAMS) parameters.addParameter(new NorvaParameter(row));
   refreshPresetState();
   emitLifecycle(DiagnosticLifecycleKind::created);
-  startCadenceClock();
+  // The controller's own clock, independent of any editor, when the host
+  // context offers a run loop; exported clocks may use that run loop too.
+  offerHostRunLoop(this, context);
+  clock_.start(context, kCadenceIntervalMs, [this] { tickCadence(); });
   return kResultOk;
 }
 
 tresult PLUGIN_API NorvaController::terminate() {
   emitLifecycle(DiagnosticLifecycleKind::destroyed);
-  stopCadenceClock();
+  clock_.stop();
+  withdrawHostRunLoop(this);
   return EditControllerEx1::terminate();
 }
-
-void NorvaController::startCadenceClock() {
-  if (!clock_.running()) clock_.start(getHostContext(), [this] { tickCadence(); });
-}
-
-void NorvaController::stopCadenceClock() { clock_.stop(); }
 
 double NorvaController::currentPlain(uint32_t index) {
   return paramToPlain(NORVA_PARAMS[index], getParamNormalized(index));

@@ -107,10 +107,6 @@ public:
   void tickCadence();
   void pollTransport();
   void drainProcessorFeeds();
-  // A clock on the host's run loop, when the host context offers one.
-  void startCadenceClock();
-  void stopCadenceClock();
-
   // Outbound to the editor; each is dropped while no sink is installed.
   void sendHello();
   void sendParamChanged(Steinberg::Vst::ParamID id, double normalized);

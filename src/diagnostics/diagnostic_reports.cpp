@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iterator>
 #include <utility>
 
@@ -157,15 +158,21 @@ std::string uiManifestPathForImage(std::string_view imagePath) {
   return uiFolderForImage(imagePath) + '/' + kUiManifestFile;
 }
 
-std::string pluginUiRoot() {
-  const std::string image = ownImagePath();
-  if (image.empty()) return {};
-  std::string folder = uiFolderForImage(image);
-  struct stat info {};
-  const std::string index = folder + '/' + kUiIndexFile;
-  if (::stat(index.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  return folder;
+std::string uiRootForImageAddress(const void *address) {
+  if (address == nullptr) return {};
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') return {};
+  const std::string folder = uiFolderForImage(info.dli_fname);
+  char *resolved = ::realpath(folder.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string root(resolved);
+  std::free(resolved);
+  struct stat status {};
+  if (::stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return {};
+  return root;
 }
+
+std::string pluginUiRoot() { return uiRootForImageAddress(reinterpret_cast<const void *>(&ownImagePath)); }
 
 const UiBundleFacts &uiBundleFacts() {
   static const UiBundleFacts facts = [] {

@@ -66,8 +66,12 @@ UiBundleFacts readUiBundleFacts(const std::string &manifestPath);
 std::string uiFolderForImage(std::string_view imagePath);
 // That folder's kUiManifestFile.
 std::string uiManifestPathForImage(std::string_view imagePath);
-// The editor folder of the bundle this code was loaded from, when it holds
-// kUiIndexFile; empty otherwise. Looked up anew on each call.
+// The editor folder beside the loaded binary that contains address: the
+// image's uiFolderForImage, resolved to an absolute path without links, when
+// it exists and is a directory; empty for a null address, an address in no
+// loaded image, or no such folder. Looked up anew on each call.
+std::string uiRootForImageAddress(const void *address);
+// uiRootForImageAddress of this code's own binary.
 std::string pluginUiRoot();
 // The facts of the bundle this code was loaded from, read on first use and
 // kept for the life of the process.

@@ -40,9 +40,13 @@ NORVA_DIAGNOSTIC_BRIDGE_EXPORT int norvaTickDiagnosticCadence(Steinberg::FUnknow
 // The editor folder (Resources/ui beside the binary, holding index.html), or
 // an empty text. The text stays valid until the next call on the same thread.
 NORVA_DIAGNOSTIC_BRIDGE_EXPORT const char *norvaPluginUiRootForDiagnostics();
-// Starts the controller's cadence clock on the run loop its host context
-// offers: 1 when the clock runs afterwards, 0 without a run loop or for
-// anything but a controller of this module.
-NORVA_DIAGNOSTIC_BRIDGE_EXPORT int norvaStartCadenceClock(Steinberg::FUnknown *controller);
-// Stops it: 1 for a controller of this module (running or not).
-NORVA_DIAGNOSTIC_BRIDGE_EXPORT int norvaStopCadenceClock(Steinberg::FUnknown *controller);
+// A repeating clock calling callback(context) every intervalSeconds on the
+// host's user-interface thread, on the run loop the newest live controller's
+// host (or an attached editor's frame) offered. An opaque handle, or null
+// when callback is null, the interval is not a number above 0 and at most a
+// day, or no host offered a run loop. Rounded to whole milliseconds.
+NORVA_DIAGNOSTIC_BRIDGE_EXPORT void *norvaStartCadenceClock(void (*callback)(void *), void *context,
+                                                            double intervalSeconds);
+// Stops and frees a clock; null and anything this module did not hand out
+// (or already stopped) are ignored.
+NORVA_DIAGNOSTIC_BRIDGE_EXPORT void norvaStopCadenceClock(void *handle);
