@@ -148,6 +148,7 @@ export function banksPanel(bridge) {
 // Pad overrides as rows of pad, setting and value; Apply sends them all.
 function padEditor(bridge, say) {
   let rows = [];
+  let adopted = null;
   const body = element("tbody");
   const add = element("button", { type: "button", class: "button small", text: "Add override" });
   const apply = element("button", { type: "button", class: "button small primary", text: "Apply overrides" });
@@ -199,7 +200,12 @@ function padEditor(bridge, say) {
   return {
     root: element("div", {}, [element("div", { class: "table-scroll" }, element("table", { class: "grid" }, [head, body])),
       element("div", { class: "toolbar" }, [add, apply])]),
+    // The controller's overrides; the rows being edited stay while they
+    // have not changed.
     adopt(padObject) {
+      const text = JSON.stringify(padObject);
+      if (text === adopted) return;
+      adopted = text;
       rows = Object.entries(padObject).flatMap(([pad, settings]) =>
         Object.entries(settings).map(([setting, value]) => ({ pad, setting, value: String(value) })));
       draw();
