@@ -1,5 +1,5 @@
 // How the page shows each setting: names for the values that have them,
-// numbers in their units, and the reading of a typed value back. The
+// numbers in their units and the reading of a typed number back. The
 // values themselves are the catalogue's plain values.
 import { KEY } from "./facts.js";
 
@@ -37,41 +37,17 @@ const percent = {
   show: (v) => `${Math.round(v * 100)} %`,
   read: (text) => number(text) / 100,
 };
-// Values counted from 0 and shown from 1 (patterns, channels).
-const fromOne = {
-  show: (v) => String(v + 1),
-  read: (text) => number(text) - 1,
-};
-const named = (names) => ({
-  show: (v) => names[v] ?? String(v),
-  read: (text) => {
-    const index = names.findIndex((name) => name.toLowerCase() === String(text).trim().toLowerCase());
-    return index >= 0 ? index : number(text);
-  },
-  names,
-});
-const onOff = { show: (v) => (v ? "on" : "off"), read: (text) => (/^(on|1|true)$/i.test(text.trim()) ? 1 : 0) };
 
+// The sliders' formats; a setting without one shows its whole number.
 const FORMATS = {
-  [KEY.run]: onOff,
   [KEY.bpm]: fixed(1, " BPM"),
-  [KEY.resolution]: named(RESOLUTION_NAMES),
   [KEY.shuffle]: { show: (v) => `${(v * 100).toFixed(1)} %`, read: (text) => number(text) / 100 },
   [KEY.gateScale]: percent,
   [KEY.velocityScale]: percent,
   [KEY.transpose]: { show: (v) => `${v > 0 ? "+" : v < 0 ? "−" : ""}${Math.abs(v)} st`, read: number },
   [KEY.octave]: { show: (v) => `${v} oct`, read: number },
-  [KEY.direction]: named(DIRECTION_NAMES),
-  [KEY.pattern]: fromOne,
   [KEY.length]: { show: (v) => `${v} steps`, read: number },
-  [KEY.chainOn]: onOff,
-  [KEY.chainStart]: fromOne,
-  [KEY.chainEnd]: fromOne,
   [KEY.curveCc]: { show: (v) => `CC ${v}`, read: (text) => number(String(text).replace(/^\s*cc/i, "")) },
-  [KEY.curveBipolar]: onOff,
-  [KEY.keyRoot]: named(NOTE_NAMES),
-  [KEY.keyFollow]: onOff,
-  [KEY.channel]: fromOne,
 };
 const PLAIN = fixed(0);
 

@@ -10,13 +10,14 @@ import { after, before, describe, test } from "node:test";
 import { expectShown, facts, noteOnTicks, shownValue, startRig, UI_ROOT } from "./harness.js";
 
 const { KEY, PARAMS, RECEIVE, SEND } = facts;
-const TICKS_PER_16TH = 480 / 4;
 let rig;
 before(async () => { rig = await startRig(); });
 after(async () => {
   const errors = rig.consoleErrors();
+  const faults = rig.gestureFaults();
   await rig.stop();
   assert.deepEqual(errors, [], "console errors");
+  assert.deepEqual(faults, [], "edits outside their gestures");
 });
 
 const snapTo = (row, plain) => Math.min(row.max, Math.max(row.min,
@@ -100,11 +101,13 @@ describe("edits and automation", () => {
     await page.waitForTimeout(1500);
     await page.close();
     assert.equal(await session.exited, 0, session.stderr);
-    const { tempo: fileTempo, ons } = noteOnTicks(readFileSync(session.render));
+    const { tempo: fileTempo, ons: notes, division } = noteOnTicks(readFileSync(session.render));
+    const ons = notes.map(([tick]) => tick);
     assert.equal(fileTempo, Math.round(60e6 / bpm));
-    // Sixteenths at the new tempo: the notes after the edit come 120 ticks apart.
+    const sixteenth = division / 4;
+    // Sixteenths at the new tempo: the notes after the edit come a sixteenth apart.
     const gaps = ons.slice(1).map((tick, i) => tick - ons[i]).slice(Math.floor(ons.length / 2));
-    assert.ok(ons.length >= 8 && Math.min(...gaps) === TICKS_PER_16TH && gaps.every((g) => g % TICKS_PER_16TH === 0),
+    assert.ok(ons.length >= 8 && Math.min(...gaps) === sixteenth && gaps.every((g) => g % sixteenth === 0),
       `note-ons ${ons}`);
   });
 
@@ -127,12 +130,36 @@ describe("edits and automation", () => {
     });
   });
 
-  test("the step being played is lit, within the pattern's length", async () => {
-    const { page } = await rig.open("playing", { preamble: [`!automate ${KEY.length} 5`] });
-    await page.waitForSelector(".step.playing");
-    const lit = await page.locator(".step.playing").evaluate((el) => [...el.parentNode.children].indexOf(el));
-    assert.ok(lit >= 0 && lit < 5, `step ${lit + 1} lit`);
-  });
+  // Steps 1 to 5 play velocities 10 to 50: the note sounding at the frame
+  // the page last heard of tells which step it should light.
+  for (const direction of [0, 2]) {
+    test(`the step lit is the one playing (direction ${direction})`, async () => {
+      const length = 5;
+      const step = (k) => PARAMS[facts.FIRST_STEP_PARAM + k].key;
+      const preamble = [`!automate ${KEY.length} ${length}`, `!automate ${KEY.direction} ${direction}`,
+        ...Array.from({ length }, (_, k) => `!automate ${step(k)} ${10 * (k + 1)}`)];
+      const { page, session } = await rig.open(`playing-${direction}`, { preamble });
+      await page.getByRole("tab", { name: "Diagnostics" }).click();
+      const seen = [];
+      for (let i = 0; i < 8; i += 1) {
+        await page.waitForTimeout(120);
+        seen.push(await page.evaluate(() => {
+          const lit = document.querySelector(".step.playing");
+          const frame = [...document.querySelectorAll("dt")].find((dt) => dt.textContent === "Frame");
+          return [lit ? [...lit.parentNode.children].indexOf(lit) : -1, Number(frame?.nextSibling.textContent)];
+        }));
+      }
+      await page.close();
+      await session.exited;
+      const { ons, division, tempo } = noteOnTicks(readFileSync(session.render));
+      const rate = session.received.find((m) => m.type === RECEIVE.transport).frame.state.sampleRate;
+      const ticksPerFrame = (division * 1e6) / tempo / rate;
+      for (const [lit, frame] of seen) {
+        const sounding = ons.filter(([tick]) => tick <= frame * ticksPerFrame).pop();
+        assert.equal(lit, sounding[1] / 10 - 1, `at frame ${frame}: lit ${lit + 1}, playing ${sounding[1] / 10}`);
+      }
+    });
+  }
 });
 
 describe("state and CC map", () => {

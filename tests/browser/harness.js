@@ -45,6 +45,11 @@ export async function startRig() {
       pages.push({ name, errors });
       return { page, session, hello, errors };
     },
+    // Faults in the edits each page sent: a value outside its parameter's
+    // gesture, a gesture begun twice or never ended.
+    gestureFaults() {
+      return [...server.sessions()].flatMap((session) => gestureFaults(session.sent).map((f) => `${session.name}: ${f}`));
+    },
     // Console errors of every page opened so far, by page.
     consoleErrors() {
       return pages.filter((p) => p.errors.length).map((p) => `${p.name}: ${p.errors.join(" | ")}`);
@@ -54,6 +59,19 @@ export async function startRig() {
       await server.stop();
     },
   };
+}
+
+export function gestureFaults(sent) {
+  const { SEND } = facts;
+  const open = new Set();
+  const faults = [];
+  for (const message of sent) {
+    if (message.type === SEND.beginEdit && open.has(message.path)) faults.push(`${message.path} begun twice`);
+    if (message.type === SEND.beginEdit) open.add(message.path);
+    if (message.type === SEND.endEdit && !open.delete(message.path)) faults.push(`${message.path} ended unbegun`);
+    if (message.type === SEND.setParam && !open.has(message.path)) faults.push(`${message.path} set outside a gesture`);
+  }
+  return faults.concat([...open].map((path) => `${path} never ended`));
 }
 
 // The value a control shows for a parameter (its data-value).
@@ -67,7 +85,8 @@ export async function expectShown(page, key, value, timeout = 3000) {
     [key, value], { timeout });
 }
 
-// The tempo and the note-on ticks of a format 0 file the probe wrote.
+// The tempo, ticks per quarter note and note-ons (tick and velocity) of a
+// format 0 file the probe wrote.
 export function noteOnTicks(data) {
   if (data.toString("latin1", 0, 4) !== "MThd" || data.toString("latin1", 14, 18) !== "MTrk") throw new Error("not a MIDI file");
   const track = data.subarray(22);
@@ -91,8 +110,8 @@ export function noteOnTicks(data) {
       i += 3 + track[i + 2];
       continue;
     }
-    if ((status & 0xf0) === 0x90 && track[i + 2] > 0) ons.push(tick);
+    if ((status & 0xf0) === 0x90 && track[i + 2] > 0) ons.push([tick, track[i + 2]]);
     i += 3;
   }
-  return { tempo, ons };
+  return { tempo, ons, division: data.readUInt16BE(12) };
 }

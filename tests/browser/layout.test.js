@@ -11,8 +11,10 @@ let rig;
 before(async () => { rig = await startRig(); });
 after(async () => {
   const errors = rig.consoleErrors();
+  const faults = rig.gestureFaults();
   await rig.stop();
   assert.deepEqual(errors, [], "console errors");
+  assert.deepEqual(faults, [], "edits outside their gestures");
 });
 
 // The page with each tab shown in turn: fn(page, tabName).

@@ -97,6 +97,7 @@ export async function startServer({ uiRoot, probe, bundle, outDir }) {
     prepare(name, lines) {
       preambles.set(name, lines);
     },
+    sessions: () => sessions.values(),
     // The session of a page once its socket has connected.
     async session(name, timeoutMs = 5000) {
       const until = Date.now() + timeoutMs;
