@@ -149,6 +149,8 @@ export function ccMapPanel(bridge) {
 
   bridge.on(RECEIVE.hello, (hello) => adopt(hello.ccMap));
   bridge.on(RECEIVE.ccMapChanged, (message) => adopt(message.map));
+  // The activity feed counts channels from 0, as MIDI does; a binding's
+  // channel counts from 1 (0 is any channel).
   bridge.on(RECEIVE.midiCc, (message) => {
     seen.textContent = `Last controller: CC ${message.cc} on channel ${message.channel + 1}, value ${message.value}`;
     if (learning < 0 || learning >= bindings.length) return;

@@ -124,6 +124,18 @@ describe("edits and automation", () => {
         assert.equal(session.sent.filter((m) => m.path === key).length, 0, "the page sends no edit back");
       });
     }
+    test("Shift moves a slider finely and a double-click resets it", async () => {
+      const row = PARAMS.find((r) => r.key === KEY.bpm);
+      const tempo = page.locator(`[data-param="${KEY.bpm}"] [role=slider]`);
+      const start = await shownValue(page, KEY.bpm);
+      await tempo.focus();
+      await page.keyboard.press("ArrowRight");
+      await page.keyboard.press("Shift+ArrowRight");
+      const moved = (await shownValue(page, KEY.bpm)) - start;
+      assert.ok(close(moved, (row.max - row.min) * (1 / 100 + 1 / 1000)), `moved ${moved}`);
+      await tempo.dblclick();
+      await expectShown(page, KEY.bpm, row.default);
+    });
     test("steps beyond the length are dimmed and a stopped sequencer lights no step", async () => {
       assert.equal(await page.locator(".step.beyond").count(), facts.STEP_COUNT - 7);
       assert.equal(await page.locator(".step.playing").count(), 0);
