@@ -411,6 +411,12 @@ int runScreenshot(EditorHost &host, const EditorOptions &options, std::ostream &
     err << kPrefix << "the page's norva.ready never reached the controller\n";
     return kExitFailure;
   }
+  // The page fills the window: a view that shows less than half of it did
+  // not come up.
+  if (painted * 2 < total) {
+    err << kPrefix << "the editor painted only " << painted << " of " << total << " pixels\n";
+    return kExitFailure;
+  }
   return kExitOk;
 }
 
