@@ -388,7 +388,10 @@ int runScreenshot(EditorHost &host, const EditorOptions &options, std::ostream &
     err << kPrefix << error << '\n';
     return kExitFailure;
   }
-  if (!host.runUntil(options.afterSeconds, [] { return false; })) {
+  // The page first, however long a loaded machine takes to show it, then
+  // the time it is given to settle.
+  if (!host.runUntil(kEditorHelloTimeoutSeconds, [&] { return host.helloSeen(); }) ||
+      !host.runUntil(options.afterSeconds, [] { return false; })) {
     err << kPrefix << "the window was closed\n";
     return kExitFailure;
   }
