@@ -129,7 +129,8 @@ TEST(BridgeOutbound, ParamStateAndReport) {
   } changes[] = {
       {kParamTranspose, 0.25,
        R"({"type":"norva.paramChanged","path":"tindrel.transpose","value":-12,"normalized":0.25})"},
-      {kParamCount - 1, 1, R"({"type":"norva.paramChanged","path":"tindrel.g32","value":127,"normalized":1})"},
+      {kKernelParamCount - 1, 1, R"({"type":"norva.paramChanged","path":"tindrel.g32","value":127,"normalized":1})"},
+      {kParamBypass, 1, R"({"type":"norva.paramChanged","path":"tindrel.bypass","value":1,"normalized":1})"},
       {kParamCount, 1, ""},
   };
   for (const auto &c : changes) {

@@ -15,6 +15,7 @@
 #include "engine/sounding_notes.h"
 #include "kernel/kernel_events.h"
 #include "kernel/kernel_interface.h"
+#include "kernel/kernel_run.h"
 #include "params/params.h"
 
 namespace norva {
@@ -27,6 +28,17 @@ struct KernelEngineEvent {
   double value = 0; // plain parameter value, note-on velocity 0..1, 0 for a note-off
 };
 
+// What the host's ProcessContext says of its transport, for Follow host.
+struct HostTransport {
+  bool playing = false;
+  bool hasTempo = false;    // tempo is valid
+  bool hasPosition = false; // ppq (projectTimeMusic) is valid
+  bool hasBar = false;      // barPpq (barPositionMusic) is valid
+  double tempo = 0;         // BPM
+  double ppq = 0;           // position at the block's first frame, in quarter notes
+  double barPpq = 0;        // start of the bar holding it
+};
+
 // True once the kernel runtime has delivered a trap in this process.
 bool kernelTrapped();
 
@@ -37,6 +49,12 @@ public:
   static constexpr int32_t kKernelQueueCapacity = NORVA_KERNEL_MAX_EVENTS;
   static constexpr int32_t kQueueCapacity = 2048;  // events one host block may queue
   static constexpr int32_t kOutputCapacity = 2048; // MIDI messages one host block may send
+  static constexpr int32_t kEditCapacity = 64;     // plane edits one host block may queue
+  static constexpr int32_t kClockCapacity = 4;     // clock changes one host block queues, at most 3
+  // A host position this far (in quarter notes) from where the last block
+  // left it is a locate or a loop; closer, a drift the grid is corrected by.
+  static constexpr double kGridJumpQuarters = 1.0 / 16;
+  static constexpr double kGridDriftQuarters = 1e-6;
 
   KernelEngine();
   ~KernelEngine();
@@ -52,6 +70,15 @@ public:
   bool pushParamNormalized(uint32_t index, double normalized, int32_t frame);
   bool pushNoteOn(int32_t note, double velocity, int32_t frame);
   bool pushNoteOff(int32_t note, int32_t frame);
+  // An edit of the authored plane at `frame`; a whole plane's bytes stay
+  // with the caller until processBlock has returned.
+  bool pushEdit(const kernel::PlaneEdit &edit, int32_t frame);
+  // The host's transport for the next block, while clockWatched(): Follow
+  // host or Bypass is on, or the kernel's clock is still to be set back.
+  bool clockWatched() const { return clockWatched_.load(std::memory_order_relaxed); }
+  void setHostTransport(const HostTransport &transport) { transport_ = transport; }
+  // The clock the kernel was last given.
+  kernel::ClockMode clockMode() const { return kernelMode_; }
   void processBlock(int32_t frames);
 
   // The block's MIDI output, valid until the next processBlock.
@@ -99,6 +126,17 @@ private:
   void placeOutput(const MidiEvent *events, uint32_t count, int32_t off, int32_t chunk);
   void releaseSoundingNotes();
   void destroyKernel();
+  // Engine parameters (Follow host, Bypass) and the host's transport: the
+  // kernel's clock for this block, set at its first frame.
+  [[gnu::noinline]] void updateClock(int32_t frames);
+  void followGrid(const HostTransport &transport, int32_t frames);
+  void queueClock(const kernel::ClockEvent &clock);
+  void pushLaterKind(const KernelEngineEvent &event, uint32_t relative);
+  void emptyQueue() {
+    queueCount_ = 0;
+    editCount_ = 0;
+    clockCount_ = 0;
+  }
 
   // Configuration.
   RateAdapter rate_;
@@ -133,6 +171,22 @@ private:
   uint32_t retryCursor_ = 0;
   std::atomic<bool> paramsDirty_{true};
   int32_t variation_ = 0;
+
+  // Plane edits and clock changes of the block (the queue holds their index).
+  kernel::PlaneEdit edits_[kEditCapacity];
+  int32_t editCount_ = 0;
+  kernel::ClockEvent clocks_[kClockCapacity];
+  int32_t clockCount_ = 0;
+  // The clock.
+  std::atomic<bool> clockWatched_{false};
+  HostTransport transport_;
+  kernel::ClockMode kernelMode_ = kernel::ClockMode::own;
+  bool gridRolling_ = false;    // the host's transport rolled in the last block
+  bool fallbackReported_ = false;
+  double sentPpq_ = 0;          // the position and tempo of the last grid event
+  double sentTempo_ = 0;
+  double sentSamplesPerQuarter_ = 1;
+  double framesSinceSent_ = 0;
 
   // Output.
   MidiEvent output_[kOutputCapacity];

@@ -77,4 +77,34 @@ bool restoreState(KernelState &s, const uint8_t *buffer, uint32_t length) {
   return true;
 }
 
+bool applyPlaneEdit(KernelState &s, const PlaneEdit &edit) {
+  switch (edit.kind) {
+  case PlaneEdit::Kind::stepField: {
+    if (edit.pattern >= kPatterns || edit.step >= kSteps || edit.field >= kLaneCount) return false;
+    if (edit.value < 0 || edit.value > kStepFieldByteMax) return false;
+    const int cell = planeCell(edit.pattern, edit.step);
+    const int32_t held = heldStepValue(edit.field, edit.value);
+    int32_t *const lanes[kLaneCount] = {s.stepNote,  s.stepVelocity, s.stepGate,   s.stepTie,
+                                        s.stepCurve, s.stepRatchet,  s.stepEnabled};
+    lanes[edit.field][cell] = held;
+    // The selected pattern's velocities follow the step-velocity parameters;
+    // this one stays until one of them changes.
+    if (edit.field == kLaneVelocity && edit.pattern == s.selectedPattern) s.liveVelocities[edit.step] = held;
+    return true;
+  }
+  case PlaneEdit::Kind::patternField: {
+    if (edit.pattern >= kPatterns || edit.field >= kRowCount) return false;
+    if (edit.value < kPatternFieldMin[edit.field] || edit.value > kPatternFieldMax[edit.field]) return false;
+    int32_t *const rows[kRowCount] = {s.patternLengths, s.patternResolutions, s.patternDirections};
+    rows[edit.field][edit.pattern] = edit.value;
+    const int currentLength = patternLength(s, int(s.currentPattern));
+    if (s.walkPosition > currentLength - 1) s.walkPosition = 0;
+    if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
+    return true;
+  }
+  case PlaneEdit::Kind::plane: return restoreState(s, edit.plane, uint32_t(kStateBytes));
+  }
+  return false;
+}
+
 } // namespace norva::kernel

@@ -104,7 +104,7 @@ bool setById(KernelState &s, int id, double value) {
     break;
   }
   default: {
-    if (id < int(kParamFirstStepVelocity) || id >= int(kParamCount)) return false;
+    if (id < int(kParamFirstStepVelocity) || id >= int(kKernelParamCount)) return false;
     if (!insideRow(id, value)) return false;
     s.liveVelocities[id - kParamFirstStepVelocity] = int32_t(std::floor(value));
     break;
@@ -145,7 +145,7 @@ bool setParameter(KernelState &s, const char *key, double value) {
 }
 
 bool applyParameter(KernelState &s, double id, double value) {
-  if (!(id >= 0 && id < kParamCount) || id != std::floor(id)) return false;
+  if (!(id >= 0 && id < kKernelParamCount) || id != std::floor(id)) return false;
   return setById(s, int(id), value);
 }
 
@@ -171,6 +171,8 @@ void resetWalk(KernelState &s) {
 }
 
 void clearPerformance(KernelState &s) {
+  s.clockMode = 0;
+  s.gridPlaying = 0;
   s.in.count = 0;
   s.pending.count = 0;
   s.out.count = 0;

@@ -24,6 +24,12 @@ constexpr double kStepsPerBeatMicros[12] = {
     2666667,  // dotted sixteenth
 };
 
+// Positions beyond this many quarter notes (about 580 days at 300 BPM) are
+// refused: the grid's step counts stay exact doubles.
+constexpr double kMaxGridPpq = 1e8;
+// Steps a start carries the walk over from the bar's start, at most.
+constexpr int kMaxAlignSteps = 4096;
+
 // Off only in tests that compare the quiet path with the full one.
 bool gQuietPathEnabled = true;
 
@@ -249,6 +255,81 @@ void advance(KernelState &s) {
   s.cycleStep = m;
 }
 
+// Steps per quarter note of the pattern playing.
+double currentStepsPerQuarter(const KernelState &s) {
+  const int32_t r = s.patternResolutions[int(s.currentPattern)];
+  return stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution) / 1000000;
+}
+
+bool gridOdd(double step) { return std::fmod(step, 2.0) != 0; }
+
+// The frame at which the host's position reaches `step` (of
+// gridStepsPerQuarter per quarter note), extrapolated from the last grid
+// event: the first frame at or after it.
+double gridFrameOf(const KernelState &s, double step) {
+  const double offset = (step / s.gridStepsPerQuarter - s.gridPpq) * s.gridSamplesPerQuarter;
+  return s.gridFrame + std::ceil(offset - 1e-7);
+}
+
+// A change of resolution (a chained pattern's own, the parameter) counts
+// the next step anew: the first step of the new size at or after the old one.
+void keepGridResolution(KernelState &s) {
+  const double perQuarter = currentStepsPerQuarter(s);
+  if (perQuarter == s.gridStepsPerQuarter) return;
+  s.gridNextStep = std::ceil(s.gridNextStep / s.gridStepsPerQuarter * perQuarter - 1e-9);
+  s.gridStepsPerQuarter = perQuarter;
+}
+
+struct GridStep {
+  double length;    // frames of a step at the host's tempo
+  double frame;     // where the next step starts, swing included
+  double following; // where the one after it starts
+};
+
+GridStep nextGridStep(KernelState &s) {
+  keepGridResolution(s);
+  const double length = std::max(1.0, floorOf(s.gridSamplesPerQuarter / s.gridStepsPerQuarter + 0.5));
+  const double delay = oddStepDelay(s, length);
+  const double n = s.gridNextStep;
+  return {length, gridFrameOf(s, n) + (gridOdd(n) ? delay : 0),
+          gridFrameOf(s, n + 1) + (gridOdd(n + 1) ? delay : 0)};
+}
+
+// The walk of the selected pattern starts on the bar: it is carried over the
+// steps between the bar's start and the host's position at `now`, so a play
+// from the same place always starts the same way.
+void alignOnGrid(KernelState &s, double now) {
+  s.previousTie = 0;
+  s.hasLastCc = 0;
+  s.currentPattern = s.selectedPattern;
+  resetWalk(s);
+  s.stepCounter = 0;
+  const double perQuarter = currentStepsPerQuarter(s);
+  s.gridStepsPerQuarter = perQuarter;
+  const double ppq = s.gridPpq + (now - s.gridFrame) / s.gridSamplesPerQuarter;
+  s.gridNextStep = std::ceil(ppq * perQuarter - 1e-9);
+  const double barStep = std::ceil(s.gridBarPpq * perQuarter - 1e-9);
+  double carried = s.gridNextStep - barStep;
+  carried = carried < 0 ? 0 : std::min(carried, double(kMaxAlignSteps));
+  for (int k = 0; k < int(carried); ++k) {
+    advance(s);
+    s.stepCounter += 1;
+  }
+  s.hasStarted = 1;
+}
+
+void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
+  for (int played = 0; played < kMaxStepsPerCall; ++played) {
+    const GridStep next = nextGridStep(s);
+    if (inclusive ? !(next.frame <= limitFrame) : !(next.frame < limitFrame)) return;
+    playStep(s, next.length, next.frame, next.following);
+    if (runtime::poisoned()) return;
+    advance(s);
+    s.stepCounter += 1;
+    s.gridNextStep += 1;
+  }
+}
+
 } // namespace
 
 uint32_t toU32(double x) {
@@ -274,6 +355,10 @@ uint32_t hashStep(double x) {
 
 void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
   if (s.running != 1 || s.hasStarted != 1) return;
+  if (s.clockMode != double(ClockMode::own)) {
+    if (s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) generateOnGrid(s, limitFrame, inclusive);
+    return;
+  }
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const KernelState::StepTiming &t = stepTiming(s);
     if (inclusive ? !(t.stepFrame <= limitFrame) : !(t.stepFrame < limitFrame)) return;
@@ -295,10 +380,14 @@ Horizon quietHorizon(KernelState &s, bool timingFresh) {
   if (!gQuietPathEnabled) return kFullPath;
   if (s.prepared != 1 || s.in.count != 0 || s.out.count != 0 || s.cursorFrame != 0) return kFullPath;
   double step = std::numeric_limits<double>::infinity();
-  if (s.running == 1) {
+  if (s.running == 1 && s.clockMode == double(ClockMode::own)) {
     // The first call after a start lays the walk out: only the full path does that.
     if (s.hasStarted != 1) return kFullPath;
     step = timingFresh ? s.timing.stepFrame : stepTiming(s).stepFrame;
+    if (step != step) return kFullPath;
+  } else if (s.running == 1 && s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) {
+    if (s.hasStarted != 1) return kFullPath;
+    step = nextGridStep(s).frame;
     if (step != step) return kFullPath;
   }
   double bound = step;
@@ -313,16 +402,58 @@ Horizon quietHorizon(KernelState &s, bool timingFresh) {
 
 void setQuietPathForTesting(bool enabled) { gQuietPathEnabled = enabled; }
 
+bool applyClock(KernelState &s, const ClockEvent &clock) {
+  const double now = s.baseFrame + s.cursorFrame;
+  switch (clock.kind) {
+  case ClockEvent::Kind::own:
+    // The walk starts afresh here, as after Run is switched on.
+    if (s.clockMode != double(ClockMode::own)) s.hasStarted = 0;
+    s.clockMode = double(ClockMode::own);
+    return true;
+  case ClockEvent::Kind::hostStop:
+  case ClockEvent::Kind::halt:
+    // Every sounding note ends now; what was scheduled to start never does.
+    flushSustain(s, now);
+    s.hasStarted = 0;
+    s.gridPlaying = 0;
+    s.clockMode = double(clock.kind == ClockEvent::Kind::halt ? ClockMode::halt : ClockMode::host);
+    return true;
+  case ClockEvent::Kind::hostGrid: break;
+  default: return false;
+  }
+  if (!std::isfinite(clock.ppq) || !std::isfinite(clock.barPpq) || !(clock.tempo > 0) ||
+      !std::isfinite(clock.tempo) || std::fabs(clock.ppq) > kMaxGridPpq || std::fabs(clock.barPpq) > kMaxGridPpq)
+    return false;
+  if (s.clockMode != double(ClockMode::host)) s.hasStarted = 0;
+  s.clockMode = double(ClockMode::host);
+  s.gridPlaying = 1;
+  s.gridFrame = now;
+  s.gridPpq = clock.ppq;
+  s.gridBarPpq = clock.barPpq;
+  s.gridSamplesPerQuarter = std::max(1.0, s.sampleRate * 60 / clock.tempo);
+  if (clock.align) {
+    // A start, a locate or a loop: a held note ends where the walk breaks.
+    if (s.sustainActive == 1 && s.previousTie == 1) endHeld(s, now);
+    s.hasStarted = 0;
+  }
+  if (s.running == 1 && s.hasStarted != 1) alignOnGrid(s, now);
+  return true;
+}
+
 bool process(KernelState &s, const BlockRecord &block) {
   if (s.prepared != 1 || block.inputChannels != 0 || block.outputChannels != 0) return false;
   const double t0 = s.baseFrame + block.start;
   const double t1 = t0 + block.length;
 
   if (s.running == 1 && s.hasStarted == 0) {
-    resetWalk(s);
-    s.stepCounter = 0;
-    s.nextStepFrame = t0;
-    s.hasStarted = 1;
+    if (s.clockMode == double(ClockMode::own)) {
+      resetWalk(s);
+      s.stepCounter = 0;
+      s.nextStepFrame = t0;
+      s.hasStarted = 1;
+    } else if (s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) {
+      alignOnGrid(s, t0);
+    }
   }
 
   // Steps due at an input message's frame play after the message.
