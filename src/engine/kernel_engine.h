@@ -77,6 +77,8 @@ public:
   // host or Bypass is on, or the kernel's clock is still to be set back.
   bool clockWatched() const { return clockWatched_.load(std::memory_order_relaxed); }
   void setHostTransport(const HostTransport &transport) { transport_ = transport; }
+  // Bypass is on (the block's changes of it included).
+  bool bypassed() const { return values_[kParamBypass].load(std::memory_order_relaxed) >= 0.5; }
   // The clock the kernel was last given.
   kernel::ClockMode clockMode() const { return kernelMode_; }
   void processBlock(int32_t frames);

@@ -14,6 +14,48 @@ int patternFieldNamed(std::string_view name) {
   return -1;
 }
 
+void encodePlaneFieldSet(const PlaneFieldSet &set, uint8_t (&bytes)[kPlaneFieldSetBytes]) {
+  bytes[0] = set.patternLevel ? 1 : 0;
+  bytes[1] = set.pattern;
+  bytes[2] = set.step;
+  bytes[3] = set.field;
+  const uint32_t value = uint32_t(set.value);
+  for (int i = 0; i < 4; ++i) bytes[4 + i] = uint8_t(value >> (8 * i));
+}
+
+bool planeFieldSetValid(const PlaneFieldSet &set) {
+  if (set.pattern >= kPlanePatterns) return false;
+  if (set.patternLevel)
+    return set.field < kPatternFieldCount && set.value >= kPatternFieldMin[set.field] &&
+           set.value <= kPatternFieldMax[set.field];
+  return set.step < kPlaneSteps && set.field < kStepFieldCount && set.value >= 0 && set.value <= kStepFieldByteMax;
+}
+
+bool decodePlaneFieldSet(const uint8_t *bytes, size_t count, PlaneFieldSet &out) {
+  if (bytes == nullptr || count != kPlaneFieldSetBytes || bytes[0] > 1) return false;
+  PlaneFieldSet set;
+  set.patternLevel = bytes[0] == 1;
+  set.pattern = bytes[1];
+  set.step = bytes[2];
+  set.field = bytes[3];
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= uint32_t(bytes[4 + i]) << (8 * i);
+  set.value = int32_t(value);
+  if (!planeFieldSetValid(set)) return false;
+  out = set;
+  return true;
+}
+
+void applyPlaneFieldSet(uint8_t (&bytes)[kPlaneBytes], const PlaneFieldSet &set) {
+  if (!planeFieldSetValid(set)) return;
+  if (set.patternLevel) {
+    bytes[planeRowOffset(set.field) + set.pattern] = uint8_t(set.value);
+  } else {
+    bytes[planeLaneOffset(set.field) + planeCell(set.pattern, set.step)] =
+        uint8_t(heldStepValue(set.field, set.value));
+  }
+}
+
 const char *authoredPlaneFault(const uint8_t *bytes, size_t count) {
   if (bytes == nullptr || count != size_t(kPlaneBytes)) return "the plane does not have 7265 bytes";
   if (bytes[0] != kPlaneVersion) return "the plane's version byte is not 1";

@@ -65,6 +65,24 @@ inline constexpr const char *kPatternFieldNames[kPatternFieldCount] = {"length",
 int stepFieldNamed(std::string_view name);
 int patternFieldNamed(std::string_view name);
 
+// One field set on its own, as it travels between the two halves of the
+// plug-in: 8 bytes, little-endian.
+struct PlaneFieldSet {
+  bool patternLevel = false; // a PatternField (step ignored), else a StepField
+  uint8_t pattern = 0;
+  uint8_t step = 0;
+  uint8_t field = 0;
+  int32_t value = 0;
+};
+inline constexpr size_t kPlaneFieldSetBytes = 8;
+void encodePlaneFieldSet(const PlaneFieldSet &set, uint8_t (&bytes)[kPlaneFieldSetBytes]);
+// False for a record of another size, or one outside the bounds above.
+bool decodePlaneFieldSet(const uint8_t *bytes, size_t count, PlaneFieldSet &out);
+// Whether a field set lies inside the bounds above.
+bool planeFieldSetValid(const PlaneFieldSet &set);
+// The set applied to a plane's byte form (value held as the reader holds it).
+void applyPlaneFieldSet(uint8_t (&bytes)[kPlaneBytes], const PlaneFieldSet &set);
+
 // Checks a byte form before anything takes it: nullptr when it is a plane a
 // kernel accepts, else the reason, as a sentence fragment ("the plane has
 // 7264 bytes, not 7265").

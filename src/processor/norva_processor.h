@@ -12,6 +12,8 @@
 #include "ccmap/cc_map.h"
 #include "diagnostics/host_facts.h"
 #include "engine/kernel_engine.h"
+#include "params/authored_plane.h"
+#include "processor/plane_edit_queue.h"
 #include "state/state_document.h"
 #include "vst3/abi/ivstprocesscontext.h"
 #include "vst3/sdk/vstaudioeffect.h"
@@ -64,6 +66,9 @@ public:
   const std::string &loadedPresetId() const { return loadedPresetId_; }
   const std::string &runtimeBankSource() const { return runtimeBankSource_; }
   const std::string &runtimeBankLocator() const { return runtimeBankLocator_; }
+  // Main thread: the authored plane as the next getState saves it, but for
+  // the selected pattern's velocities, which the step-velocity parameters own.
+  const uint8_t (&plane() const)[kPlaneBytes] { return plane_; }
 
   // Sends the runtime health report ("norva.runtimeDiagnostics").
   void sendRuntimeDiagnostics(bool failed);
@@ -89,6 +94,19 @@ private:
   // "reset", the last one sent again) and asks for the next.
   void answerTransportPoll(Steinberg::Vst::IMessage *message);
   void recallSampleBank(const char *bankId);
+  // The authored plane (processor_plane.cpp). Main thread: an edit or a
+  // whole plane is kept here and handed to the audio thread; a plane the
+  // hand-over had no room for goes whole at the next chance.
+  void adoptPlaneField(const PlaneFieldSet &set);
+  void sendPlaneToKernel();
+  void restartPlaneHandover();
+  // The plane as saved: the selected pattern's velocities from the parameters.
+  void planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const;
+  // Audio thread: the waiting edits into the engine's block.
+  [[gnu::noinline]] uint32_t queuePlaneEdits(uint32_t available);
+  // Audio thread, while bypassed: the block's input events go out as they came.
+  [[gnu::noinline]] void passEventsThrough(Steinberg::Vst::IEventList *in, Steinberg::Vst::IEventList *out);
+  [[gnu::noinline]] void readHostTransport(const Steinberg::Vst::ProcessContext *context);
 
   // How a runtime-bank load ended: outcome 0 with the bank the engine took,
   // or the refusal with its error text.
@@ -117,6 +135,11 @@ private:
   CcMap ccMap_;
   bool ccMapPresent_ = false;
   HostFacts lastHostFacts_;
+
+  // The authored plane: kept on the main thread, edits handed to the audio thread.
+  uint8_t plane_[kPlaneBytes];
+  bool planeResend_ = false;
+  PlaneEditQueue planeEdits_;
 
   // The host's transport, from the audio thread to the main thread.
   DiagnosticTransportRing transportRing_;

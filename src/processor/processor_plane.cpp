@@ -1,0 +1,77 @@
+// The authored plane on the processor's side: the main thread keeps the plane
+// as it is saved and hands every change to the audio thread through the
+// edit queue, where the engine applies it at the block's first frame.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "processor/norva_processor.h"
+#include "vst3/abi/ivstevents.h"
+#include "vst3/abi/ivstprocesscontext.h"
+
+namespace norva {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+void NorvaProcessor::adoptPlaneField(const PlaneFieldSet &set) {
+  applyPlaneFieldSet(plane_, set);
+  kernel::PlaneEdit edit;
+  edit.kind = set.patternLevel ? kernel::PlaneEdit::Kind::patternField : kernel::PlaneEdit::Kind::stepField;
+  edit.pattern = set.pattern;
+  edit.step = set.step;
+  edit.field = set.field;
+  edit.value = set.value;
+  if (planeResend_ || !planeEdits_.pushEdit(edit)) sendPlaneToKernel();
+}
+
+void NorvaProcessor::sendPlaneToKernel() { planeResend_ = !planeEdits_.pushPlane(plane_); }
+
+void NorvaProcessor::restartPlaneHandover() {
+  // A new kernel instance starts from the factory plane: it gets ours whole.
+  planeEdits_.clear();
+  sendPlaneToKernel();
+}
+
+void NorvaProcessor::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const {
+  std::memcpy(bytes, plane_, kPlaneBytes);
+  const double pattern = engine_.paramValue(kParamPattern);
+  if (!(pattern >= 0 && pattern < kPlanePatterns)) return;
+  for (int step = 0; step < kPlaneSteps; ++step) {
+    const double velocity = engine_.paramValue(kParamFirstStepVelocity + uint32_t(step));
+    const int byte = std::isfinite(velocity) ? int(std::clamp(std::floor(velocity), 0.0, 127.0)) : 0;
+    bytes[planeLaneOffset(kStepVelocity) + planeCell(int(pattern), step)] = uint8_t(byte);
+  }
+}
+
+uint32_t NorvaProcessor::queuePlaneEdits(uint32_t available) {
+  uint32_t taken = 0;
+  for (; taken < available; ++taken)
+    if (!engine_.pushEdit(planeEdits_.at(taken), 0)) break; // the rest waits for the next block
+  return taken;
+}
+
+void NorvaProcessor::passEventsThrough(IEventList *in, IEventList *out) {
+  const int32 count = in->getEventCount();
+  for (int32 i = 0; i < count; ++i) {
+    Event event{};
+    if (in->getEvent(i, event) == kResultOk && out != nullptr && out->addEvent(event) != kResultOk) return;
+  }
+}
+
+void NorvaProcessor::readHostTransport(const ProcessContext *context) {
+  HostTransport transport;
+  if (context != nullptr) {
+    const uint32 state = context->state;
+    transport.playing = (state & ProcessContext::kPlaying) != 0;
+    transport.hasTempo = (state & ProcessContext::kTempoValid) != 0;
+    transport.hasPosition = (state & ProcessContext::kProjectTimeMusicValid) != 0;
+    transport.hasBar = (state & ProcessContext::kBarPositionValid) != 0;
+    transport.tempo = context->tempo;
+    transport.ppq = context->projectTimeMusic;
+    transport.barPpq = context->barPositionMusic;
+  }
+  engine_.setHostTransport(transport);
+}
+
+} // namespace norva
