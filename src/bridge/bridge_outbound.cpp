@@ -89,4 +89,19 @@ void writeBridgeRuntimeDiagnosticsJson(std::string &out, std::string_view report
   out += '}';
 }
 
+void writeBridgePatternJson(std::string &out, int index, const AuthoredPattern &pattern) {
+  out += "{\"type\":\"norva.pattern\",\"pattern\":";
+  writePatternJson(out, index, pattern);
+  out += '}';
+}
+
+void writeBridgePlaneJson(std::string &out, const uint8_t (&plane)[kPlaneBytes]) {
+  out += "{\"type\":\"norva.plane\",\"patterns\":[";
+  for (int p = 0; p < kPlanePatterns; ++p) {
+    if (p != 0) out += ',';
+    writePatternJson(out, p, patternOfPlane(plane, p));
+  }
+  out += "]}";
+}
+
 }  // namespace norva

@@ -15,6 +15,7 @@
 #include "diagnostics/diagnostic_reports.h"
 #include "diagnostics/host_facts.h"
 #include "params/params.h"
+#include "state/pattern_json.h"
 
 namespace norva {
 
@@ -52,6 +53,12 @@ bool writeBridgeParamChangedJson(std::string &out, uint32_t id, double normalize
 
 // {"type":"norva.state","state":<document>}; an empty document is written as {}.
 void writeBridgeStateJson(std::string &out, std::string_view stateDocument);
+
+// "norva.pattern": {"type":"norva.pattern","pattern":<pattern object>}, the
+// echo of every change of one pattern, with the values as stored.
+void writeBridgePatternJson(std::string &out, int index, const AuthoredPattern &pattern);
+// "norva.plane": {"type":"norva.plane","patterns":[32 pattern objects]}.
+void writeBridgePlaneJson(std::string &out, const uint8_t (&plane)[kPlaneBytes]);
 
 // {"type":"norva.runtimeDiagnostics","report":<report>}, the report as it was
 // received; an empty one is written as {}.

@@ -1,5 +1,8 @@
 #include "params/authored_plane.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace norva {
 
 int stepFieldNamed(std::string_view name) {
@@ -53,6 +56,17 @@ void applyPlaneFieldSet(uint8_t (&bytes)[kPlaneBytes], const PlaneFieldSet &set)
   } else {
     bytes[planeLaneOffset(set.field) + planeCell(set.pattern, set.step)] =
         uint8_t(heldStepValue(set.field, set.value));
+  }
+}
+
+void overlayStepVelocities(uint8_t (&plane)[kPlaneBytes], double selectedPattern,
+                           const double (&velocities)[kPlaneSteps]) {
+  if (!(selectedPattern >= 0 && selectedPattern < kPlanePatterns)) return;
+  const int pattern = int(selectedPattern);
+  for (int step = 0; step < kPlaneSteps; ++step) {
+    const double v = velocities[step];
+    const int byte = std::isfinite(v) ? int(std::clamp(std::floor(v), 0.0, 127.0)) : 0;
+    plane[planeLaneOffset(kStepVelocity) + planeCell(pattern, step)] = uint8_t(byte);
   }
 }
 

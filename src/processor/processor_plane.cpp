@@ -35,13 +35,10 @@ void NorvaProcessor::restartPlaneHandover() {
 
 void NorvaProcessor::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const {
   std::memcpy(bytes, plane_, kPlaneBytes);
-  const double pattern = engine_.paramValue(kParamPattern);
-  if (!(pattern >= 0 && pattern < kPlanePatterns)) return;
-  for (int step = 0; step < kPlaneSteps; ++step) {
-    const double velocity = engine_.paramValue(kParamFirstStepVelocity + uint32_t(step));
-    const int byte = std::isfinite(velocity) ? int(std::clamp(std::floor(velocity), 0.0, 127.0)) : 0;
-    bytes[planeLaneOffset(kStepVelocity) + planeCell(int(pattern), step)] = uint8_t(byte);
-  }
+  double velocities[kPlaneSteps];
+  for (int step = 0; step < kPlaneSteps; ++step)
+    velocities[step] = engine_.paramValue(kParamFirstStepVelocity + uint32_t(step));
+  overlayStepVelocities(bytes, engine_.paramValue(kParamPattern), velocities);
 }
 
 uint32_t NorvaProcessor::queuePlaneEdits(uint32_t available) {
