@@ -25,7 +25,7 @@ declare -A allowed=(
   [processor]="engine kernel params formats banks platform ccmap diagnostics state identity vst3/abi vst3/sdk"
   [controller]="params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
   [module]="processor controller engine kernel params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
-  [tools/probe]="params identity banks platform formats vst3/abi vst3/sdk"
+  [tools/probe]="params identity banks platform formats state vst3/abi vst3/sdk"
 )
 
 bad=0

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "kernel/kernel_state.h"
 
@@ -102,7 +103,12 @@ bool applyPlaneEdit(KernelState &s, const PlaneEdit &edit) {
     if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
     return true;
   }
-  case PlaneEdit::Kind::plane: return restoreState(s, edit.plane, uint32_t(kStateBytes));
+  case PlaneEdit::Kind::plane:
+    if (!restoreState(s, edit.plane, uint32_t(kStateBytes))) return false;
+    // As after any parameter change: the selected pattern's velocities are
+    // the step-velocity parameters'.
+    std::memcpy(&s.stepVelocity[int(s.selectedPattern) * kSteps], s.liveVelocities, sizeof s.liveVelocities);
+    return true;
   }
   return false;
 }
