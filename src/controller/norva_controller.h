@@ -157,7 +157,9 @@ private:
   bool handlePlaneMessage(const BridgeMessage &message);
   void changePattern(int pattern, const AuthoredPattern &bytes);
   void adoptPlane(const uint8_t (&plane)[kPlaneBytes]);
-  void followSelectedVelocities(int pattern);
+  // The step-velocity parameters of steps [firstStep, endStep) follow the
+  // plane when `pattern` is the selected one.
+  void followSelectedVelocities(int pattern, int firstStep, int endStep);
   void planeForSaving(uint8_t (&bytes)[kPlaneBytes]);
   void sendPatternToUi(int pattern);
   void sendPlaneToUi();

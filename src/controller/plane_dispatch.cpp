@@ -63,11 +63,11 @@ void NorvaController::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) {
   overlayStepVelocities(bytes, currentPlain(kParamPattern), velocities);
 }
 
-void NorvaController::followSelectedVelocities(int pattern) {
+void NorvaController::followSelectedVelocities(int pattern, int firstStep, int endStep) {
   // The selected pattern's velocities are the step-velocity parameters: the
   // host records the change as theirs.
   if (double(pattern) != currentPlain(kParamPattern)) return;
-  for (int step = 0; step < kPlaneSteps; ++step) {
+  for (int step = firstStep; step < endStep; ++step) {
     const double velocity = plane_[planeLaneOffset(kStepVelocity) + planeCell(pattern, step)];
     const uint32_t id = kParamFirstStepVelocity + uint32_t(step);
     if (currentPlain(id) != velocity) bankBridge_.editParam(id, velocity);
@@ -82,7 +82,7 @@ void NorvaController::adoptPlane(const uint8_t (&plane)[kPlaneBytes]) {
 void NorvaController::changePattern(int pattern, const AuthoredPattern &bytes) {
   putPatternIntoPlane(plane_, pattern, bytes);
   sendToProcessor(kPlaneMessage, plane_, kPlaneBytes, true);
-  followSelectedVelocities(pattern);
+  followSelectedVelocities(pattern, 0, kPlaneSteps);
   sendPatternToUi(pattern);
   setDirty(true);
 }
@@ -121,7 +121,7 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
     uint8_t record[kPlaneFieldSetBytes];
     encodePlaneFieldSet(set, record);
     sendToProcessor(kPlaneFieldMessage, record, sizeof record, true);
-    if (!set.patternLevel && set.field == kStepVelocity) followSelectedVelocities(pattern);
+    if (!set.patternLevel && set.field == kStepVelocity) followSelectedVelocities(pattern, step, step + 1);
     sendPatternToUi(pattern);
     setDirty(true);
     return true;
