@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the include layering, then builds and runs every test: the suite in build/, the suite again under
+# Checks the include layering, then builds and runs every test: the suite in build/ and the editor page's
+# browser tests against that build (tests/browser), the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, then a short
 # fuzzing pass (scripts/fuzz-smoke.sh). Exits non-zero on any failure. The last
-# line counts the test cases of both ctest runs and the fuzz targets:
+# line counts the test cases of both ctest runs, the browser tests and the fuzz targets:
 # "N passed, M failed" (a build or set-up step that fails counts as one failure).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +38,29 @@ run_ctest() {
   failed=$((failed + bad))
 }
 
+# run_browser: the editor page in headless Chromium against the bundle in
+# build/ (tests/browser); its cases join the count. Without Chromium it is
+# skipped, except in CI (CI=true), where a missing browser is a failure.
+run_browser() {
+  local log=build/browser.log pass fail status
+  if [[ ! -x /usr/bin/chromium && "${CI:-}" != "true" ]]; then
+    echo "test.sh: browser tests skipped: /usr/bin/chromium is missing (scripts/setup.sh installs it as root)"
+    return
+  fi
+  (cd tests/browser && NORVA_BUNDLE="$PWD/../../build/Tindrel.vst3" \
+    NORVA_PROBE="$PWD/../../build/tools/probe/norva-probe" node --test --test-timeout=60000) 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  pass=$(sed -nE 's/^# pass ([0-9]+)$/\1/p' "$log" | tail -n 1)
+  fail=$(sed -nE 's/^# fail ([0-9]+)$/\1/p' "$log" | tail -n 1)
+  if [[ -z "$pass" || -z "$fail" ]] || [[ $status -ne 0 && $fail -eq 0 ]]; then
+    echo "test.sh: the browser tests did not finish"
+    failed=$((failed + 1))
+    return
+  fi
+  passed=$((passed + pass))
+  failed=$((failed + fail))
+}
+
 # build DIR [cmake options...]
 build() {
   local dir=$1
@@ -62,6 +86,8 @@ fi
 if build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
   echo "== tests (build)"
   run_ctest build
+  echo "== browser tests (tests/browser)"
+  run_browser
 else
   failed=$((failed + 1))
 fi

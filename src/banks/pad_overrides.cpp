@@ -7,41 +7,41 @@
 namespace norva {
 namespace {
 
-enum class ValueRule { Range, Whole, ZeroOrOne };
-
 struct PadSetting {
   const char *key;
   size_t keyLength;
   uint32_t bit;
   double min;
   double max;
-  ValueRule rule;
+  PadValueRule rule;
   double SamplerPadOverride::*field;
 };
 
 #define PAD_SETTING(name, bit, lo, hi, rule) \
-  PadSetting { #name, sizeof(#name) - 1, bit, lo, hi, ValueRule::rule, &SamplerPadOverride::name }
+  PadSetting { #name, sizeof(#name) - 1, bit, lo, hi, PadValueRule::rule, &SamplerPadOverride::name }
 
 // In mask-bit order, which is also the order they are written in.
 constexpr PadSetting kPadSettings[] = {
-    PAD_SETTING(transpose, kPadTranspose, -24.0, 24.0, Whole),
-    PAD_SETTING(fineTune, kPadFineTune, -100.0, 100.0, Range),
-    PAD_SETTING(gain, kPadGain, 0.0, 4.0, Range),
-    PAD_SETTING(pan, kPadPan, -1.0, 1.0, Range),
-    PAD_SETTING(start, kPadStart, 0.0, 1.0, Range),
-    PAD_SETTING(end, kPadEnd, 0.0, 1.0, Range),
-    PAD_SETTING(attack, kPadAttack, 0.0, 2.0, Range),
-    PAD_SETTING(release, kPadRelease, 0.001, 4.0, Range),
-    PAD_SETTING(filterHz, kPadFilterHz, 20.0, 20000.0, Range),
-    PAD_SETTING(resonance, kPadResonance, 0.1, 18.0, Range),
-    PAD_SETTING(reverse, kPadReverse, 0.0, 1.0, ZeroOrOne),
-    PAD_SETTING(muted, kPadMuted, 0.0, 1.0, ZeroOrOne),
-    PAD_SETTING(chokeGroup, kPadChokeGroup, 0.0, 8.0, Whole),
-    PAD_SETTING(roundRobinGroup, kPadRoundRobinGroup, 0.0, 8.0, Whole),
-    PAD_SETTING(velocitySensitivity, kPadVelocitySensitivity, 0.0, 1.0, Range),
+    PAD_SETTING(transpose, kPadTranspose, -24.0, 24.0, whole),
+    PAD_SETTING(fineTune, kPadFineTune, -100.0, 100.0, range),
+    PAD_SETTING(gain, kPadGain, 0.0, 4.0, range),
+    PAD_SETTING(pan, kPadPan, -1.0, 1.0, range),
+    PAD_SETTING(start, kPadStart, 0.0, 1.0, range),
+    PAD_SETTING(end, kPadEnd, 0.0, 1.0, range),
+    PAD_SETTING(attack, kPadAttack, 0.0, 2.0, range),
+    PAD_SETTING(release, kPadRelease, 0.001, 4.0, range),
+    PAD_SETTING(filterHz, kPadFilterHz, 20.0, 20000.0, range),
+    PAD_SETTING(resonance, kPadResonance, 0.1, 18.0, range),
+    PAD_SETTING(reverse, kPadReverse, 0.0, 1.0, zeroOrOne),
+    PAD_SETTING(muted, kPadMuted, 0.0, 1.0, zeroOrOne),
+    PAD_SETTING(chokeGroup, kPadChokeGroup, 0.0, 8.0, whole),
+    PAD_SETTING(roundRobinGroup, kPadRoundRobinGroup, 0.0, 8.0, whole),
+    PAD_SETTING(velocitySensitivity, kPadVelocitySensitivity, 0.0, 1.0, range),
 };
 
 #undef PAD_SETTING
+
+static_assert(sizeof kPadSettings / sizeof kPadSettings[0] == kPadSettingCount);
 
 const PadSetting *findSetting(const std::string &key) {
   for (const PadSetting &setting : kPadSettings) {
@@ -55,9 +55,9 @@ const PadSetting *findSetting(const std::string &key) {
 bool acceptable(const PadSetting &setting, double value) {
   if (!std::isfinite(value) || value < setting.min || value > setting.max) return false;
   switch (setting.rule) {
-    case ValueRule::Whole: return value == std::floor(value);
-    case ValueRule::ZeroOrOne: return value == 0.0 || value == 1.0;
-    case ValueRule::Range: break;
+    case PadValueRule::whole: return value == std::floor(value);
+    case PadValueRule::zeroOrOne: return value == 0.0 || value == 1.0;
+    case PadValueRule::range: break;
   }
   return true;
 }
@@ -85,6 +85,11 @@ bool readPad(Reader &r, SamplerPadOverride &pad) {
 }
 
 }  // namespace
+
+PadSettingFacts padSettingFacts(size_t index) {
+  const PadSetting &setting = kPadSettings[index < kPadSettingCount ? index : 0];
+  return {std::string_view(setting.key, setting.keyLength), setting.bit, setting.min, setting.max, setting.rule};
+}
 
 bool padKeyUsable(std::string_view key) {
   return !key.empty() && key.size() <= kMaxPadKeyBytes && key.find('\0') == std::string_view::npos;

@@ -36,6 +36,24 @@ enum PadOverrideBit : uint32_t {
   kPadVelocitySensitivity = 1u << 14,
 };
 
+// What a setting accepts: a value in [min, max], whole, or exactly 0 or 1.
+enum class PadValueRule : uint8_t { range, whole, zeroOrOne };
+
+// One setting as documents name it: its JSON key, mask bit and accepted
+// values. A value outside them is ignored when read, never clamped.
+struct PadSettingFacts {
+  std::string_view key;
+  uint32_t bit;
+  double min;
+  double max;
+  PadValueRule rule;
+};
+
+inline constexpr size_t kPadSettingCount = 15;
+// The settings in mask-bit order, which is also the order they are written
+// in; index below kPadSettingCount.
+PadSettingFacts padSettingFacts(size_t index);
+
 // One pad. Only settings whose bit is in mask mean anything.
 struct SamplerPadOverride {
   std::string key;  // at most kMaxPadKeyBytes bytes

@@ -47,6 +47,15 @@ constexpr int laneOffset(int lane) { return planeLaneOffset(lane); }
 constexpr int rowOffset(int row) { return planeRowOffset(row); }
 inline constexpr int kMaxFrames = NORVA_KERNEL_MAX_FRAMES;
 
+// Steps per beat in millionths, by resolution index (the "tindrel.resolution"
+// value): half, quarter, eighth, sixteenth, thirty-second and sixty-fourth
+// notes, the quarter to thirty-second triplets, dotted eighth and sixteenth.
+inline constexpr double kStepsPerBeatMicros[12] = {
+    500000, 1000000, 2000000, 4000000, 8000000, 16000000,  // 1/2 .. 1/64
+    1500000, 3000000, 6000000, 12000000,                    // triplets 1/4 .. 1/32
+    1333333, 2666667,                                       // dotted 1/8, 1/16
+};
+
 // floor(x) for every double. The usual case, 0 <= x < 2^52, truncates: a
 // couple of instructions where the library's floor takes a dozen on baseline
 // x86-64, on a path that rounds several values per step.

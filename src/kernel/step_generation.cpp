@@ -8,22 +8,6 @@
 namespace norva::kernel {
 namespace {
 
-// Steps per beat in millionths, by resolution index.
-constexpr double kStepsPerBeatMicros[12] = {
-    500000,   // half note
-    1000000,  // quarter
-    2000000,  // eighth
-    4000000,  // sixteenth
-    8000000,  // thirty-second
-    16000000, // sixty-fourth
-    1500000,  // quarter-note triplet
-    3000000,  // eighth-note triplet
-    6000000,  // sixteenth-note triplet
-    12000000, // thirty-second-note triplet
-    1333333,  // dotted eighth
-    2666667,  // dotted sixteenth
-};
-
 // Positions beyond this many quarter notes (about 580 days at 300 BPM) are
 // refused: the grid's step counts stay exact doubles.
 constexpr double kMaxGridPpq = 1e8;

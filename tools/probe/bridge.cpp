@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <sstream>
 
 #include "midi_file.h"
 #include "params/params.h"
@@ -74,6 +75,24 @@ private:
   bool dropping_ = false;
 };
 
+// "automate PATH VALUE" (after the mark); false with error for anything else.
+bool runHostCommand(BridgeSession &session, std::string_view command, std::string &error) {
+  std::vector<std::string> words;
+  std::istringstream in{std::string(command)};
+  for (std::string word; in >> word;) words.push_back(word);
+  if (words.empty() || words[0] != kBridgeAutomateCommand) {
+    error = "unknown host command: " + std::string(command);
+    return false;
+  }
+  char *end = nullptr;
+  const double value = words.size() == 3 ? std::strtod(words[2].c_str(), &end) : 0.0;
+  if (words.size() != 3 || end != words[2].c_str() + words[2].size() || !std::isfinite(value)) {
+    error = std::string("usage: ") + kBridgeHostCommandMark + std::string(kBridgeAutomateCommand) + " PATH VALUE";
+    return false;
+  }
+  return session.automate(words[1], value, error);
+}
+
 } // namespace
 
 bool DiagnosticBridgeEntries::resolve(const Vst3Module &module, std::string &error) {
@@ -130,6 +149,15 @@ bool BridgeSession::tick() {
   return entries_.tick(controller()) == 1;
 }
 
+bool BridgeSession::automate(std::string_view path, double value, std::string &error) {
+  const norva_param_desc *row = findParamByKey(path);
+  if (row == nullptr) {
+    error = "no parameter " + std::string(path);
+    return false;
+  }
+  return backend_.pushParameter(0, row->id, value, error);
+}
+
 bool BridgeSession::runBlock(std::string &error) {
   std::string message;
   if (backend_.runBlock(kBridgeBlockFrames, message) == BlockStatus::Failed) {
@@ -182,7 +210,12 @@ int runBridge(const std::string &bundlePath, const std::string &renderPath, int 
   uint64_t lineNumber = 0;
   auto deliver = [&](std::string_view line) {
     ++lineNumber;
-    session->deliver(line);
+    if (line.front() != kBridgeHostCommandMark) {
+      session->deliver(line);
+      return;
+    }
+    if (!runHostCommand(*session, line.substr(1), error))
+      err << kPrefix << "line " << lineNumber << ": " << error << '\n';
   };
   auto tooLong = [&] {
     ++lineNumber;

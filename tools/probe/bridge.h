@@ -28,6 +28,14 @@ inline constexpr uint32_t kBridgeBlockFrames = kDefaultBlockFrames;
 inline constexpr double kBridgeTickHz = 30.0;
 // A longer input line is dropped whole, with a notice.
 inline constexpr size_t kBridgeMaxLineBytes = size_t(4) << 20;
+// An input line that begins with this character is a command to the probe
+// as the host, not an editor message (those are JSON objects):
+//   !automate PATH VALUE   the host automates parameter PATH ("tindrel.bpm")
+//                          to the plain VALUE: the processor gets the change
+//                          at the start of the next block and the controller
+//                          its setParamNormalized, as a host's automation does.
+inline constexpr char kBridgeHostCommandMark = '!';
+inline constexpr std::string_view kBridgeAutomateCommand = "automate";
 
 // The bridge's exports of a loaded bundle, with the types they are declared
 // with.
@@ -64,6 +72,9 @@ public:
   bool setSink(Sink sink);
   bool deliver(std::string_view message);
   bool tick();
+  // The host automates the parameter with key path to plain value; false
+  // with error for an unknown key or a value the controller does not take.
+  bool automate(std::string_view path, double value, std::string &error);
   // One block; its output joins played().
   bool runBlock(std::string &error);
 
