@@ -200,10 +200,11 @@ TEST(HostThreads, PlaneEditsRaceWithPlayback) {
   }
   // What the hand-over had no room for goes whole with the controller's next
   // message (its poll comes 30 times a second) once the audio thread has
-  // taken what waited. Back at the bar with the host, step 0 plays the last
-  // edit.
+  // taken and applied what waited. Back at the bar with the host, step 0
+  // plays the last edit.
   std::vector<Event> none;
   ParameterChanges nothing;
+  instance.run(none, &nothing, true);
   instance.run(none, &nothing, true);
   instance.pollTransport();
   instance.transport.projectFrame = 0;
