@@ -69,7 +69,7 @@ double pickValue(Reader &in) {
 // A plain value inside the catalogue range of parameter id, or anything.
 double pickParameterValue(Reader &in, uint32_t id) {
   const uint8_t selector = in.u8();
-  if (id < norva::kParamCount && selector < 192) {
+  if (id < norva::kKernelParamCount && selector < 192) {
     const norva::norva_param_desc &row = norva::NORVA_PARAMS[id];
     double value = row.min + (row.max - row.min) * double(in.u8()) / 255.0;
     if (row.step != 0) value = row.step * std::floor(value / row.step + 0.5);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the runtime diagnostics tests, the host threads test (two
-# processors on their own audio threads beside a UI and a set-up thread) and
+# processors on their own audio threads beside a UI and a set-up thread, and
+# plane edits from the UI thread racing with playback on the host's grid) and
 # the CC layer's threads test (map handoff and activity feed) with
 # ThreadSanitizer in build-tsan (clang, separate from the normal build) and
 # runs them. Any reported race fails the run.

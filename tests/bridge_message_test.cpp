@@ -32,6 +32,13 @@ std::string summary(const std::string &text) {
   if (m.hasState) number(" state bpm ", m.state.values[kParamBpm]), number(" variation ", m.state.variation);
   if (m.hasMap) number(" map ", m.map.count), number(" cc ", m.map.bindings[0].cc);
   if (m.hasPads) s += " pads " + (m.pads.empty() ? "" : m.pads[0].key);
+  if (m.hasPattern) number(" pattern ", m.pattern);
+  if (m.hasStep) number(" step ", m.step);
+  if (m.hasTo) number(" to ", m.to);
+  if (!m.field.empty()) s += " field " + m.field;
+  if (m.hasData)
+    number(" length ", m.data.fields[kPatternLength]), number(" note0 ", m.data.steps[kStepNote][0]),
+        number(" tie0 ", m.data.steps[kStepTie][0]), number(" gate1 ", m.data.steps[kStepGate][1]);
   return s;
 }
 
@@ -75,6 +82,15 @@ TEST(BridgeParse, Texts) {
       {R"({"hz":"30"})", "malformed"},
       {R"({"feeds":["host",1]})", "malformed"},
       {R"({"stimulus":{"kind":5}})", "malformed"},
+      // The plane's messages: numbers, a field name, a pattern whose absent
+      // members are the factory pattern's and whose values are held or refused.
+      {R"({"type":"norva.setStepField","pattern":2,"step":31,"field":"on","value":0,"to":6})",
+       "norva.setStepField|| value 0 pattern 2 step 31 to 6 field on"},
+      {R"({"data":{"length":5,"steps":[{"note":200,"tie":true},{"gate":1}],"extra":[1]}})",
+       "|| length 5 note0 72 tie0 1 gate1 5"},
+      {R"({"data":{}})", "|| length 32 note0 60 tie0 0 gate1 50"},
+      {R"({"data":{"length":33}})", "malformed"},
+      {R"({"data":{"steps":[{"on":"yes"}]}})", "malformed"},
   };
   for (const auto &c : cases) EXPECT_EQ(summary(c.text), c.parsed) << c.text;
   BridgeMessage message;
@@ -129,7 +145,8 @@ TEST(BridgeOutbound, ParamStateAndReport) {
   } changes[] = {
       {kParamTranspose, 0.25,
        R"({"type":"norva.paramChanged","path":"tindrel.transpose","value":-12,"normalized":0.25})"},
-      {kParamCount - 1, 1, R"({"type":"norva.paramChanged","path":"tindrel.g32","value":127,"normalized":1})"},
+      {kKernelParamCount - 1, 1, R"({"type":"norva.paramChanged","path":"tindrel.g32","value":127,"normalized":1})"},
+      {kParamBypass, 1, R"({"type":"norva.paramChanged","path":"tindrel.bypass","value":1,"normalized":1})"},
       {kParamCount, 1, ""},
   };
   for (const auto &c : changes) {

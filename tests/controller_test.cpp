@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -544,3 +545,152 @@ TEST(ControllerBanks, ABankRequestGoesToTheProcessorAndItsRefusalComesBack) {
 }
 
 } // namespace
+
+// --- the authored plane ----------------------------------------------------------------------------
+
+namespace plane {
+
+uint8_t byteAt(const NorvaController &c, StepField field, int pattern, int step) {
+  return c.plane()[planeLaneOffset(field) + planeCell(pattern, step)];
+}
+
+// The messages the processor got, by id.
+std::vector<std::string> toProcessor(const Rig &rig, const char *id) {
+  std::vector<std::string> out;
+  for (const probe::MessageRecord &m : rig.peer->log)
+    if (m.id == id) out.push_back(m.json);
+  return out;
+}
+
+} // namespace plane
+
+// A field set by the editor: kept as the byte form holds it, sent to the
+// processor as one field, echoed with the pattern as stored, and the
+// project marked changed.
+TEST(ControllerPlane, AFieldIsKeptSentEchoedAndMarksTheProject) {
+  Rig rig;
+  rig.attach();
+  rig.send(R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"gate","value":250})");
+  rig.send(R"({"type":"norva.setPatternField","pattern":2,"field":"direction","value":3})");
+  EXPECT_EQ(plane::byteAt(*rig.controller, kStepGate, 2, 3), 200);
+  EXPECT_EQ(rig.controller->plane()[planeRowOffset(kPatternDirection) + 2], 3);
+  const auto fields = plane::toProcessor(rig, kPlaneFieldMessage);
+  ASSERT_EQ(fields.size(), 2u);
+  PlaneFieldSet set;
+  ASSERT_TRUE(decodePlaneFieldSet(reinterpret_cast<const uint8_t *>(fields[0].data()), fields[0].size(), set));
+  EXPECT_TRUE(!set.patternLevel && set.pattern == 2 && set.step == 3 && set.field == kStepGate && set.value == 250);
+  const Texts echoes = rig.sent("norva.pattern");
+  ASSERT_EQ(echoes.size(), 2u);
+  EXPECT_TRUE(echoes[1].starts_with(R"({"type":"norva.pattern","pattern":{"index":2,"length":32,"resolution":0,)"
+                                    R"("direction":3,"steps":[{"note":60,"velocity":100,"gate":50,)"));
+  EXPECT_NE(echoes[1].find(R"({"note":60,"velocity":64,"gate":200,"tie":0,"curve":0,"ratchet":1,"on":1})"),
+            std::string::npos);
+  EXPECT_EQ(rig.handler->dirtyMarks, 2);
+}
+
+// Whatever the editor sends that is not a plane change changes nothing,
+// sends nothing and marks nothing.
+TEST(ControllerPlane, RefusedMessagesChangeNothing) {
+  Rig rig;
+  rig.attach();
+  for (const char *text : {
+           R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"pitch","value":60})",
+           R"({"type":"norva.setStepField","pattern":2,"step":32,"field":"note","value":60})",
+           R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"note","value":60.5})",
+           R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"note","value":256})",
+           R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"note"})",
+           R"({"type":"norva.setPatternField","pattern":2,"field":"gate","value":1})",
+           R"({"type":"norva.pastePattern","pattern":2})",
+           R"({"type":"norva.duplicatePattern","pattern":2,"to":32})",
+           R"({"type":"norva.setPattern","pattern":2})",
+       }) {
+    rig.send(text);
+  }
+  uint8_t factory[kPlaneBytes];
+  writeFactoryPlane(factory);
+  EXPECT_EQ(std::memcmp(rig.controller->plane(), factory, kPlaneBytes), 0);
+  EXPECT_TRUE(rig.peer->log.empty());
+  EXPECT_TRUE(rig.ui.empty());
+  EXPECT_EQ(rig.handler->dirtyMarks, 0);
+}
+
+// Copy, paste, duplicate, clear and a whole pattern: the processor gets the
+// whole plane each time, the editor the changed pattern.
+TEST(ControllerPlane, PatternsAreCopiedPastedDuplicatedClearedAndSet) {
+  Rig rig;
+  rig.attach();
+  rig.send(R"({"type":"norva.setStepField","pattern":1,"step":0,"field":"note","value":70})");
+  rig.send(R"({"type":"norva.copyPattern","pattern":1})");
+  rig.send(R"({"type":"norva.pastePattern","pattern":4})");
+  rig.send(R"({"type":"norva.duplicatePattern","pattern":1,"to":6})");
+  rig.send(R"({"type":"norva.clearPattern","pattern":1})");
+  rig.send(R"({"type":"norva.setPattern","pattern":9,"data":{"length":5,"steps":[{"note":40,"tie":true}]}})");
+  for (auto [pattern, note] : {std::pair{1, 60}, {4, 70}, {6, 70}, {9, 40}})
+    EXPECT_EQ(plane::byteAt(*rig.controller, kStepNote, pattern, 0), note) << pattern;
+  EXPECT_EQ(plane::byteAt(*rig.controller, kStepTie, 9, 0), 1);
+  EXPECT_EQ(rig.controller->plane()[planeRowOffset(kPatternLength) + 9], 5);
+  const auto planes = plane::toProcessor(rig, kPlaneMessage);
+  ASSERT_EQ(planes.size(), 4u);
+  EXPECT_EQ(std::memcmp(planes.back().data(), rig.controller->plane(), kPlaneBytes), 0);
+  EXPECT_EQ(rig.sent("norva.pattern").size(), 5u);
+  EXPECT_EQ(rig.handler->dirtyMarks, 5);
+}
+
+// The selected pattern's velocities and length are the step-velocity
+// parameters and Length: the host hears an edit of one as an edit of its
+// parameter, and what the host set is what the editor sees and copies.
+TEST(ControllerPlane, TheSelectedPatternsVelocityAndLengthAreItsParameters) {
+  Rig rig;
+  rig.attach();
+  rig.send(R"({"type":"norva.setStepField","pattern":0,"step":2,"field":"velocity","value":90})");
+  rig.send(R"({"type":"norva.setStepField","pattern":3,"step":2,"field":"velocity","value":90})");
+  rig.send(R"({"type":"norva.setPatternField","pattern":0,"field":"length","value":8})");
+  rig.send(R"({"type":"norva.setPatternField","pattern":3,"field":"length","value":8})");
+  const ParamID g3 = kParamFirstStepVelocity + 2;
+  const double eight = norva_param_normalize(&NORVA_PARAMS[kParamLength], 8);
+  EXPECT_EQ(rig.handler->calls, (Calls{{Call::begin, g3}, {Call::perform, g3, 90.0 / 127}, {Call::end, g3},
+                                       {Call::begin, kParamLength}, {Call::perform, kParamLength, eight},
+                                       {Call::end, kParamLength}}));
+  rig.controller->setParamNormalized(kParamFirstStepVelocity, 30.0 / 127);
+  rig.controller->setParamNormalized(kParamLength, norva_param_normalize(&NORVA_PARAMS[kParamLength], 12));
+  rig.send(R"({"type":"norva.duplicatePattern","pattern":0,"to":5})");
+  EXPECT_EQ(plane::byteAt(*rig.controller, kStepVelocity, 5, 0), 30);
+  EXPECT_EQ(rig.controller->plane()[planeRowOffset(kPatternLength) + 5], 12);
+  rig.send(R"({"type":"norva.getPlane"})");
+  EXPECT_TRUE(rig.sent("norva.plane").back().starts_with(
+      R"({"type":"norva.plane","patterns":[{"index":0,"length":12,"resolution":0,"direction":0,"steps":[{"note":60,"velocity":30,)"));
+}
+
+// "norva.getState" carries the plane, "norva.setState" takes it (whole or
+// not at all), and a host's component state brings it to the editor.
+TEST(ControllerPlane, StatesCarryThePlane) {
+  Rig a;
+  a.attach();
+  a.send(R"({"type":"norva.setStepField","pattern":5,"step":7,"field":"ratchet","value":20})");
+  a.send(R"({"type":"norva.getState"})");
+  const Texts states = a.sent("norva.state");
+  ASSERT_EQ(states.size(), 1u);
+  const std::string document = states[0].substr(std::string(R"({"type":"norva.state","state":)").size(),
+                                                states[0].size() - 1 - std::string(R"({"type":"norva.state","state":)").size());
+  ASSERT_NE(document.find("\"authoredState\""), std::string::npos);
+
+  Rig b;
+  b.attach();
+  b.send(R"({"type":"norva.setState","state":)" + document + "}");
+  EXPECT_EQ(plane::byteAt(*b.controller, kStepRatchet, 5, 7), 8);
+  EXPECT_EQ(plane::toProcessor(b, kPlaneMessage).size(), 1u);
+  EXPECT_EQ(b.sent("norva.plane").size(), 1u);
+
+  Rig c;
+  c.send(R"({"type":"norva.setState","state":{"params":{"tindrel.bpm":200},"authoredState":{"v":3,"bytes":"AA=="}}})");
+  EXPECT_EQ(c.controller->getParamNormalized(kParamBpm), NORVA_PARAMS[kParamBpm].defaultNormalized);
+  EXPECT_TRUE(c.peer->log.empty());
+
+  Rig d;
+  d.attach();
+  probe::MemoryStream stream(document);
+  EXPECT_EQ(d.controller->setComponentState(&stream), kResultOk);
+  EXPECT_EQ(plane::byteAt(*d.controller, kStepRatchet, 5, 7), 8);
+  ASSERT_EQ(d.sent("norva.plane").size(), 1u);
+  EXPECT_TRUE(d.sent("norva.plane")[0].starts_with(R"({"type":"norva.plane","patterns":[{"index":0,)"));
+}

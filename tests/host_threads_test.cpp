@@ -10,12 +10,14 @@
 
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "params/authored_plane.h"
 #include "params/params.h"
 #include "processor_rig.h"
 
@@ -146,4 +148,71 @@ TEST(HostThreads, TwoInstancesProcessWhileTheUiSavesRestoresAndReconfigures) {
   EXPECT_EQ(b.tally.hanging(), std::vector<std::string>{});
 }
 
+// Plane edits from the UI thread while the audio thread plays on the host's
+// grid: more than the hand-over holds at once, fields and whole planes mixed.
+// The plane saved at the end is the one the edits made, and the kernel
+// plays it.
+TEST(HostThreads, PlaneEditsRaceWithPlayback) {
+  Instance instance;
+  std::atomic<bool> done{false}, started{false};
+  std::thread audio([&] {
+    std::vector<Event> in;
+    ParameterChanges changes;
+    changes.add(norva::kParamFollowHost, 0, 1.0);
+    while (!done.load()) {
+      instance.process(in, changes);
+      changes.clear();
+      started = true;
+    }
+  });
+  while (!started.load()) std::this_thread::yield();
+  uint8_t expected[norva::kPlaneBytes];
+  norva::writeFactoryPlane(expected);
+  auto send = [&](const char *id, const void *bytes, uint32 size) {
+    std::lock_guard lock(instance.ui);
+    HostMessage *message = new HostMessage();
+    message->setMessageID(id);
+    message->getAttributes()->setBinary("json", bytes, size);
+    EXPECT_EQ(instance.processor->notify(message), kResultOk);
+    message->release();
+  };
+  for (int i = 0; i < 3000; ++i) {
+    if (i % 500 == 0) {
+      std::memset(expected + norva::planeLaneOffset(norva::kStepNote), 36 + i / 500, norva::kPlaneCells);
+      send(norva::kPlaneMessage, expected, norva::kPlaneBytes);
+    }
+    const norva::PlaneFieldSet set{false, uint8_t(i % 32), uint8_t(i * 7 % 32), norva::kStepNote, i % 128};
+    norva::applyPlaneFieldSet(expected, set);
+    uint8_t record[norva::kPlaneFieldSetBytes];
+    norva::encodePlaneFieldSet(set, record);
+    send(norva::kPlaneFieldMessage, record, sizeof record);
+  }
+  const norva::PlaneFieldSet last{false, 0, 0, norva::kStepNote, 99};
+  norva::applyPlaneFieldSet(expected, last);
+  uint8_t record[norva::kPlaneFieldSetBytes];
+  norva::encodePlaneFieldSet(last, record);
+  send(norva::kPlaneFieldMessage, record, sizeof record);
+  done = true;
+  audio.join();
+  {
+    std::lock_guard lock(instance.ui);
+    EXPECT_EQ(std::memcmp(instance.processor->plane(), expected, norva::kPlaneBytes), 0);
+  }
+  // What the hand-over had no room for goes whole with the controller's next
+  // message (its poll comes 30 times a second) once the audio thread has
+  // taken and applied what waited. Back at the bar with the host, step 0
+  // plays the last edit.
+  std::vector<Event> none;
+  ParameterChanges nothing;
+  instance.run(none, &nothing, true);
+  instance.run(none, &nothing, true);
+  instance.pollTransport();
+  instance.transport.projectFrame = 0;
+  const std::vector<Event> played = instance.run(none, &nothing, true);
+  bool heard = false;
+  for (const Event &e : played) heard = heard || (e.type == Event::kNoteOnEvent && e.noteOn.pitch == 99);
+  EXPECT_TRUE(heard);
+}
+
 } // namespace
+

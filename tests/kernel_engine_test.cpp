@@ -304,7 +304,7 @@ TEST(KernelEngineParameters, AZeroFrameBlockStoresPlainValuesForTheNextBlock) {
   const struct { uint32_t index; double normalized, plain; } cases[] = {
       {kParamTranspose, 0.26, -12} /* -11.52 snapped */, {kParamOctave, 1.7, 5}, {kParamLength, -0.2, 1}};
   for (const auto &c : cases) EXPECT_TRUE(e->pushParamNormalized(c.index, c.normalized, 0));
-  EXPECT_FALSE(e->pushParamNormalized(53, 0.5, 0));
+  EXPECT_FALSE(e->pushParamNormalized(kParamCount, 0.5, 0));
   e->pushNoteOn(64, 1.0, 0);
   e->processBlock(0);
   EXPECT_TRUE(e->output().empty());
@@ -315,10 +315,10 @@ TEST(KernelEngineParameters, AZeroFrameBlockStoresPlainValuesForTheNextBlock) {
   EXPECT_EQ(settle(*e), 0u);
 
   KernelEngine fresh; // before any setup; indices outside the catalogue are ignored
-  fresh.setParamValue(53, 7.0);
-  fresh.setParamValue((kParamCount - 1), 12.0);
-  EXPECT_EQ(Values({fresh.paramValue(53), fresh.paramValue(1000), fresh.paramValue((kParamCount - 1))}),
-            Values({0, 0, 12}));
+  fresh.setParamValue(kParamCount, 7.0);
+  fresh.setParamValue((kParamCount - 1), 1.0);
+  EXPECT_EQ(Values({fresh.paramValue(kParamCount), fresh.paramValue(1000), fresh.paramValue((kParamCount - 1))}),
+            Values({0, 0, 1}));
   for (auto [given, kept] : {std::pair{25, 19}, {-3, 0}, {7, 7}}) {
     fresh.setVariation(given);
     EXPECT_EQ(fresh.variation(), kept) << given;

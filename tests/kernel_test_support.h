@@ -111,7 +111,7 @@ public:
     config.maxFrames = 128;
     config.sampleRate = rate;
     EXPECT_TRUE(nk::prepare(*s_, config));
-    for (uint32_t id = 0; id < norva::kParamCount; ++id)
+    for (uint32_t id = 0; id < norva::kKernelParamCount; ++id)
       EXPECT_TRUE(nk::applyParameter(*s_, id, norva::NORVA_PARAMS[id].defaultPlain));
   }
   nk::KernelState &state() { return *s_; }

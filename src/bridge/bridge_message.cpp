@@ -31,6 +31,21 @@ constexpr StringMember kStringMembers[] = {
     {"id", &BridgeMessage::id},             {"source", &BridgeMessage::source},
     {"bankPath", &BridgeMessage::bankPath}, {"url", &BridgeMessage::url},
     {"sha256", &BridgeMessage::sha256},     {"instrument", &BridgeMessage::instrument},
+    {"field", &BridgeMessage::field},
+};
+
+// Numbers that carry a presence flag.
+struct NumberMember {
+  const char *key;
+  double BridgeMessage::*value;
+  bool BridgeMessage::*present;
+};
+
+constexpr NumberMember kNumberMembers[] = {
+    {"value", &BridgeMessage::value, &BridgeMessage::hasValue},
+    {"pattern", &BridgeMessage::pattern, &BridgeMessage::hasPattern},
+    {"step", &BridgeMessage::step, &BridgeMessage::hasStep},
+    {"to", &BridgeMessage::to, &BridgeMessage::hasTo},
 };
 
 struct CommandType {
@@ -110,9 +125,20 @@ bool readMember(const std::string &key, Reader &r, BridgeMessage &out) {
     field.clear();
     return parseString(r, &field);
   }
-  if (key == "value") {
-    if (!parseNumber(r, &out.value)) return false;
-    out.hasValue = true;
+  for (const NumberMember &member : kNumberMembers) {
+    if (key != member.key) continue;
+    if (!parseNumber(r, &(out.*member.value))) return false;
+    out.*member.present = true;
+    return true;
+  }
+  if (key == "data" && nextByteIs(r, '{')) {
+    AuthoredPattern pattern;
+    uint8_t factory[kPlaneBytes];
+    writeFactoryPlane(factory);
+    pattern = patternOfPlane(factory, 0);
+    if (!readPatternJson(r, kMemberDepth, pattern, nullptr)) return false;
+    out.data = pattern;
+    out.hasData = true;
     return true;
   }
   if (key == "note") return parseNumber(r, &out.note);

@@ -11,6 +11,7 @@
 
 #include "banks/pad_overrides.h"
 #include "ccmap/cc_map.h"
+#include "state/pattern_json.h"
 #include "state/state_document.h"
 
 namespace norva {
@@ -35,6 +36,15 @@ inline constexpr const char *kBridgeSetPadOverrides = "norva.setPadOverrides";  
 inline constexpr const char *kBridgeDiagSubscribe = "norva.diag.subscribe";      // feeds, hz
 inline constexpr const char *kBridgeDiagUnsubscribe = "norva.diag.unsubscribe";
 inline constexpr const char *kBridgeDiagStimulus = "norva.diag.stimulus";  // stimulus
+// The authored plane (answered with the echoes below).
+inline constexpr const char *kBridgeSetStepField = "norva.setStepField";        // pattern, step, field, value
+inline constexpr const char *kBridgeSetPatternField = "norva.setPatternField";  // pattern, field, value
+inline constexpr const char *kBridgeSetPattern = "norva.setPattern";            // pattern, data
+inline constexpr const char *kBridgeCopyPattern = "norva.copyPattern";          // pattern
+inline constexpr const char *kBridgePastePattern = "norva.pastePattern";        // pattern
+inline constexpr const char *kBridgeClearPattern = "norva.clearPattern";        // pattern
+inline constexpr const char *kBridgeDuplicatePattern = "norva.duplicatePattern";  // pattern, to
+inline constexpr const char *kBridgeGetPlane = "norva.getPlane";
 
 // Diagnostic feeds an editor can subscribe to, one bit each.
 enum DiagnosticFeed : uint32_t {
@@ -87,6 +97,18 @@ struct BridgeMessage {
   double hz = 0.0;
   std::string stimulusKind;
   DiagnosticStimulusFact stimulus;
+  // The authored plane's messages: pattern and step indices, a target
+  // pattern, a field name and a whole pattern (absent members of "data" are
+  // the factory pattern's).
+  double pattern = 0.0;
+  bool hasPattern = false;
+  double step = 0.0;
+  bool hasStep = false;
+  double to = 0.0;
+  bool hasTo = false;
+  std::string field;
+  AuthoredPattern data;
+  bool hasData = false;
 };
 
 // Reads one inbound text into out, which must be freshly made. False for a

@@ -3,11 +3,13 @@
 // notifications.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <span>
 
 #include "bridge/bridge_outbound.h"
 #include "controller/norva_controller.h"
+#include "diagnostics/component_messages.h"
 #include "identity/plugin_ids.h"
 #include "state/state_document.h"
 
@@ -98,10 +100,13 @@ void NorvaController::subscribeFeeds(const BridgeMessage &message) {
 void NorvaController::sendState() {
   double values[kParamCount];
   for (uint32_t i = 0; i < kParamCount; ++i) values[i] = currentPlain(i);
+  uint8_t plane[kPlaneBytes];
+  planeForSaving(plane);
+  const AuthoredStateOut authored{plane, sizeof plane, uint32_t(kPlaneVersion)};
   const std::string document =
       writeStateJson(std::span<const double, kParamCount>(values), -1, hasCcMap_ ? &ccMap_ : nullptr,
                      SamplerAssetDiagnostic::none, SamplerZoneProgram::legacySingleZone, nullptr,
-                     &bankControl_.pads(), nullptr);
+                     &bankControl_.pads(), &authored);
   presetState_.lastStateBytes = static_cast<int64_t>(document.size());
   DiagnosticLifecycleEvent &event = recordLifecycle(DiagnosticLifecycleKind::stateSaved);
   event.addNumber("stateBytes", static_cast<double>(document.size()));
@@ -116,6 +121,11 @@ void NorvaController::sendState() {
 // anywhere never reaches here, so nothing of it is applied.
 void NorvaController::applySetState(const BridgeMessage &message, size_t length) {
   const StateChunk &state = message.state;
+  if (const char *fault = storedPlaneFault(state)) {
+    std::fprintf(stderr, "norva-plugin-shell: bridge %s refused: %s\n", kBridgeSetState, fault);
+    std::fflush(stderr);
+    return;
+  }
   for (uint32_t i = 0; i < kParamCount; ++i) {
     if (!state.present[i]) continue;
     const double normalized = norva_param_normalize(&NORVA_PARAMS[i], state.values[i]);
@@ -128,6 +138,14 @@ void NorvaController::applySetState(const BridgeMessage &message, size_t length)
   const SamplerPadOverrides pads = state.hasPads ? state.pads : SamplerPadOverrides();
   if (bankBridge_.applyPadOverrides(pads)) bankControl_.adoptRestoredPadOverrides(pads);
   bankControl_.sendBankState(kBankReasonRestore, nullptr, nullptr);
+  // A state without a plane keeps the plane in force.
+  if (state.hasAuthoredState) {
+    uint8_t plane[kPlaneBytes];
+    std::memcpy(plane, state.authoredBytes.data(), kPlaneBytes);
+    adoptPlane(plane);
+    sendToProcessor(kPlaneMessage, plane_, kPlaneBytes, true);
+    setDirty(true);
+  }
   DiagnosticLifecycleEvent &event = recordLifecycle(DiagnosticLifecycleKind::stateRestored);
   event.addNumber("stateBytes", static_cast<double>(length));
   event.addString("source", "ui");
@@ -156,6 +174,7 @@ void NorvaController::handleBridgeMessage(const char *json, size_t length) {
   }
   if (type == kBridgeLoadFactoryPreset) return;  // there are no factory presets
   if (bankControl_.handleMessage(message)) return;
+  if (handlePlaneMessage(message)) return;
 
   if (type == kBridgeSetParam) {
     const norva_param_desc *row = paramNamed(message.path);

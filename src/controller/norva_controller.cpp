@@ -50,7 +50,10 @@ uint8_t classifyHost(std::string_view name) {
 
 } // namespace
 
-NorvaController::NorvaController() { enterLiveController(*this); }
+NorvaController::NorvaController() {
+  writeFactoryPlane(plane_);
+  enterLiveController(*this);
+}
 
 NorvaController::~NorvaController() {
   leaveLiveController(*this);
@@ -163,11 +166,20 @@ tresult PLUGIN_API NorvaController::setComponentState(IBStream *state) {
   if (!readWholeStream(state, text)) return kResultFalse;
   StateChunk chunk;
   if (!parseStateJson(text.data(), text.size(), chunk)) return kResultFalse;
+  // The processor refuses a document whose plane it cannot take; so does this.
+  if (storedPlaneFault(chunk) != nullptr) return kResultFalse;
   presetState_.lastStateBytes = static_cast<int64_t>(text.size());
   for (uint32_t i = 0; i < kParamCount; ++i) {
     if (chunk.present[i]) setParamNormalized(i, norva_param_normalize(&NORVA_PARAMS[i], chunk.values[i]));
   }
   adoptRestoredDocument(chunk);
+  uint8_t plane[kPlaneBytes];
+  if (chunk.hasAuthoredState) {
+    std::memcpy(plane, chunk.authoredBytes.data(), kPlaneBytes);
+  } else {
+    writeFactoryPlane(plane);
+  }
+  adoptPlane(plane);
   DiagnosticLifecycleEvent &event = recordLifecycle(DiagnosticLifecycleKind::stateRestored);
   event.addNumber("stateBytes", static_cast<double>(text.size()));
   event.addString("source", "component");

@@ -26,7 +26,9 @@
 #include "diagnostics/diagnostic_reports.h"
 #include "diagnostics/host_facts.h"
 #include "diagnostics/lifecycle_log.h"
+#include "params/authored_plane.h"
 #include "params/params.h"
+#include "state/pattern_json.h"
 #include "vst3/abi/ivstmidicontrollers.h"
 #include "vst3/sdk/vsteditcontroller.h"
 
@@ -145,6 +147,7 @@ public:
   double transportRepeatIntervalMs() const;
   bool helloSent() const { return helloSent_; }
   bool cadenceClockRunning() const { return clock_.running(); }
+  const uint8_t (&plane() const)[kPlaneBytes] { return plane_; }
 
 private:
   void captureHostIdentity(Steinberg::FUnknown *context);
@@ -156,6 +159,19 @@ private:
                        const char *intAttribute = nullptr, int64_t intValue = 0);
   void adoptRestoredDocument(const StateChunk &chunk);
   void applySetState(const BridgeMessage &message, size_t length);
+  // The authored plane (plane_dispatch.cpp).
+  bool handlePlaneMessage(const BridgeMessage &message);
+  void changePattern(int pattern, const AuthoredPattern &bytes);
+  void adoptPlane(const uint8_t (&plane)[kPlaneBytes]);
+  // The step-velocity parameters of steps [firstStep, endStep), and Length
+  // when `length`, follow the plane when `pattern` is the selected one.
+  void followSelectedPattern(int pattern, int firstStep, int endStep, bool length);
+  // The plane as played and saved: the selected pattern's velocities and
+  // length from the parameters.
+  void planeForSaving(uint8_t (&bytes)[kPlaneBytes]);
+  AuthoredPattern playedPattern(int pattern);
+  void sendPatternToUi(int pattern);
+  void sendPlaneToUi();
   void sendState();
   void subscribeFeeds(const BridgeMessage &message);
   void sendTransport(const TransportFact &fact);
@@ -186,6 +202,9 @@ private:
   double lastTransportSentMs_ = -1.0;
   bool transportResetPending_ = false;
   CadenceClock clock_;
+  uint8_t plane_[kPlaneBytes];
+  AuthoredPattern clipboard_;
+  bool hasClipboard_ = false;
 };
 
 } // namespace norva

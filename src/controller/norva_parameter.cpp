@@ -31,7 +31,7 @@ NorvaParameter::NorvaParameter(const norva_param_desc &row) : row_(&row) {
   info.stepCount = stepCountFor(row);
   info.defaultNormalizedValue = row.defaultNormalized;
   info.unitId = kRootUnitId;
-  info.flags = ParameterInfo::kCanAutomate;
+  info.flags = ParameterInfo::kCanAutomate | (row.id == kBypassParamId ? ParameterInfo::kIsBypass : 0);
   valueNormalized = row.defaultNormalized;
 }
 

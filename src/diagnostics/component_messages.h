@@ -20,6 +20,8 @@ inline constexpr const char *kTransportPollResetAttribute = "reset";  // 1: rese
 inline constexpr const char *kFeedDrainMessage = "norva.diag.feedDrain";  // no attributes
 inline constexpr const char *kResetCountersMessage = "norva.diag.resetCounters";  // no attributes
 inline constexpr const char *kStageResourceSlotMessage = "norva.stageResourceSlot";  // refused
+inline constexpr const char *kPlaneFieldMessage = "norva.planeField";  // a PlaneFieldSet's 8 bytes
+inline constexpr const char *kPlaneMessage = "norva.plane";            // a whole plane's byte form
 
 // Processor to controller.
 inline constexpr const char *kLifecycleKindMessage = "norva.diag.lifecycle";  // a lifecycle kind's name

@@ -48,6 +48,18 @@ int tracedKind(EventKind kind) {
   return kind == EventKind::noteOn || kind == EventKind::noteOff ? int(kind) : 0;
 }
 
+// The start of the bar holding the host's position: the host's own when it
+// holds the position, else bars of the time signature (of 4/4 without one)
+// counted from position 0. Ardour 7 reports the bar's number times four.
+double barStart(const HostTransport &t) {
+  const bool meter = t.hasMeter && t.numerator > 0 && t.numerator <= 64 && t.denominator > 0 && t.denominator <= 64;
+  const double bar = meter ? 4.0 * t.numerator / t.denominator : 4.0;
+  constexpr double kSlack = 1e-9;
+  if (t.hasBar && std::isfinite(t.barPpq) && t.barPpq <= t.ppq + kSlack && t.ppq - t.barPpq < bar - kSlack)
+    return t.barPpq;
+  return std::floor(t.ppq / bar + kSlack) * bar;
+}
+
 } // namespace
 
 bool kernelTrapped() { return gKernelTrapped.load(); }
@@ -92,7 +104,7 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
     return false;
   }
 
-  queueCount_ = 0;
+  emptyQueue();
   outputCount_ = 0;
   pushedCount_ = 0;
   kernelQueued_ = 0;
@@ -134,6 +146,11 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
     shadow_[i] = NORVA_PARAMS[i].defaultPlain;
     retrying_[i] = false;
   }
+  // A new kernel runs on its own clock: the next block sets it again.
+  kernelMode_ = kernel::ClockMode::own;
+  gridRolling_ = false;
+  clockSteady_.store(false, std::memory_order_relaxed);
+  clockWatched_.store(true, std::memory_order_relaxed);
   ready_ = true;
   return true;
 }
@@ -146,6 +163,11 @@ bool KernelEngine::queueEvent(const KernelEngineEvent &event) {
 
 bool KernelEngine::pushParamNormalized(uint32_t index, double normalized, int32_t frame) {
   if (index >= kParamCount) return false;
+  if (index >= kKernelParamCount) {
+    // The engine's own parameters hold for the whole block.
+    setParamValue(index, paramToPlain(NORVA_PARAMS[index], normalized));
+    return true;
+  }
   return queueEvent({frame, EventKind::parameter, index, paramToPlain(NORVA_PARAMS[index], normalized)});
 }
 
@@ -157,9 +179,21 @@ bool KernelEngine::pushNoteOff(int32_t note, int32_t frame) {
   return queueEvent({frame, EventKind::noteOff, uint32_t(note), 0.0});
 }
 
+bool KernelEngine::pushEdit(const kernel::PlaneEdit &edit, int32_t frame) {
+  if (editCount_ >= kEditCapacity) return false;
+  if (!queueEvent({frame, EventKind::planeEdit, uint32_t(editCount_), 0.0})) return false;
+  edits_[editCount_++] = edit;
+  return true;
+}
+
 void KernelEngine::setParamValue(uint32_t index, double plain) {
   if (index >= kParamCount) return;
   values_[index].store(plain, std::memory_order_relaxed);
+  if (index >= kKernelParamCount) {
+    clockSteady_.store(false, std::memory_order_relaxed);
+    clockWatched_.store(true, std::memory_order_relaxed);
+    return;
+  }
   paramsDirty_.store(true, std::memory_order_release);
 }
 
@@ -171,7 +205,7 @@ void KernelEngine::setVariation(int32_t variation) { variation_ = std::clamp(var
 
 bool KernelEngine::offerParameter(uint32_t index, int32_t frame, double plain, const char *source,
                                   bool fresh) {
-  if (index >= kParamCount || handle_ == 0) return false;
+  if (index >= kKernelParamCount || handle_ == 0) return false;
   const double status =
       KERNEL(push_event)(handle_, NORVA_KERNEL_EVENT_PARAMETER, uint32_t(frame), index, plain);
   if (trace_ != nullptr) {
@@ -197,8 +231,8 @@ void KernelEngine::publishDirtyParameters(const bool *excluded) {
   // back.
   int32_t retry = -1;
   bool moreRetries = false;
-  for (uint32_t n = 0; n < kParamCount; ++n) {
-    const uint32_t i = (retryCursor_ + n) % kParamCount;
+  for (uint32_t n = 0; n < kKernelParamCount; ++n) {
+    const uint32_t i = (retryCursor_ + n) % kKernelParamCount;
     const double value = values_[i].load(std::memory_order_relaxed);
     if (value == shadow_[i]) continue;
     if (excluded[i]) {
@@ -218,14 +252,14 @@ void KernelEngine::publishDirtyParameters(const bool *excluded) {
     offerParameter(i, 0, value, "republish", true);
   }
   if (retry >= 0) {
-    retryCursor_ = uint32_t(retry + 1) % kParamCount;
+    retryCursor_ = uint32_t(retry + 1) % kKernelParamCount;
     offerParameter(uint32_t(retry), 0, values_[retry].load(std::memory_order_relaxed), "republish", false);
   }
   if (moreRetries) paramsDirty_.store(true);
 }
 
 void KernelEngine::refuseBlock(uint8_t severity) {
-  queueCount_ = 0;
+  dropQueue();
   recordRealtimeDiagnostic(kDiagProcessFailed, severity, kPhaseProcess);
 }
 
@@ -256,7 +290,7 @@ void KernelEngine::processBlock(int32_t frames) {
         values_[queue_[i].a].store(queue_[i].value, std::memory_order_relaxed);
     }
     paramsDirty_.store(true);
-    queueCount_ = 0;
+    dropQueue();
     return;
   }
   if (frames > rate_.maxBlockFrames() || handle_ == 0) {
@@ -341,7 +375,7 @@ __attribute__((noinline)) void KernelEngine::runChunks(int32_t frames) {
     runChunk(off, end - off);
     off = end;
   }
-  queueCount_ = 0;
+  emptyQueue();
 }
 
 int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t end,
@@ -370,6 +404,10 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
       offerParameter(event.a, int32_t(relative), event.value, "queue", true);
       continue;
     }
+    if (event.kind == EventKind::planeEdit || event.kind == EventKind::clock) {
+      pushLaterKind(event, relative);
+      continue;
+    }
     const double status = KERNEL(push_event)(handle_, uint32_t(event.kind), relative, event.a, event.value);
     if (trace_ != nullptr) {
       std::fprintf(trace_, "E this=%p blk=%llu frame=%u kind=%d a=%u value=%.17g src=queue status=%g\n",
@@ -384,6 +422,101 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
   }
   if (trace_ != nullptr) std::fflush(trace_);
   return end;
+}
+
+void KernelEngine::pushLaterKind(const KernelEngineEvent &event, uint32_t relative) {
+  const int status = event.kind == EventKind::planeEdit ? kernel::pushEdit(handle_, relative, edits_[event.a])
+                                                        : kernel::pushClock(handle_, relative, clocks_[event.a]);
+  if (status == 0) {
+    ++kernelQueued_;
+  } else {
+    recordRealtimeDiagnostic(kDiagEventRejected, kSeverityError, kPhaseProcess);
+  }
+}
+
+void KernelEngine::dropQueue() {
+  // Clock events the kernel never got: the next updateClock sends the clock
+  // again, from a start.
+  if (clockCount_ != 0) {
+    kernelMode_ = kClockUnknown;
+    gridRolling_ = false;
+    clockSteady_.store(false, std::memory_order_relaxed);
+  }
+  emptyQueue();
+}
+
+void KernelEngine::queueClock(const kernel::ClockEvent &clock) {
+  if (clockCount_ >= kClockCapacity) return;
+  if (queueEvent({0, EventKind::clock, uint32_t(clockCount_), 0.0})) clocks_[clockCount_++] = clock;
+}
+
+void KernelEngine::updateClock(int32_t frames) {
+  using kernel::ClockEvent;
+  using kernel::ClockMode;
+  const bool bypass = values_[kParamBypass].load(std::memory_order_relaxed) >= 0.5;
+  const bool follow = values_[kParamFollowHost].load(std::memory_order_relaxed) >= 0.5;
+  const HostTransport &transport = transport_;
+  const bool grid = follow && transport.hasTempo && transport.hasPosition && transport.tempo > 0 &&
+                    std::isfinite(transport.tempo) && std::isfinite(transport.ppq) &&
+                    std::fabs(transport.ppq) < 1e8;
+  if (follow && !grid && !bypass) {
+    // Reported once each time the host stops giving what Follow host needs.
+    if (!fallbackReported_) recordRealtimeDiagnostic(kDiagFollowHostFallback, kSeverityWarning, kPhaseProcess);
+    fallbackReported_ = true;
+  } else {
+    fallbackReported_ = false;
+  }
+  const ClockMode wanted = bypass ? ClockMode::halt : grid ? ClockMode::host : ClockMode::own;
+  if (wanted != kernelMode_) {
+    ClockEvent change;
+    change.kind = wanted == ClockMode::own    ? ClockEvent::Kind::own
+                  : wanted == ClockMode::halt ? ClockEvent::Kind::halt
+                                              : ClockEvent::Kind::hostStop;
+    queueClock(change);
+    kernelMode_ = wanted;
+    gridRolling_ = false;
+  }
+  if (wanted == ClockMode::host) followGrid(transport, frames);
+  if (!follow && !bypass) clockWatched_.store(false, std::memory_order_relaxed);
+  clockSteady_.store(wanted == ClockMode::host && gridRolling_, std::memory_order_relaxed);
+}
+
+void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
+  using kernel::ClockEvent;
+  if (!transport.playing) {
+    if (gridRolling_) {
+      ClockEvent stop;
+      stop.kind = ClockEvent::Kind::hostStop;
+      queueClock(stop);
+    }
+    gridRolling_ = false;
+    return;
+  }
+  ClockEvent event;
+  event.kind = ClockEvent::Kind::hostGrid;
+  event.align = !gridRolling_;
+  bool send = event.align;
+  if (!event.align) {
+    const double expected = sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_;
+    const double miss = std::fabs(transport.ppq - expected);
+    if (miss > kGridJumpQuarters) {
+      event.align = send = true; // a locate or a loop
+    } else if (transport.tempo != sentTempo_ || miss > kGridDriftQuarters) {
+      send = true;
+    }
+  }
+  if (send) {
+    event.ppq = transport.ppq;
+    event.barPpq = barStart(transport);
+    event.tempo = transport.tempo;
+    queueClock(event);
+    sentPpq_ = transport.ppq;
+    sentTempo_ = transport.tempo;
+    sentQuartersPerFrame_ = transport.tempo / (kernelRate_ * 60);
+    framesSinceSent_ = 0;
+  }
+  gridRolling_ = true;
+  framesSinceSent_ += frames;
 }
 
 void KernelEngine::runChunk(int32_t off, int32_t chunk) {

@@ -15,6 +15,7 @@
 #include "engine/sounding_notes.h"
 #include "kernel/kernel_events.h"
 #include "kernel/kernel_interface.h"
+#include "kernel/kernel_run.h"
 #include "params/params.h"
 
 namespace norva {
@@ -27,6 +28,20 @@ struct KernelEngineEvent {
   double value = 0; // plain parameter value, note-on velocity 0..1, 0 for a note-off
 };
 
+// What the host's ProcessContext says of its transport, for Follow host.
+struct HostTransport {
+  bool playing = false;
+  bool hasTempo = false;    // tempo is valid
+  bool hasPosition = false; // ppq (projectTimeMusic) is valid
+  bool hasBar = false;      // barPpq (barPositionMusic) is valid
+  bool hasMeter = false;    // numerator and denominator are valid
+  double tempo = 0;         // BPM
+  double ppq = 0;           // position at the block's first frame, in quarter notes
+  double barPpq = 0;        // start of the bar holding it
+  int32_t numerator = 4;    // the time signature
+  int32_t denominator = 4;
+};
+
 // True once the kernel runtime has delivered a trap in this process.
 bool kernelTrapped();
 
@@ -37,6 +52,15 @@ public:
   static constexpr int32_t kKernelQueueCapacity = NORVA_KERNEL_MAX_EVENTS;
   static constexpr int32_t kQueueCapacity = 2048;  // events one host block may queue
   static constexpr int32_t kOutputCapacity = 2048; // MIDI messages one host block may send
+  static constexpr int32_t kEditCapacity = 64;     // plane edits one host block may queue
+  static constexpr int32_t kClockCapacity = 4;     // clock changes one host block queues, at most 3
+  // A host position this far (in quarter notes) from where the last block
+  // left it is a locate or a loop; closer, but more than kGridDriftQuarters,
+  // a drift the grid is corrected by. Less is the host's rounding (Ardour
+  // gives positions in 1920ths of a quarter note): the grid keeps its own
+  // count, so the steps stay sample-exact.
+  static constexpr double kGridJumpQuarters = 1.0 / 16;
+  static constexpr double kGridDriftQuarters = 1.0 / 1000;
 
   KernelEngine();
   ~KernelEngine();
@@ -52,6 +76,31 @@ public:
   bool pushParamNormalized(uint32_t index, double normalized, int32_t frame);
   bool pushNoteOn(int32_t note, double velocity, int32_t frame);
   bool pushNoteOff(int32_t note, int32_t frame);
+  // An edit of the authored plane at `frame`; a whole plane's bytes stay
+  // with the caller until processBlock has returned.
+  bool pushEdit(const kernel::PlaneEdit &edit, int32_t frame);
+  // Follow host and Bypass. While clockWatched() (one of them is on, or the
+  // kernel's clock is still to be set back), the owner gives every block
+  // with frames the kernel's clock before processBlock: steadyClock for the
+  // usual block while following (the host rolling on at the tempo last sent,
+  // its position where the last block left it, give or take its rounding),
+  // else the host's transport (hostTransport(), it stands until set again)
+  // and updateClock.
+  bool clockWatched() const { return clockWatched_.load(std::memory_order_relaxed); }
+  bool steadyClock(bool rolling, double tempo, double ppq, int32_t frames) {
+    if (!clockSteady_.load(std::memory_order_relaxed) || !rolling || tempo != sentTempo_) return false;
+    const double miss = ppq - (sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_);
+    if (!(miss <= kGridDriftQuarters && miss >= -kGridDriftQuarters)) return false;
+    framesSinceSent_ += frames;
+    return true;
+  }
+  void setHostTransport(const HostTransport &transport) { transport_ = transport; }
+  HostTransport &hostTransport() { return transport_; }
+  [[gnu::noinline]] void updateClock(int32_t frames);
+  // Bypass is on (the block's changes of it included).
+  bool bypassed() const { return values_[kParamBypass].load(std::memory_order_relaxed) >= 0.5; }
+  // The clock the kernel was last given.
+  kernel::ClockMode clockMode() const { return kernelMode_; }
   void processBlock(int32_t frames);
 
   // The block's MIDI output, valid until the next processBlock.
@@ -99,6 +148,18 @@ private:
   void placeOutput(const MidiEvent *events, uint32_t count, int32_t off, int32_t chunk);
   void releaseSoundingNotes();
   void destroyKernel();
+  // The queue emptied without running it (a refused block, a flush).
+  void dropQueue();
+  // Engine parameters (Follow host, Bypass) and the host's transport: the
+  // kernel's clock for this block, set at its first frame.
+  void followGrid(const HostTransport &transport, int32_t frames);
+  void queueClock(const kernel::ClockEvent &clock);
+  void pushLaterKind(const KernelEngineEvent &event, uint32_t relative);
+  void emptyQueue() {
+    queueCount_ = 0;
+    editCount_ = 0;
+    clockCount_ = 0;
+  }
 
   // Configuration.
   RateAdapter rate_;
@@ -133,6 +194,24 @@ private:
   uint32_t retryCursor_ = 0;
   std::atomic<bool> paramsDirty_{true};
   int32_t variation_ = 0;
+
+  // Plane edits and clock changes of the block (the queue holds their index).
+  kernel::PlaneEdit edits_[kEditCapacity];
+  int32_t editCount_ = 0;
+  kernel::ClockEvent clocks_[kClockCapacity];
+  int32_t clockCount_ = 0;
+  // The clock.
+  std::atomic<bool> clockWatched_{false};
+  HostTransport transport_;
+  static constexpr kernel::ClockMode kClockUnknown = kernel::ClockMode(0xff); // after a refused block
+  kernel::ClockMode kernelMode_ = kernel::ClockMode::own;
+  std::atomic<bool> clockSteady_{false}; // steadyClock may serve the next block
+  bool gridRolling_ = false;    // the host's transport rolled in the last block
+  bool fallbackReported_ = false;
+  double sentPpq_ = 0;          // the position and tempo of the last grid event
+  double sentTempo_ = 0;
+  double sentQuartersPerFrame_ = 0;
+  double framesSinceSent_ = 0;
 
   // Output.
   MidiEvent output_[kOutputCapacity];

@@ -39,6 +39,7 @@ const char *const kCodeNames[] = {
     "runtime.unknown",
     "bank.missing",
     "bank.hash-mismatch",
+    "transport.follow-fallback",
 };
 constexpr uint32_t kCodeNameCount = sizeof(kCodeNames) / sizeof(kCodeNames[0]);
 
@@ -66,6 +67,8 @@ template <size_t N> void copyText(char (&dst)[N], const char *text) {
 const char *realtimeMessage(uint32_t code) {
   if (code == kDiagProcessFailed) return "audio process callback failed; output was cleared";
   if (code == kDiagRateAdapterInitFailed) return "sample-rate adapter failed; output was cleared";
+  if (code == kDiagFollowHostFallback)
+    return "Follow host is on but the host gives no tempo and position; playing on the own tempo";
   return "runtime diagnostic observed on the audio callback";
 }
 

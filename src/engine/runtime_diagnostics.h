@@ -63,6 +63,7 @@ enum DiagnosticCode : uint32_t {
   kDiagDiagnosticsOverflow = 25,
   kDiagBankMissing = 27,
   kDiagBankHashMismatch = 28,
+  kDiagFollowHostFallback = 29,
 };
 
 // Report names: "runtime.process-failed", "error", "configure"; unknown

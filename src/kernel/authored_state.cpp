@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "kernel/kernel_state.h"
 
@@ -6,6 +7,13 @@ namespace norva::kernel {
 namespace {
 
 uint8_t masked(int32_t value, uint32_t mask) { return uint8_t(uint32_t(value) & mask); }
+
+// After a length changed: the walk stays inside the playing pattern.
+void keepWalkInLength(KernelState &s) {
+  const int currentLength = patternLength(s, int(s.currentPattern));
+  if (s.walkPosition > currentLength - 1) s.walkPosition = 0;
+  if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
+}
 
 } // namespace
 
@@ -71,10 +79,45 @@ bool restoreState(KernelState &s, const uint8_t *buffer, uint32_t length) {
     s.patternResolutions[p] = buffer[rowOffset(kRowResolution) + p];
     s.patternDirections[p] = buffer[rowOffset(kRowDirection) + p];
   }
-  const int currentLength = patternLength(s, int(s.currentPattern));
-  if (s.walkPosition > currentLength - 1) s.walkPosition = 0;
-  if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
+  keepWalkInLength(s);
   return true;
+}
+
+bool applyPlaneEdit(KernelState &s, const PlaneEdit &edit) {
+  switch (edit.kind) {
+  case PlaneEdit::Kind::stepField: {
+    if (edit.pattern >= kPatterns || edit.step >= kSteps || edit.field >= kLaneCount) return false;
+    if (edit.value < 0 || edit.value > kStepFieldByteMax) return false;
+    const int cell = planeCell(edit.pattern, edit.step);
+    const int32_t held = heldStepValue(edit.field, edit.value);
+    int32_t *const lanes[kLaneCount] = {s.stepNote,  s.stepVelocity, s.stepGate,   s.stepTie,
+                                        s.stepCurve, s.stepRatchet,  s.stepEnabled};
+    lanes[edit.field][cell] = held;
+    // The selected pattern's velocities follow the step-velocity parameters;
+    // this one stays until one of them changes.
+    if (edit.field == kLaneVelocity && edit.pattern == s.selectedPattern) s.liveVelocities[edit.step] = held;
+    return true;
+  }
+  case PlaneEdit::Kind::patternField: {
+    if (edit.pattern >= kPatterns || edit.field >= kRowCount) return false;
+    if (edit.value < kPatternFieldMin[edit.field] || edit.value > kPatternFieldMax[edit.field]) return false;
+    int32_t *const rows[kRowCount] = {s.patternLengths, s.patternResolutions, s.patternDirections};
+    rows[edit.field][edit.pattern] = edit.value;
+    // Like a velocity, the selected pattern's length stays until "tindrel.length" changes.
+    if (edit.field == kRowLength && edit.pattern == s.selectedPattern) s.liveLength = edit.value;
+    keepWalkInLength(s);
+    return true;
+  }
+  case PlaneEdit::Kind::plane:
+    if (!restoreState(s, edit.plane, uint32_t(kStateBytes))) return false;
+    // The selected pattern stays the parameters': its velocities are the
+    // step-velocity parameters', its length the last "tindrel.length".
+    std::memcpy(&s.stepVelocity[int(s.selectedPattern) * kSteps], s.liveVelocities, sizeof s.liveVelocities);
+    s.patternLengths[int(s.selectedPattern)] = s.liveLength;
+    keepWalkInLength(s);
+    return true;
+  }
+  return false;
 }
 
 } // namespace norva::kernel

@@ -14,6 +14,10 @@ enum class EventKind : uint8_t {
   noteOn = NORVA_KERNEL_EVENT_NOTE_ON,
   noteOff = NORVA_KERNEL_EVENT_NOTE_OFF,
   controlChange = NORVA_KERNEL_EVENT_CONTROL_CHANGE,
+  // Queued inside the module only, never sent as MIDI: an edit of the
+  // authored plane, a change of clock.
+  planeEdit,
+  clock,
 };
 
 inline constexpr uint8_t kMidiChannels = 16;

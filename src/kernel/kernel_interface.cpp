@@ -27,6 +27,11 @@ constexpr uint32_t kQueueCapacity = NORVA_KERNEL_MAX_EVENTS;
 // leave 32 bits.
 constexpr uint32_t kMaxGeneration = (1u << 27) - 1;
 constexpr double kNotQuiet = -HUGE_VAL;
+static_assert(norva::kKernelParamCount == NORVA_KERNEL_PARAMETER_COUNT, "the kernel's parameters are the catalogue's first rows");
+// Queue kinds of the in-module entries, after the exported ones; push_event
+// refuses them.
+constexpr uint32_t kKindClock = NORVA_KERNEL_EVENT_CONTROL_CHANGE + 1;
+constexpr uint32_t kKindEdit = kKindClock + 1;
 
 struct Slot {
   uint32_t generation = 0;
@@ -51,6 +56,8 @@ struct Slot {
   uint32_t eventParameters[kQueueCapacity];
   int32_t eventA[kQueueCapacity];
   float eventValues[kQueueCapacity];
+  ClockEvent clocks[kQueueCapacity]; // by queue position, for kKindClock
+  PlaneEdit edits[kQueueCapacity];   // by queue position, for kKindEdit
 
   MidiEvent egress[kOutputCapacity];
 };
@@ -93,7 +100,7 @@ float toFloat(double value) {
 }
 
 bool applyDefaults(KernelState &state) {
-  for (uint32_t id = 0; id < norva::kParamCount; ++id) {
+  for (uint32_t id = 0; id < norva::kKernelParamCount; ++id) {
     if (!applyParameter(state, id, norva::NORVA_PARAMS[id].defaultPlain)) return false;
   }
   return true;
@@ -101,7 +108,7 @@ bool applyDefaults(KernelState &state) {
 
 bool validEvent(uint32_t kind, uint32_t a, double value) {
   switch (kind) {
-  case NORVA_KERNEL_EVENT_PARAMETER: return a < norva::kParamCount;
+  case NORVA_KERNEL_EVENT_PARAMETER: return a < norva::kKernelParamCount;
   case NORVA_KERNEL_EVENT_NOTE_ON:
     return a <= 127 && ((value >= 0 && value <= 1) || (value >= 2 && value <= 3));
   case NORVA_KERNEL_EVENT_NOTE_OFF: return a <= 127 && value == 0;
@@ -161,6 +168,26 @@ void handOutEmptyView(float **data, uint32_t *length) {
   runtime::recordHandedOut();
 }
 
+// The clock events, edits, notes and controllers of one frame's group.
+bool applyLaterKinds(Slot &slot, uint32_t from, uint32_t end) {
+  KernelState &state = *slot.state;
+  bool accepted = true;
+  for (uint32_t k = from; k < end; ++k) {
+    const uint32_t kind = slot.eventKinds[k];
+    if (kind == kKindClock) {
+      accepted = applyClock(state, slot.clocks[k]) && accepted;
+    } else if (kind == kKindEdit) {
+      accepted = applyPlaneEdit(state, slot.edits[k]) && accepted;
+    }
+  }
+  for (uint32_t k = from; k < end; ++k) {
+    const uint32_t kind = slot.eventKinds[k];
+    if (kind == NORVA_KERNEL_EVENT_PARAMETER || kind == kKindClock || kind == kKindEdit) continue;
+    if (!handleEvent(state, EventKind(kind), slot.eventA[k], double(slot.eventValues[k]))) accepted = false;
+  }
+  return accepted;
+}
+
 // A call that runs the kernel over its queue and its frames.
 __attribute__((noinline)) int processFully(Slot &slot, uint32_t frames) {
   KernelState &state = *slot.state;
@@ -189,16 +216,17 @@ __attribute__((noinline)) int processFully(Slot &slot, uint32_t frames) {
     }
     uint32_t end = i;
     while (end < count && slot.eventFrames[end] == f) ++end;
-    // Parameters of a frame apply before its notes and controllers.
+    // Parameters of a frame apply before its clock events and edits, and
+    // those before its notes and controllers.
+    bool later = false;
     for (uint32_t k = i; k < end; ++k) {
-      if (slot.eventKinds[k] != NORVA_KERNEL_EVENT_PARAMETER) continue;
+      if (slot.eventKinds[k] != NORVA_KERNEL_EVENT_PARAMETER) {
+        later = true;
+        continue;
+      }
       if (!applyParameter(state, slot.eventParameters[k], double(slot.eventValues[k]))) rejected = true;
     }
-    for (uint32_t k = i; k < end; ++k) {
-      if (slot.eventKinds[k] == NORVA_KERNEL_EVENT_PARAMETER) continue;
-      if (!handleEvent(state, EventKind(slot.eventKinds[k]), slot.eventA[k], double(slot.eventValues[k])))
-        rejected = true;
-    }
+    if (later) rejected = !applyLaterKinds(slot, i, end) || rejected;
     if (runtime::poisoned()) return 1;
     i = end;
   }
@@ -294,6 +322,54 @@ namespace norva::kernel {
 
 RunResult run(uint32_t handle, uint64_t skipped, uint32_t frames) {
   return hotEntry<runEntered>(NORVA_KERNEL_NAME(process), RunResult{}, handle, skipped, frames);
+}
+
+namespace {
+
+// The queue place for an in-module event at `frame`, after the exported
+// push_event's checks of frame, room and order; -1 with the status.
+int32_t queuePlace(Slot *slot, uint32_t kind, uint32_t frame, int &status) {
+  status = 1;
+  if (slot == nullptr || frame >= slot->maximumBlockSize) return -1;
+  status = 3;
+  if (slot->eventCount >= kQueueCapacity) return -1;
+  const uint32_t n = slot->eventCount;
+  status = 4;
+  if (n > 0 && slot->eventFrames[n - 1] > frame) return -1;
+  status = 0;
+  slot->eventFrames[n] = frame;
+  slot->eventKinds[n] = kind;
+  slot->eventParameters[n] = 0;
+  slot->eventA[n] = 0;
+  slot->eventValues[n] = 0;
+  slot->eventCount = n + 1;
+  return int32_t(n);
+}
+
+int pushClockEntered(uint32_t handle, uint32_t frame, const ClockEvent &clock) {
+  int status = 1;
+  const int32_t n = queuePlace(slotFor(handle), kKindClock, frame, status);
+  if (n >= 0) slotFor(handle)->clocks[n] = clock;
+  return status;
+}
+
+int pushEditEntered(uint32_t handle, uint32_t frame, const PlaneEdit &edit) {
+  int status = 1;
+  const int32_t n = queuePlace(slotFor(handle), kKindEdit, frame, status);
+  if (n >= 0) slotFor(handle)->edits[n] = edit;
+  return status;
+}
+
+} // namespace
+
+int pushClock(uint32_t handle, uint32_t frame, const ClockEvent &clock) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(push_event))) return 1;
+  return pushClockEntered(handle, frame, clock);
+}
+
+int pushEdit(uint32_t handle, uint32_t frame, const PlaneEdit &edit) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(push_event))) return 1;
+  return pushEditEntered(handle, frame, edit);
 }
 
 KernelState *instanceState(uint32_t handle) {

@@ -21,6 +21,62 @@ struct RunResult {
   double quietFrames = 0;
 };
 
+// How the steps are started (KernelState::clockMode).
+enum class ClockMode : uint8_t {
+  own = 0,  // the kernel's own tempo ("tindrel.bpm"), from where Run starts it
+  host = 1, // clock events on the host's musical grid; nothing steps on its own
+  halt = 2, // nothing steps (bypassed)
+};
+
+// A change of clock, or the host's musical position, at a frame.
+struct ClockEvent {
+  enum class Kind : uint8_t {
+    own,      // back to the own clock: the walk starts afresh at this frame (while Run is on)
+    hostGrid, // the host's grid clocks the steps from here: position and tempo at this frame
+    hostStop, // the host's grid clocks the steps; its transport stopped: sounding notes end
+    halt,     // no steps; sounding notes end
+  };
+  Kind kind = Kind::own;
+  // hostGrid: the musical position at this frame and the start of its bar,
+  // in quarter notes, and the tempo in BPM (positive). Steps fall where the
+  // position crosses a multiple of the step (the resolution in force),
+  // extrapolated at that tempo until the next hostGrid event.
+  double ppq = 0;
+  double barPpq = 0;
+  double tempo = 120;
+  // hostGrid: a start, locate or loop. The walk of the selected pattern
+  // starts over on the bar, carried to where the position stands; false
+  // goes on with the walk (the tempo or the position was corrected).
+  bool align = false;
+};
+
+// One edit of the authored plane, at a frame. Bounds are those of
+// params/authored_plane.h; an edit outside them is refused whole.
+struct PlaneEdit {
+  enum class Kind : uint8_t {
+    stepField,    // pattern, step, field (StepField), value 0..255
+    patternField, // pattern, field (PatternField), value inside the field's bounds
+    plane,        // the whole plane in its byte form (kPlaneBytes at `plane`)
+  };
+  Kind kind = Kind::stepField;
+  uint8_t pattern = 0;
+  uint8_t step = 0;
+  uint8_t field = 0;
+  int32_t value = 0;
+  // kind plane: read when the call that applies the edit runs; the caller
+  // keeps the bytes until that call has returned.
+  const uint8_t *plane = nullptr;
+};
+
+// Queue a clock event or a plane edit for the next call, at `frame` of it,
+// in frame order with the exported push_event's events. At one frame,
+// parameters apply first, then clock events and edits in push order, then
+// notes and controllers. Statuses as push_event: 0 queued, 1 unknown handle
+// or frame out of range, 3 queue full, 4 out of frame order. A refused edit
+// (bounds, a plane the byte form's reader refuses) makes the call report 2.
+int pushClock(uint32_t handle, uint32_t frame, const ClockEvent &clock);
+int pushEdit(uint32_t handle, uint32_t frame, const PlaneEdit &edit);
+
 // `process(handle, frames)` and the output of that call, after moving the
 // instance's clock on by `skipped` frames that an earlier result called
 // quiet and the caller did not run.

@@ -48,6 +48,7 @@ bool setById(KernelState &s, int id, double value) {
       if (s.running == 0) s.hasStarted = 0;
       s.running = 1;
     }
+    setClock(s, ClockMode(int(s.clockMode)));
     break;
   case kParamBpm: s.bpmMicros = rowMicros(id, value); break;
   case kParamShuffle: s.shuffleMicros = rowMicros(id, value); break;
@@ -97,6 +98,7 @@ bool setById(KernelState &s, int id, double value) {
     if (!insideRow(id, value)) return false;
     const int selected = int(s.selectedPattern);
     s.patternLengths[selected] = int32_t(std::floor(value));
+    s.liveLength = s.patternLengths[selected];
     if (s.selectedPattern == s.currentPattern) {
       if (s.walkPosition > value - 1) s.walkPosition = 0;
       if (s.cycleStep > value - 1) s.cycleStep = 0;
@@ -104,7 +106,7 @@ bool setById(KernelState &s, int id, double value) {
     break;
   }
   default: {
-    if (id < int(kParamFirstStepVelocity) || id >= int(kParamCount)) return false;
+    if (id < int(kParamFirstStepVelocity) || id >= int(kKernelParamCount)) return false;
     if (!insideRow(id, value)) return false;
     s.liveVelocities[id - kParamFirstStepVelocity] = int32_t(std::floor(value));
     break;
@@ -145,7 +147,7 @@ bool setParameter(KernelState &s, const char *key, double value) {
 }
 
 bool applyParameter(KernelState &s, double id, double value) {
-  if (!(id >= 0 && id < kParamCount) || id != std::floor(id)) return false;
+  if (!(id >= 0 && id < kKernelParamCount) || id != std::floor(id)) return false;
   return setById(s, int(id), value);
 }
 
@@ -171,6 +173,8 @@ void resetWalk(KernelState &s) {
 }
 
 void clearPerformance(KernelState &s) {
+  setClock(s, ClockMode::own);
+  s.gridPlaying = 0;
   s.in.count = 0;
   s.pending.count = 0;
   s.out.count = 0;

@@ -11,30 +11,40 @@
 
 #include "kernel/kernel_events.h"
 #include "kernel/kernel_interface.h"
+#include "kernel/kernel_run.h"
+#include "params/authored_plane.h"
 
 namespace norva::kernel {
 
-inline constexpr int kStateVersion = 1;
-inline constexpr int kSteps = 32;
-inline constexpr int kPatterns = 32;
-inline constexpr int kLaneCells = kPatterns * kSteps; // cell = pattern * 32 + step
+inline constexpr int kStateVersion = kPlaneVersion;
+inline constexpr int kSteps = kPlaneSteps;
+inline constexpr int kPatterns = kPlanePatterns;
+inline constexpr int kLaneCells = kPlaneCells; // cell = pattern * 32 + step
 inline constexpr int kPendingCapacity = 128; // generated messages scheduled ahead
 inline constexpr int kMaxStepsPerCall = 128; // steps one generateBefore call may play
 inline constexpr int kNotes = 128;
 inline constexpr int kInputCapacity = 128;   // incoming messages waiting for their frame
 inline constexpr int kOutputCapacity = NORVA_KERNEL_MAX_EVENT_OUTPUTS; // messages due in one call
-// The byte form of the authored plane (version 1): the version byte, seven
-// lanes of one byte per cell, then three rows of one byte per pattern.
-enum AuthoredLane : int { kLaneNote, kLaneVelocity, kLaneGate, kLaneTie, kLaneCurve, kLaneRatchet, kLaneEnabled };
-enum AuthoredRow : int { kRowLength, kRowResolution, kRowDirection };
-inline constexpr int kLaneCount = 7;
-inline constexpr int kRowCount = 3;
-inline constexpr int kOffsetLanes = 1;
-inline constexpr int kOffsetRows = kOffsetLanes + kLaneCount * kLaneCells;
-inline constexpr int kStateBytes = kOffsetRows + kRowCount * kPatterns;
-static_assert(kOffsetRows == 7169 && kStateBytes == 7265, "the stored byte form never moves");
-constexpr int laneOffset(int lane) { return kOffsetLanes + kLaneCells * lane; }
-constexpr int rowOffset(int row) { return kOffsetRows + kPatterns * row; }
+// The byte form of the authored plane (version 1, params/authored_plane.h):
+// the version byte, seven lanes of one byte per cell, then three rows of one
+// byte per pattern.
+enum AuthoredLane : int {
+  kLaneNote = kStepNote,
+  kLaneVelocity = kStepVelocity,
+  kLaneGate = kStepGate,
+  kLaneTie = kStepTie,
+  kLaneCurve = kStepCurve,
+  kLaneRatchet = kStepRatchet,
+  kLaneEnabled = kStepOn,
+};
+enum AuthoredRow : int { kRowLength = kPatternLength, kRowResolution = kPatternResolution, kRowDirection = kPatternDirection };
+inline constexpr int kLaneCount = kStepFieldCount;
+inline constexpr int kRowCount = kPatternFieldCount;
+inline constexpr int kOffsetLanes = kPlaneOffsetLanes;
+inline constexpr int kOffsetRows = kPlaneOffsetRows;
+inline constexpr int kStateBytes = kPlaneBytes;
+constexpr int laneOffset(int lane) { return planeLaneOffset(lane); }
+constexpr int rowOffset(int row) { return planeRowOffset(row); }
 inline constexpr int kMaxFrames = NORVA_KERNEL_MAX_FRAMES;
 
 // Steps per beat in millionths, by resolution index (the "tindrel.resolution"
@@ -71,6 +81,23 @@ struct KernelState {
   double chainOn = 0;
   double chainStart = 0;
   double channel = 0;
+  // Who starts the steps (ClockMode): the kernel's own tempo, the host's grid
+  // through clock events, or nobody (bypassed).
+  double clockMode = 0;
+  // 1 while Run is on and the own clock starts the steps: the one test the
+  // own clock's paths make (setClock and the Run parameter keep it).
+  double ownRunning = 0;
+  // The host's grid (clockMode host): the position in quarter notes at
+  // gridFrame, samples per quarter note, the next step to play as a count of
+  // steps of gridSteps per quarter note from position 0.
+  double gridFrame = 0;
+  double gridPpq = 0;
+  double gridSamplesPerQuarter = 24000;
+  double gridNextStep = 0;
+  double gridStepsPerQuarter = 4;
+  double gridBarPpq = 0;   // the start of the bar at gridFrame
+  double gridPlaying = 0;  // the host's transport rolls
+  double gridEpoch = 0;    // counts the changes of gridFrame, gridPpq and gridSamplesPerQuarter
   double currentPattern = 0;
   double cursorFrame = 0;
   double curveBipolar = 0;
@@ -85,6 +112,8 @@ struct KernelState {
   double keyShift = 128;
   double lastCc = 0;
   int32_t liveVelocities[kSteps] = {};
+  // The last "tindrel.length": a whole plane keeps the selected pattern at it.
+  int32_t liveLength = 16;
   double nextStepFrame = 0;
   double octave = 1;
   // Per pitch: incoming note-ons let through and not yet ended. Their
@@ -139,6 +168,19 @@ struct KernelState {
     double stepFrame = 0;
     double followingFrame = 0;
   } timing;
+  // The same for the next step on the host's grid (clockMode host), kept
+  // with what it was computed from (NaN: nothing yet).
+  struct GridTiming {
+    double nextStep = NAN;
+    double gridEpoch = NAN;
+    double shuffleMicros = NAN;
+    double resolution = NAN;
+    int32_t patternResolution = -1;
+    double stepLength = 0;
+    double oddStepDelay = 0;
+    double stepFrame = 0;
+    double followingFrame = 0;
+  } gridTiming;
 };
 
 struct PrepareConfig {
@@ -219,6 +261,16 @@ void emitScheduled(KernelState &s, double end, OutputView &view);
 // The state of a live instance, for tools that measure or inspect the
 // kernel in-process; nullptr for an unknown handle. Not exported.
 KernelState *instanceState(uint32_t handle);
+
+// Sets who starts the steps, and ownRunning with it.
+inline void setClock(KernelState &s, ClockMode mode) {
+  s.clockMode = double(mode);
+  s.ownRunning = s.running == 1 && mode == ClockMode::own ? 1 : 0;
+}
+
+// Clock and plane edits, applied at the current frame of a call.
+bool applyClock(KernelState &s, const ClockEvent &clock);
+bool applyPlaneEdit(KernelState &s, const PlaneEdit &edit);
 
 // Authored pattern plane and its byte form (version 1, 7265 bytes).
 void seedAuthoredPlane(KernelState &s);

@@ -8,6 +8,12 @@
 namespace norva::kernel {
 namespace {
 
+// Positions beyond this many quarter notes (about 580 days at 300 BPM) are
+// refused: the grid's step counts stay exact doubles.
+constexpr double kMaxGridPpq = 1e8;
+// Steps a start carries the walk over from the bar's start, at most.
+constexpr int kMaxAlignSteps = 4096;
+
 // Off only in tests that compare the quiet path with the full one.
 bool gQuietPathEnabled = true;
 
@@ -44,7 +50,7 @@ int currentCell(const KernelState &s) {
 }
 
 // Pitch after scale quantisation, or -1 for no note.
-int quantise(const KernelState &s, double pitch) {
+[[gnu::always_inline]] inline int quantise(const KernelState &s, double pitch) {
   if (pitch < 0 || pitch > 127) return -1;
   const int p = int(pitch);
   const uint32_t mask = uint32_t(s.scaleMask);
@@ -58,7 +64,7 @@ int quantise(const KernelState &s, double pitch) {
   return -1;
 }
 
-int nextPosition(KernelState &s, int length, int direction) {
+[[gnu::always_inline]] inline int nextPosition(KernelState &s, int length, int direction) {
   const int pos = int(s.walkPosition);
   if (length <= 1) return 0;
   switch (direction) {
@@ -99,7 +105,9 @@ int nextPosition(KernelState &s, int length, int direction) {
 }
 
 // Plays one step at stepFrame; followingFrame is the swung frame of the next.
-void playStep(KernelState &s, double stepLength, double stepFrame, double followingFrame) {
+// Inlined into both clocks' loops.
+[[gnu::always_inline]] inline void playStep(KernelState &s, double stepLength, double stepFrame,
+                                            double followingFrame) {
   const int cell = currentCell(s);
   if (cell < 0) return;
   const int channel = int(s.channel);
@@ -212,7 +220,9 @@ const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   return t;
 }
 
-void advance(KernelState &s) {
+// Inlined where either clock plays the steps and where a start on the
+// host's grid carries the walk to its place.
+[[gnu::always_inline]] inline void advance(KernelState &s) {
   const int pattern = int(s.currentPattern);
   const int length = patternLength(s, pattern);
   const int n = nextPosition(s, length, effectiveDirection(s, pattern));
@@ -231,6 +241,128 @@ void advance(KernelState &s) {
     }
   }
   s.cycleStep = m;
+}
+
+// Steps per quarter note of the pattern playing.
+double currentStepsPerQuarter(const KernelState &s) {
+  const int32_t r = s.patternResolutions[int(s.currentPattern)];
+  return stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution) / 1000000;
+}
+
+// Grid steps are whole and may be negative (a host's count-in); beyond 2^53
+// every double is even.
+bool gridOdd(double step) {
+  return std::fabs(step) < 9007199254740992.0 && (uint64_t(int64_t(step)) & 1u) != 0;
+}
+
+// The ceiling, by truncation in the usual range (as floorOf).
+double ceilOf(double x) {
+  if (x > -4503599627370496.0 && x < 4503599627370496.0) {
+    const double t = double(int64_t(x));
+    return t < x ? t + 1 : t;
+  }
+  return std::ceil(x);
+}
+
+// The frame at which the host's position reaches `step` (of
+// gridStepsPerQuarter per quarter note), extrapolated from the last grid
+// event: the first frame at or after it.
+double gridFrameOf(const KernelState &s, double step) {
+  const double offset = (step / s.gridStepsPerQuarter - s.gridPpq) * s.gridSamplesPerQuarter;
+  return s.gridFrame + ceilOf(offset - 1e-7);
+}
+
+// A change of resolution (a chained pattern's own, the parameter) counts
+// the next step anew: the first step of the new size at or after the old one.
+void keepGridResolution(KernelState &s) {
+  const double perQuarter = currentStepsPerQuarter(s);
+  if (perQuarter == s.gridStepsPerQuarter) return;
+  s.gridNextStep = std::ceil(s.gridNextStep / s.gridStepsPerQuarter * perQuarter - 1e-9);
+  s.gridStepsPerQuarter = perQuarter;
+}
+
+struct GridStep {
+  double length;    // frames of a step at the host's tempo
+  double frame;     // where the next step starts, swing included
+  double following; // where the one after it starts
+};
+
+// As stepTiming: usually only the step has moved on, by one, and the step
+// after it is already known; the length and swing wait for a change of the
+// host's tempo, the resolution or the shuffle.
+[[gnu::noinline]] GridStep recomputeGridStep(KernelState &s, int32_t r) {
+  KernelState::GridTiming &g = s.gridTiming;
+  const bool grid = g.gridEpoch == s.gridEpoch && g.resolution == s.resolution && g.patternResolution == r;
+  if (!grid || g.shuffleMicros != s.shuffleMicros) {
+    keepGridResolution(s);
+    g.stepLength = std::max(1.0, floorOf(s.gridSamplesPerQuarter / s.gridStepsPerQuarter + 0.5));
+    g.oddStepDelay = oddStepDelay(s, g.stepLength);
+  }
+  const double n = s.gridNextStep;
+  if (grid && g.shuffleMicros == s.shuffleMicros && n == g.nextStep + 1) {
+    g.stepFrame = g.followingFrame;
+  } else {
+    g.stepFrame = gridFrameOf(s, n) + (gridOdd(n) ? g.oddStepDelay : 0);
+  }
+  g.followingFrame = gridFrameOf(s, n + 1) + (gridOdd(n + 1) ? g.oddStepDelay : 0);
+  g.nextStep = n;
+  g.gridEpoch = s.gridEpoch;
+  g.shuffleMicros = s.shuffleMicros;
+  g.resolution = s.resolution;
+  g.patternResolution = r;
+  return {g.stepLength, g.stepFrame, g.followingFrame};
+}
+
+inline GridStep nextGridStep(KernelState &s) {
+  const KernelState::GridTiming &g = s.gridTiming;
+  const int32_t r = s.patternResolutions[int(s.currentPattern)];
+  if (g.nextStep == s.gridNextStep && g.gridEpoch == s.gridEpoch && g.shuffleMicros == s.shuffleMicros &&
+      g.resolution == s.resolution && g.patternResolution == r)
+    return {g.stepLength, g.stepFrame, g.followingFrame};
+  return recomputeGridStep(s, r);
+}
+
+// The frame of the next step on the host's grid, out of the own clock's way.
+[[gnu::noinline]] double gridStepFrame(KernelState &s) { return nextGridStep(s).frame; }
+
+// The walk of the selected pattern starts on the bar: it is carried over the
+// steps between the bar's start and the host's position at `now`, so a play
+// from the same place always starts the same way.
+void alignOnGrid(KernelState &s, double now) {
+  s.previousTie = 0;
+  s.hasLastCc = 0;
+  s.currentPattern = s.selectedPattern;
+  resetWalk(s);
+  s.stepCounter = 0;
+  const double perQuarter = currentStepsPerQuarter(s);
+  s.gridStepsPerQuarter = perQuarter;
+  const double ppq = s.gridPpq + (now - s.gridFrame) / s.gridSamplesPerQuarter;
+  s.gridNextStep = std::ceil(ppq * perQuarter - 1e-9);
+  const double barStep = std::ceil(s.gridBarPpq * perQuarter - 1e-9);
+  double carried = s.gridNextStep - barStep;
+  carried = carried < 0 ? 0 : std::min(carried, double(kMaxAlignSteps));
+  for (int k = 0; k < int(carried); ++k) {
+    advance(s);
+    s.stepCounter += 1;
+  }
+  s.hasStarted = 1;
+}
+
+// The steps on the host's grid, out of line, so the own clock's loop stays as
+// it was.
+[[gnu::noinline]] void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
+  if (s.running != 1 || s.hasStarted != 1 || s.clockMode != double(ClockMode::host) || s.gridPlaying != 1) return;
+  for (int played = 0; played < kMaxStepsPerCall; ++played) {
+    const GridStep next = nextGridStep(s);
+    if (inclusive ? !(next.frame <= limitFrame) : !(next.frame < limitFrame)) return;
+    playStep(s, next.length, next.frame, next.following);
+    if (runtime::poisoned()) return;
+    advance(s);
+    s.stepCounter += 1;
+    s.gridNextStep += 1;
+  }
+  // As the own clock's: the next step's timing is left computed.
+  (void)nextGridStep(s);
 }
 
 } // namespace
@@ -257,7 +389,9 @@ uint32_t hashStep(double x) {
 }
 
 void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
-  if (s.running != 1 || s.hasStarted != 1) return;
+  if (s.ownRunning != 1) [[unlikely]]
+    return generateOnGrid(s, limitFrame, inclusive);
+  if (s.hasStarted != 1) return;
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const KernelState::StepTiming &t = stepTiming(s);
     if (inclusive ? !(t.stepFrame <= limitFrame) : !(t.stepFrame < limitFrame)) return;
@@ -279,10 +413,14 @@ Horizon quietHorizon(KernelState &s, bool timingFresh) {
   if (!gQuietPathEnabled) return kFullPath;
   if (s.prepared != 1 || s.in.count != 0 || s.out.count != 0 || s.cursorFrame != 0) return kFullPath;
   double step = std::numeric_limits<double>::infinity();
-  if (s.running == 1) {
+  if (s.ownRunning == 1) {
     // The first call after a start lays the walk out: only the full path does that.
     if (s.hasStarted != 1) return kFullPath;
     step = timingFresh ? s.timing.stepFrame : stepTiming(s).stepFrame;
+    if (step != step) return kFullPath;
+  } else if (s.running == 1 && s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) [[unlikely]] {
+    if (s.hasStarted != 1) return kFullPath;
+    step = timingFresh ? s.gridTiming.stepFrame : gridStepFrame(s);
     if (step != step) return kFullPath;
   }
   double bound = step;
@@ -297,16 +435,59 @@ Horizon quietHorizon(KernelState &s, bool timingFresh) {
 
 void setQuietPathForTesting(bool enabled) { gQuietPathEnabled = enabled; }
 
+bool applyClock(KernelState &s, const ClockEvent &clock) {
+  const double now = s.baseFrame + s.cursorFrame;
+  switch (clock.kind) {
+  case ClockEvent::Kind::own:
+    // The walk starts afresh here, as after Run is switched on.
+    if (s.clockMode != double(ClockMode::own)) s.hasStarted = 0;
+    setClock(s, ClockMode::own);
+    return true;
+  case ClockEvent::Kind::hostStop:
+  case ClockEvent::Kind::halt:
+    // Every sounding note ends now; what was scheduled to start never does.
+    flushSustain(s, now);
+    s.hasStarted = 0;
+    s.gridPlaying = 0;
+    setClock(s, clock.kind == ClockEvent::Kind::halt ? ClockMode::halt : ClockMode::host);
+    return true;
+  case ClockEvent::Kind::hostGrid: break;
+  default: return false;
+  }
+  if (!std::isfinite(clock.ppq) || !std::isfinite(clock.barPpq) || !(clock.tempo > 0) ||
+      !std::isfinite(clock.tempo) || std::fabs(clock.ppq) > kMaxGridPpq || std::fabs(clock.barPpq) > kMaxGridPpq)
+    return false;
+  if (s.clockMode != double(ClockMode::host)) s.hasStarted = 0;
+  setClock(s, ClockMode::host);
+  s.gridPlaying = 1;
+  s.gridFrame = now;
+  s.gridPpq = clock.ppq;
+  s.gridBarPpq = clock.barPpq;
+  s.gridSamplesPerQuarter = std::max(1.0, s.sampleRate * 60 / clock.tempo);
+  s.gridEpoch += 1;
+  if (clock.align) {
+    // A start, a locate or a loop: a held note ends where the walk breaks.
+    if (s.sustainActive == 1 && s.previousTie == 1) endHeld(s, now);
+    s.hasStarted = 0;
+  }
+  if (s.running == 1 && s.hasStarted != 1) alignOnGrid(s, now);
+  return true;
+}
+
 bool process(KernelState &s, const BlockRecord &block) {
   if (s.prepared != 1 || block.inputChannels != 0 || block.outputChannels != 0) return false;
   const double t0 = s.baseFrame + block.start;
   const double t1 = t0 + block.length;
 
   if (s.running == 1 && s.hasStarted == 0) {
-    resetWalk(s);
-    s.stepCounter = 0;
-    s.nextStepFrame = t0;
-    s.hasStarted = 1;
+    if (s.clockMode == double(ClockMode::own)) {
+      resetWalk(s);
+      s.stepCounter = 0;
+      s.nextStepFrame = t0;
+      s.hasStarted = 1;
+    } else if (s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) {
+      alignOnGrid(s, t0);
+    }
   }
 
   // Steps due at an input message's frame play after the message.

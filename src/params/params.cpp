@@ -65,6 +65,8 @@ const norva_param_desc NORVA_PARAMS[kParamCount] = {
     NORVA_STEP_ROW(21), NORVA_STEP_ROW(22), NORVA_STEP_ROW(23), NORVA_STEP_ROW(24),
     NORVA_STEP_ROW(25), NORVA_STEP_ROW(26), NORVA_STEP_ROW(27), NORVA_STEP_ROW(28),
     NORVA_STEP_ROW(29), NORVA_STEP_ROW(30), NORVA_STEP_ROW(31), NORVA_STEP_ROW(32),
+    rangeRow(kParamFollowHost, "tindrel.followHost", "Follow host", "Transport", 0, 1, 1, 0),
+    rangeRow(kParamBypass, "tindrel.bypass", "Bypass", "Internal", 0, 1, 1, 0),
 };
 
 #undef NORVA_STEP_ROW

@@ -1,6 +1,8 @@
-// The parameter catalogue: 53 rows, one per automatable parameter, and the
+// The parameter catalogue: 55 rows, one per automatable parameter, and the
 // rules that convert between the host's normalised values and plain values.
 // Every conversion anywhere in the plug-in goes through these functions.
+// Rows 0..52 are the sequencer kernel's parameters; the rows after them
+// (Follow host, Bypass) belong to the engine and never reach the kernel.
 #pragma once
 
 #include <cstddef>
@@ -52,11 +54,18 @@ enum ParamId : uint32_t {
   kParamSeed,
   kParamChannel,
   kParamFirstStepVelocity, // step k (1..32) is kParamFirstStepVelocity + k - 1
+  kParamFollowHost = kParamFirstStepVelocity + 32, // appended: ids 0..52 keep their meaning
+  kParamBypass,
 };
 
 inline constexpr uint32_t kStepVelocityParamCount = 32;
-inline constexpr uint32_t kParamCount = kParamFirstStepVelocity + kStepVelocityParamCount;
-static_assert(kParamCount == 53);
+// The kernel's parameters: ids below this reach the sequencer kernel.
+inline constexpr uint32_t kKernelParamCount = kParamFirstStepVelocity + kStepVelocityParamCount;
+static_assert(kKernelParamCount == 53 && kParamFollowHost == kKernelParamCount);
+inline constexpr uint32_t kParamCount = kParamBypass + 1;
+
+// The host's bypass switch (announced with the VST 3 bypass flag).
+inline constexpr uint32_t kBypassParamId = kParamBypass;
 
 extern const norva_param_desc NORVA_PARAMS[kParamCount];
 

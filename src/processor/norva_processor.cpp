@@ -16,6 +16,7 @@ using namespace Steinberg::Vst;
 NorvaProcessor::NorvaProcessor() {
   setControllerClass(kControllerUid);
   processContextRequirements.flags = kTransportContextNeeds;
+  writeFactoryPlane(plane_);
 }
 
 NorvaProcessor::~NorvaProcessor() = default;
@@ -39,6 +40,7 @@ tresult PLUGIN_API NorvaProcessor::setupProcessing(ProcessSetup &setup) {
     sendRuntimeDiagnostics(true);
     return kResultFalse;
   }
+  restartPlaneHandover();
   restartTransportCapture();
   refreshHostFacts();
   return kResultOk;
@@ -51,6 +53,7 @@ tresult PLUGIN_API NorvaProcessor::setActive(TBool state) {
   }
   const tresult result = AudioEffect::setActive(state);
   if (result != kResultOk) return result;
+  if (state) restartPlaneHandover();
   restartTransportCapture();
   refreshHostFacts();
   return kResultOk;
@@ -141,11 +144,29 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   if (IParameterChanges *changes = data.inputParameterChanges) {
     if (const int32 queues = changes->getParameterCount(); queues > 0) queueParameterChanges(changes, queues);
   }
+  IEventList *passed = nullptr; // bypassed: the input goes out as it came
   if (IEventList *events = data.inputEvents) {
-    if (const int32 count = events->getEventCount(); count > 0) queueNoteEvents(events, count);
+    if (const int32 count = events->getEventCount(); count > 0) {
+      if (engine_.bypassed()) {
+        passed = events;
+      } else {
+        queueNoteEvents(events, count);
+      }
+    }
+  }
+  // Plane edits waiting (or taken by the last block), or the host's
+  // transport wanted: out of line but for a steady block while following.
+  const bool edits = planeEdits_.available() != 0;
+  if (engine_.clockWatched()) [[unlikely]] {
+    const bool steady = steadyClock(data);
+    if (edits || !steady) prepareBlock(data, steady);
+  } else if (edits) [[unlikely]] {
+    prepareBlock(data, true);
   }
   engine_.processBlock(data.numSamples > 0 ? data.numSamples : 0);
   if (data.outputEvents != nullptr && !engine_.output().empty()) writeOutputEvents(data.outputEvents);
+  if (passed != nullptr) [[unlikely]]
+    passEventsThrough(passed, data.outputEvents);
   if (transportWanted_.load(std::memory_order_relaxed)) [[unlikely]]
     captureTransport(data.processContext);
   return kResultOk;

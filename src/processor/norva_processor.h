@@ -12,6 +12,8 @@
 #include "ccmap/cc_map.h"
 #include "diagnostics/host_facts.h"
 #include "engine/kernel_engine.h"
+#include "params/authored_plane.h"
+#include "processor/plane_edit_queue.h"
 #include "state/state_document.h"
 #include "vst3/abi/ivstprocesscontext.h"
 #include "vst3/sdk/vstaudioeffect.h"
@@ -53,7 +55,8 @@ public:
   Steinberg::tresult PLUGIN_API canProcessSampleSize(Steinberg::int32 symbolicSampleSize) override;
   Steinberg::uint32 PLUGIN_API getLatencySamples() override;
   Steinberg::tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup &setup) override;
-  Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData &data) override;
+  // Kept whole: split into a test and a part, it costs a jump and a second frame per block.
+  [[gnu::noipa]] Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData &data) override;
 
   // For tests and the probe.
   const KernelEngine &engine() const { return engine_; }
@@ -64,6 +67,10 @@ public:
   const std::string &loadedPresetId() const { return loadedPresetId_; }
   const std::string &runtimeBankSource() const { return runtimeBankSource_; }
   const std::string &runtimeBankLocator() const { return runtimeBankLocator_; }
+  // Main thread: the authored plane as the next getState saves it, but for
+  // the selected pattern's velocities and length, which the step-velocity
+  // parameters and Length own.
+  const uint8_t (&plane() const)[kPlaneBytes] { return plane_; }
 
   // Sends the runtime health report ("norva.runtimeDiagnostics").
   void sendRuntimeDiagnostics(bool failed);
@@ -89,6 +96,32 @@ private:
   // "reset", the last one sent again) and asks for the next.
   void answerTransportPoll(Steinberg::Vst::IMessage *message);
   void recallSampleBank(const char *bankId);
+  // The authored plane (processor_plane.cpp). Main thread: an edit or a
+  // whole plane is kept here and handed to the audio thread; a plane the
+  // hand-over had no room for goes whole at the next chance.
+  void adoptPlaneField(const PlaneFieldSet &set);
+  void sendPlaneToKernel();
+  void restartPlaneHandover();
+  // The plane as saved: the selected pattern's velocities and length from the parameters.
+  void planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const;
+  // Audio thread, before a block with plane edits waiting or the clock
+  // watched: the edits into the engine's block (the last block's released),
+  // and unless `clockSet` (the block was a steady one, see steadyClock), the
+  // kernel's clock from the host's transport.
+  [[gnu::noinline]] void prepareBlock(const Steinberg::Vst::ProcessData &data, bool clockSet);
+  // Audio thread, while the clock is watched: the usual block while
+  // following the host, settled without leaving process.
+  bool steadyClock(const Steinberg::Vst::ProcessData &data) {
+    constexpr Steinberg::uint32 kRolling = Steinberg::Vst::ProcessContext::kPlaying |
+                                           Steinberg::Vst::ProcessContext::kTempoValid |
+                                           Steinberg::Vst::ProcessContext::kProjectTimeMusicValid;
+    const Steinberg::Vst::ProcessContext *c = data.processContext;
+    return c != nullptr && data.numSamples > 0 &&
+           engine_.steadyClock((c->state & kRolling) == kRolling, c->tempo, c->projectTimeMusic, data.numSamples);
+  }
+  // Audio thread, while bypassed: the block's input events go out as they came.
+  [[gnu::noinline]] void passEventsThrough(Steinberg::Vst::IEventList *in, Steinberg::Vst::IEventList *out);
+  void readHostTransport(const Steinberg::Vst::ProcessContext *context);
 
   // How a runtime-bank load ended: outcome 0 with the bank the engine took,
   // or the refusal with its error text.
@@ -117,6 +150,12 @@ private:
   CcMap ccMap_;
   bool ccMapPresent_ = false;
   HostFacts lastHostFacts_;
+
+  // The authored plane: kept on the main thread, edits handed to the audio thread.
+  uint8_t plane_[kPlaneBytes];
+  bool planeResend_ = false;
+  PlaneEditQueue planeEdits_;
+  uint32_t planeTaken_ = 0; // audio thread: records the last block took, released by the next
 
   // The host's transport, from the audio thread to the main thread.
   DiagnosticTransportRing transportRing_;

@@ -129,6 +129,22 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
 
   const char *bytes = nullptr;
   uint32 size = 0;
+  if (planeResend_) sendPlaneToKernel();
+  if (std::strcmp(id, kPlaneFieldMessage) == 0) {
+    PlaneFieldSet set;
+    if (payloadOf(message, bytes, size) &&
+        decodePlaneFieldSet(reinterpret_cast<const uint8_t *>(bytes), size, set))
+      adoptPlaneField(set);
+    return kResultOk;
+  }
+  if (std::strcmp(id, kPlaneMessage) == 0) {
+    if (payloadOf(message, bytes, size) &&
+        authoredPlaneFault(reinterpret_cast<const uint8_t *>(bytes), size) == nullptr) {
+      std::memcpy(plane_, bytes, kPlaneBytes);
+      sendPlaneToKernel();
+    }
+    return kResultOk;
+  }
   if (std::strcmp(id, kCcMapMessage) == 0) {
     CcMap map;
     uint32_t refused = 0;

@@ -18,13 +18,18 @@ tresult PLUGIN_API NorvaProcessor::getState(IBStream *state) {
   if (state == nullptr) return kResultFalse;
   if (engine_.realtimeDiagnosticsPending()) sendRuntimeDiagnostics(false);
 
+  if (planeResend_) sendPlaneToKernel();
+
   double values[kParamCount];
   for (uint32_t i = 0; i < kParamCount; ++i) values[i] = engine_.paramValue(i);
+  uint8_t plane[kPlaneBytes];
+  planeForSaving(plane);
+  const AuthoredStateOut authored{plane, sizeof plane, uint32_t(kPlaneVersion)};
   // No bank is ever published by this engine, so no bank block is written.
   const std::string text =
       writeStateJson(std::span<const double, kParamCount>(values), engine_.variation(),
                      ccMapPresent_ ? &ccMap_ : nullptr, SamplerAssetDiagnostic::none,
-                     SamplerZoneProgram::legacySingleZone, nullptr, &banks_.padOverrides(), nullptr);
+                     SamplerZoneProgram::legacySingleZone, nullptr, &banks_.padOverrides(), &authored);
   int32 written = 0;
   return state->write(const_cast<char *>(text.data()), int32(text.size()), &written);
 }
@@ -36,6 +41,20 @@ tresult PLUGIN_API NorvaProcessor::setState(IBStream *state) {
 
   StateChunk chunk;
   if (!parseStateJson(text.data(), text.size(), chunk)) return kResultFalse;
+  // The plane is checked before anything is applied: a document whose plane
+  // cannot be taken restores nothing.
+  if (const char *fault = storedPlaneFault(chunk)) {
+    engine_.recordDiagnostic(kDiagStateRestoreFailed, kSeverityError, kPhaseState,
+                             "the saved pattern plane was refused; nothing was restored", fault);
+    sendRuntimeDiagnostics(false);
+    return kResultFalse;
+  }
+  if (chunk.hasAuthoredState) {
+    std::memcpy(plane_, chunk.authoredBytes.data(), kPlaneBytes);
+  } else {
+    writeFactoryPlane(plane_); // a document from before the plane was saved
+  }
+  sendPlaneToKernel();
 
   for (uint32_t i = 0; i < kParamCount; ++i) {
     if (chunk.present[i]) engine_.setParamValue(i, chunk.values[i]);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "banks/bank_source.h"
+#include "params/authored_plane.h"
 #include "formats/json.h"
 
 namespace norva {
@@ -190,6 +191,9 @@ bool readAuthoredState(Reader &r, int depth, StateChunk &out) {
     out.authoredBytes = std::move(decoded);
     out.authoredVersion = version;
     out.hasAuthoredState = true;
+    out.authoredUndecodable = false;
+  } else {
+    out.authoredUndecodable = true;
   }
   return true;
 }
@@ -383,6 +387,13 @@ SamplerZoneProgram samplerZoneProgramFromName(const char *name) {
   SamplerZoneProgram program = SamplerZoneProgram::legacySingleZone;
   if (name != nullptr) zoneProgramByName(name, program);
   return program;
+}
+
+const char *storedPlaneFault(const StateChunk &chunk) {
+  if (chunk.authoredUndecodable) return "the authoredState bytes are not Base64";
+  if (!chunk.hasAuthoredState) return nullptr;
+  if (chunk.authoredVersion != kPlaneVersion) return "the authoredState version is not 1";
+  return authoredPlaneFault(chunk.authoredBytes.data(), chunk.authoredBytes.size());
 }
 
 }  // namespace norva

@@ -70,6 +70,9 @@ struct StateChunk {
   std::vector<uint8_t> authoredBytes;  // at most kMaxAuthoredStateBytes
   int32_t authoredVersion = 0;
   bool hasAuthoredState = false;
+  // An "authoredState" whose bytes were there but did not decode: the
+  // document still parses, and a reader that applies the plane refuses it.
+  bool authoredUndecodable = false;
   // Bank reference. Every text is NUL-terminated inside its array.
   char bankId[kBankIdCapacity] = {};
   char bankVersion[kBankVersionCapacity] = {};
@@ -122,6 +125,11 @@ std::string writeStateJson(std::span<const double, kParamCount> values, int32_t 
 // authored bytes are dropped without failing the document, and numbers no
 // field can hold are counted in refusedNumbers.
 bool parseStateJson(const char *text, size_t length, StateChunk &out);
+
+// Why the chunk's authored plane cannot be restored (Base64 that did not
+// decode, a version other than 1, a byte form the kernel refuses), as a
+// sentence fragment; nullptr when it can, or when the chunk has none.
+const char *storedPlaneFault(const StateChunk &chunk);
 
 enum class BankStateRefOutcome : uint32_t {
   none = 0,        // the chunk names no bank

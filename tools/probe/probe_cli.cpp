@@ -6,7 +6,10 @@
 #include "bridge.h"
 #include "editor_host.h"
 #include "midi_file.h"
+#include "params/authored_plane.h"
 #include "params/params.h"
+#include "state/pattern_json.h"
+#include "state/state_document.h"
 #include "plugin_info.h"
 #include "render.h"
 #include "summary.h"
@@ -29,10 +32,41 @@ bool hasSetting(const RenderOptions &options, uint32_t id) {
 // after a restored state, what the plug-in reports, else the default.
 double renderedValue(const RenderOptions &options, SequencerBackend &backend, uint32_t id) {
   double value = 0;
-  if (!hasSetting(options, id) && !options.loadStatePath.empty() &&
+  if (!hasSetting(options, id) && (!options.loadStatePath.empty() || !options.patternPath.empty()) &&
       backend.currentPlainValue(id, value))
     return value;
   return effectiveParameterValue(options, id);
+}
+
+// The state a pattern file stands for: the factory settings with the file's
+// plane, and the step-velocity parameters and Length holding the velocities
+// and length of the pattern the render selects (they own that pattern's).
+bool patternFileState(const RenderOptions &options, std::vector<uint8_t> &state, std::string &error) {
+  std::vector<uint8_t> file;
+  if (!readBinaryFile(options.patternPath, file, error)) return false;
+  uint8_t plane[kPlaneBytes];
+  std::string fault;
+  if (!parsePatternFile(std::string_view(reinterpret_cast<const char *>(file.data()), file.size()), plane, fault)) {
+    error = options.patternPath + ": " + fault;
+    return false;
+  }
+  double values[kParamCount];
+  for (uint32_t i = 0; i < kParamCount; ++i) values[i] = effectiveParameterValue(options, i);
+  const double selected = values[kParamPattern];
+  if (selected >= 0 && selected < kPlanePatterns) {
+    for (int step = 0; step < kPlaneSteps; ++step) {
+      const uint32_t id = kParamFirstStepVelocity + uint32_t(step);
+      if (!hasSetting(options, id))
+        values[id] = plane[planeLaneOffset(kStepVelocity) + planeCell(int(selected), step)];
+    }
+    if (!hasSetting(options, kParamLength)) values[kParamLength] = plane[planeRowOffset(kPatternLength) + int(selected)];
+  }
+  const AuthoredStateOut authored{plane, sizeof plane, uint32_t(kPlaneVersion)};
+  const std::string text = writeStateJson(std::span<const double, kParamCount>(values), -1, nullptr,
+                                          SamplerAssetDiagnostic::none, SamplerZoneProgram::legacySingleZone,
+                                          nullptr, nullptr, &authored);
+  state.assign(text.begin(), text.end());
+  return true;
 }
 
 } // namespace
@@ -40,10 +74,11 @@ double renderedValue(const RenderOptions &options, SequencerBackend &backend, ui
 int runRender(const RenderOptions &options, SequencerBackend &backend, std::ostream &out,
               std::ostream &err) {
   std::string error;
-  if (!options.loadStatePath.empty()) {
+  if (!options.loadStatePath.empty() || !options.patternPath.empty()) {
     std::vector<uint8_t> state;
-    if (!readBinaryFile(options.loadStatePath, state, error) ||
-        !backend.setInitialState(state, error)) {
+    const bool read = options.patternPath.empty() ? readBinaryFile(options.loadStatePath, state, error)
+                                                  : patternFileState(options, state, error);
+    if (!read || !backend.setInitialState(state, error)) {
       err << kPrefix << error << '\n';
       return kExitFailure;
     }

@@ -92,7 +92,8 @@ bool parseRenderOptions(const std::vector<std::string> &args, size_t first, Pars
       haveValue = true;
     }
     if (name != "--rate" && name != "--seconds" && name != "--block" && name != "--set" &&
-        name != "--note" && name != "--out" && name != "--save-state" && name != "--load-state") {
+        name != "--note" && name != "--out" && name != "--save-state" && name != "--load-state" &&
+        name != "--pattern") {
       error = "unknown option " + quoted(name) + " (try --help)";
       return false;
     }
@@ -139,6 +140,8 @@ bool parseRenderOptions(const std::vector<std::string> &args, size_t first, Pars
         haveOut = true;
       } else if (name == "--save-state") {
         options.saveStatePath = std::string(value);
+      } else if (name == "--pattern") {
+        options.patternPath = std::string(value);
       } else {
         options.loadStatePath = std::string(value);
       }
@@ -147,6 +150,10 @@ bool parseRenderOptions(const std::vector<std::string> &args, size_t first, Pars
 
   if (!haveOut) {
     error = "render needs --out FILE.mid";
+    return false;
+  }
+  if (!options.patternPath.empty() && !options.loadStatePath.empty()) {
+    error = "--pattern and --load-state cannot be combined (a state carries its own patterns)";
     return false;
   }
   options.totalFrames = roundedFrame(options.seconds, options.sampleRate);
@@ -509,6 +516,11 @@ const char *usageText() {
          "  --note S:NOTE:on|off[:V]  input note at S seconds, NOTE 0 to 127, note-on\n"
          "                            velocity V from 0 to 1 (default 1); repeatable\n"
          "  --load-state FILE         restore this processor state before rendering\n"
+         "  --pattern FILE.json       load these authored patterns before rendering\n"
+         "                            ({\"patterns\":[{\"index\":0,\"steps\":[...]}]}, see\n"
+         "                            the README); the selected pattern's velocities\n"
+         "                            and length become the step-velocity parameters\n"
+         "                            and Length\n"
          "  --save-state FILE         write the processor's state after rendering\n"
          "  --out FILE.mid            the MIDI file to write\n"
          "\n"

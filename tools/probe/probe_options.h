@@ -48,6 +48,7 @@ struct RenderOptions {
   std::string outPath;
   std::string saveStatePath; // empty: do not save
   std::string loadStatePath; // empty: start from the plug-in's defaults
+  std::string patternPath;   // empty: the factory plane (or the loaded state's)
 };
 
 enum class CommandKind { Help, Info, Render, Validate, BankCheck, Bridge, Editor };

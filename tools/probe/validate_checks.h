@@ -41,6 +41,7 @@ Reason emptyBlocks(Context &c);
 Reason defaultPattern(Context &c);
 Reason parameterChangesApply(Context &c);
 Reason unknownParameterIds(Context &c);
+Reason bypassParameter(Context &c);
 Reason crowdedBlock(Context &c);
 Reason refusingOutputList(Context &c);
 Reason velocityZeroNoteOn(Context &c);

@@ -34,7 +34,8 @@ Reason parameters(Context &c) {
       return at + "short title " + quoted(toAscii(info.shortTitle, 128));
     if (toAscii(info.units, 128) != row.units) return at + "units " + quoted(toAscii(info.units, 128));
     if (info.stepCount != expectedStepCount(row)) return at + "step count " + std::to_string(info.stepCount);
-    if (info.flags != ParameterInfo::kCanAutomate) return at + "flags " + std::to_string(info.flags);
+    const int32 flags = ParameterInfo::kCanAutomate | (row.id == kBypassParamId ? ParameterInfo::kIsBypass : 0);
+    if (info.flags != flags) return at + "flags " + std::to_string(info.flags);
     if (info.unitId != 0) return at + "unit " + std::to_string(info.unitId);
     if (info.defaultNormalizedValue != row.defaultNormalized)
       return at + "default " + number(info.defaultNormalizedValue) + " (expected " +
@@ -47,7 +48,8 @@ Reason parameters(Context &c) {
     if (controller->getParameterInfo(index, info) == kResultOk)
       return "parameter index " + std::to_string(index) + " was answered";
   }
-  if (controller->setParamNormalized(kParamCount, 0.5) == kResultOk) return "parameter id 53 was set";
+  if (controller->setParamNormalized(kParamCount, 0.5) == kResultOk)
+    return "parameter id " + std::to_string(kParamCount) + " was set";
   return kPass;
 }
 

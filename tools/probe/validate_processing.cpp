@@ -87,12 +87,12 @@ Reason unknownParameterIds(Context &c) {
   std::string before, after;
   if (!stateText(plugin->component(), before)) return "getState failed";
   Block block;
-  for (ParamID id : {ParamID(53), ParamID(1000), ParamID(0x7FFFFFFF), kNoParamId})
+  for (ParamID id : {ParamID(kParamCount), ParamID(1000), ParamID(0x7FFFFFFF), kNoParamId})
     block.changes->add(id, 0, 1.0);
   if (tresult r = block.run(plugin->processor(), kBlock); r != kResultOk)
     return "process returned " + resultName(r);
   if (!stateText(plugin->component(), after)) return "getState failed";
-  if (after != before) return "changes of ids 53 and above altered the state";
+  if (after != before) return "changes of ids " + std::to_string(kParamCount) + " and above altered the state";
   return kPass;
 }
 
@@ -171,6 +171,48 @@ Reason velocityZeroNoteOn(Context &c) {
            " events, not a note-on at 10 and a note-off at 100";
   if (std::lround(notes[0]->noteOn.velocity * 127) != 64)
     return "velocity 0.5 came out as " + number(notes[0]->noteOn.velocity);
+  return kPass;
+}
+
+Reason bypassParameter(Context &c) {
+  Reason reason;
+  std::unique_ptr<PluginInstance> plugin = startedPlugin(c, reason);
+  if (plugin == nullptr) return reason;
+  IEditController *controller = plugin->controller();
+  int32 flagged = 0;
+  ParamID bypass = kNoParamId;
+  for (int32 i = 0; i < controller->getParameterCount(); ++i) {
+    ParameterInfo info{};
+    if (controller->getParameterInfo(i, info) == kResultOk && (info.flags & ParameterInfo::kIsBypass) != 0) {
+      ++flagged;
+      bypass = info.id;
+    }
+  }
+  if (flagged != 1) return "warning: " + std::to_string(flagged) + " parameters flagged as the bypass (expected 1)";
+  // Bypassed, the sequencer ends what sounds and plays nothing, and the
+  // input goes out as it came in.
+  Block block;
+  block.changes->add(bypass, 0, 1.0);
+  block.note(10, 64, 0.5f);
+  block.noteOff(100, 64);
+  for (int n = 0; n < 40; ++n) {
+    if (tresult r = block.run(plugin->processor(), kBlock); r != kResultOk)
+      return "process returned " + resultName(r);
+    for (const Event &e : block.out->events()) {
+      const bool passed = (e.type == Event::kNoteOnEvent && e.noteOn.pitch == 64) ||
+                          (e.type == Event::kNoteOffEvent && e.noteOff.pitch == 64);
+      if (e.type == Event::kNoteOnEvent && !passed) return "a bypassed block played note " + std::to_string(e.noteOn.pitch);
+      if (n > 0 && passed) return "a note came out of a block that had none";
+    }
+    if (n == 0) {
+      std::vector<int32> offsets;
+      for (const Event &e : block.out->events())
+        if ((e.type == Event::kNoteOnEvent && e.noteOn.pitch == 64) ||
+            (e.type == Event::kNoteOffEvent && e.noteOff.pitch == 64))
+          offsets.push_back(e.sampleOffset);
+      if (offsets != std::vector<int32>{10, 100}) return "the bypassed note 64 did not pass through unchanged";
+    }
+  }
   return kPass;
 }
 

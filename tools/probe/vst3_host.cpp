@@ -303,7 +303,17 @@ tresult PLUGIN_API HostApplication::createInstance(TUID cid, TUID iid, void **ob
 }
 
 tresult PLUGIN_API HostComponentHandler::queryInterface(const TUID iid, void **obj) {
-  return answerOne<IComponentHandler>(this, iid, obj);
+  if (obj != nullptr && FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
+    *obj = static_cast<FUnknown *>(static_cast<IComponentHandler *>(this));
+    addRef();
+    return kResultOk;
+  }
+  if (obj == nullptr) return kInvalidArgument;
+  return answer<HostComponentHandler, IComponentHandler, IComponentHandler2>(this, iid, obj);
+}
+tresult PLUGIN_API HostComponentHandler::setDirty(TBool state) {
+  if (state) ++dirtyMarks;
+  return kResultOk;
 }
 tresult PLUGIN_API HostComponentHandler::beginEdit(ParamID id) {
   calls.push_back({Call::begin, id});

@@ -181,10 +181,18 @@ private:
 };
 
 // Records what a controller reports to its host.
-class HostComponentHandler final : public Steinberg::Vst::IComponentHandler {
+class HostComponentHandler final : public Steinberg::Vst::IComponentHandler,
+                                   public Steinberg::Vst::IComponentHandler2 {
 public:
   Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void **obj) override;
   NORVA_PROBE_REFCOUNT
+
+  // IComponentHandler2: the project marked changed is counted.
+  Steinberg::tresult PLUGIN_API setDirty(Steinberg::TBool state) override;
+  Steinberg::tresult PLUGIN_API requestOpenEditor(Steinberg::FIDString) override { return Steinberg::kNotImplemented; }
+  Steinberg::tresult PLUGIN_API startGroupEdit() override { return Steinberg::kNotImplemented; }
+  Steinberg::tresult PLUGIN_API finishGroupEdit() override { return Steinberg::kNotImplemented; }
+  int dirtyMarks = 0;
 
   Steinberg::tresult PLUGIN_API beginEdit(Steinberg::Vst::ParamID) override;
   Steinberg::tresult PLUGIN_API performEdit(Steinberg::Vst::ParamID,
