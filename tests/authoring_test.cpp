@@ -56,6 +56,7 @@ struct EngineRun {
   explicit EngineRun(int32_t block) : block(block) { EXPECT_TRUE(engine.setup(48000, block)); }
   void run(int blocks = 1) {
     for (int b = 0; b < blocks; ++b) {
+      if (engine.clockWatched()) engine.updateClock(block); // as the processor does
       engine.processBlock(block);
       for (const MidiEvent &m : engine.output()) {
         if (m.kind == EventKind::noteOn) {
@@ -127,11 +128,8 @@ TEST(PlaneEdits, RefusedEditsChangeNothing) {
   PlaneEdit plane;
   plane.kind = PlaneEdit::Kind::plane;
   plane.plane = badPlane;
-  for (const PlaneEdit &edit : {stepEdit(0, 1, kStepNote, 256), stepEdit(0, 1, kStepNote, -1),
-                                stepEdit(32, 1, kStepNote, 72), stepEdit(0, 32, kStepNote, 72),
-                                stepEdit(0, 1, StepField(7), 72), patternEdit(0, kPatternLength, 33),
-                                patternEdit(0, kPatternResolution, 13), patternEdit(0, kPatternDirection, 7),
-                                patternEdit(0, kPatternLength, 0), plane}) {
+  for (const PlaneEdit &edit : {stepEdit(0, 1, kStepNote, 256), stepEdit(0, 32, kStepNote, 72),
+                                stepEdit(0, 1, StepField(7), 72), patternEdit(0, kPatternLength, 0), plane}) {
     EngineRun r(12288);
     EXPECT_TRUE(r.engine.pushEdit(edit, 10));
     r.run();
@@ -144,17 +142,24 @@ TEST(PlaneEdits, RefusedEditsChangeNothing) {
 
 // A host whose position follows its frames at a constant tempo, as the
 // probe's and most hosts' do.
+// Some report positions rounded (Ardour: to 1920ths of a quarter note) and
+// bars as their number times four (Ardour 7, whatever the time signature).
 struct Host {
   double tempo = 120;
   double ppq = 0;
   bool playing = true;
+  double rounding = 0;  // positions in 1/rounding quarter notes
+  bool barByNumber = false;
+  int32_t numerator = 4;
   HostTransport at() const {
     HostTransport t;
     t.playing = playing;
-    t.hasTempo = t.hasPosition = t.hasBar = true;
+    t.hasTempo = t.hasPosition = t.hasBar = t.hasMeter = true;
     t.tempo = tempo;
-    t.ppq = ppq;
-    t.barPpq = std::floor(ppq / 4) * 4;
+    t.ppq = rounding > 0 ? std::round(ppq * rounding) / rounding : ppq;
+    t.numerator = numerator;
+    const double bars = std::floor(ppq / numerator);
+    t.barPpq = barByNumber ? (bars + 1) * 4 : bars * numerator;
     return t;
   }
 };
@@ -174,24 +179,28 @@ struct GridRun : EngineRun {
 // Every step on, 32nds at 208 BPM: a step is 1730.77 frames. Over a minute
 // each note starts on the first frame at or after its grid position; the own
 // clock, with whole-frame steps, ends up 8 ms away.
+// The same from a host that rounds its positions: the grid keeps its count.
 TEST(HostGrid, StepsFallOnTheHostsGridWithoutDrift) {
-  GridRun r;
-  for (uint32_t k = 0; k < kStepVelocityParamCount; ++k) r.engine.setParamValue(kParamFirstStepVelocity + k, 100);
-  r.engine.setParamValue(kParamResolution, 4);
-  r.host.tempo = 208;
-  r.play(5625);
-  ASSERT_EQ(r.ons.size(), 1664u);
   const double step = 48000.0 * 60 / 208 / 8;
-  for (size_t n = 0; n < r.ons.size(); ++n)
-    ASSERT_EQ(r.ons[n].first, uint64_t(std::ceil(double(n) * step - 1e-7))) << n;
-  EXPECT_LE(r.hanging(), 1);
+  for (const double rounding : {0.0, 1920.0}) {
+    GridRun r;
+    for (uint32_t k = 0; k < kStepVelocityParamCount; ++k) r.engine.setParamValue(kParamFirstStepVelocity + k, 100);
+    r.engine.setParamValue(kParamResolution, 4);
+    r.host.tempo = 208;
+    r.host.rounding = rounding;
+    r.play(5625);
+    ASSERT_EQ(r.ons.size(), 1664u);
+    for (size_t n = 0; n < r.ons.size(); ++n)
+      ASSERT_EQ(r.ons[n].first, uint64_t(std::ceil(double(n) * step - 1e-7))) << n << " rounding " << rounding;
+    EXPECT_LE(r.hanging(), 1);
+  }
 
   EngineRun own(512); // the same without Follow host
   for (uint32_t k = 0; k < kStepVelocityParamCount; ++k) own.engine.setParamValue(kParamFirstStepVelocity + k, 100);
   own.engine.setParamValue(kParamResolution, 4);
   own.engine.setParamValue(kParamBpm, 208);
   own.run(5625);
-  EXPECT_EQ(own.ons[1663].first - r.ons[1663].first, 383u) << "0.23 frames a step";
+  EXPECT_EQ(own.ons[1663].first - uint64_t(std::ceil(1663 * step)), 383u) << "0.23 frames a step";
 }
 
 // Steps k of pattern 0 play note 60 + k, so the pitch tells the step.
@@ -202,20 +211,26 @@ void numberSteps(KernelEngine &e) {
 
 // Where the host starts, the pattern's first step is on the bar: from a bar
 // line it plays at once; from the second beat the walk is where it would
-// have been had it started at the bar.
+// have been had it started at the bar. A host's bar that does not hold its
+// position gives way to bars of the time signature.
 TEST(HostGrid, APatternStartsOnTheBar) {
   const struct {
     double startPpq;
-    Notes first; // the first two note-ons, frames from the start
-  } cases[] = {{4.0, {{0, 60}, {6000, 61}}}, {5.0, {{0, 64}, {6000, 65}}}, {5.1, {{3600, 65}, {9600, 66}}},
-               {0.0, {{0, 60}, {6000, 61}}}};
+    int32_t numerator; // of a time signature in quarter notes
+    bool barByNumber;  // the host's bar is its number times four
+    Notes first;       // the first two note-ons, frames from the start
+  } cases[] = {{4.0, 4, false, {{0, 60}, {6000, 61}}},  {5.0, 4, false, {{0, 64}, {6000, 65}}},
+               {5.1, 4, false, {{3600, 65}, {9600, 66}}}, {0.0, 4, false, {{0, 60}, {6000, 61}}},
+               {5.0, 4, true, {{0, 64}, {6000, 65}}},     {4.0, 3, true, {{0, 64}, {6000, 65}}}};
   for (const auto &c : cases) {
     GridRun r;
     numberSteps(r.engine);
     r.host.ppq = c.startPpq;
+    r.host.numerator = c.numerator;
+    r.host.barByNumber = c.barByNumber;
     r.play(24);
     ASSERT_GE(r.ons.size(), 2u);
-    EXPECT_EQ(Notes(r.ons.begin(), r.ons.begin() + 2), c.first) << c.startPpq;
+    EXPECT_EQ(Notes(r.ons.begin(), r.ons.begin() + 2), c.first) << c.startPpq << " " << c.numerator;
   }
 }
 
@@ -241,26 +256,12 @@ TEST(HostGrid, TwoPlaysFromOnePlaceAreTheSame) {
   EXPECT_EQ(second, first);
 }
 
-// A locate lands between steps: what sounds ends as scheduled, the next step
-// is the first on the grid after the new place, and nothing hangs.
-TEST(HostGrid, ALocateRealignsAtTheNextStep) {
-  GridRun r;
-  numberSteps(r.engine);
-  r.play(20);
-  const size_t before = r.ons.size();
-  r.host.ppq = 20.3; // bar 6, beat 1: the next step is 82, the walk's step 2 of the bar
-  const uint64_t locate = r.frame;
-  r.play(40);
-  ASSERT_GT(r.ons.size(), before);
-  EXPECT_EQ(r.ons[before], (std::pair<uint64_t, int>{locate + 4800, 62}));
-  r.host.playing = false;
-  r.play(2);
-  EXPECT_EQ(r.hanging(), 0);
-}
-
-// A loop jumps back to its start: the steps after the jump are where the
-// first pass had them.
-TEST(HostGrid, ALoopKeepsTheStepsAligned) {
+// A loop jumps back to its start: every pass plays the same steps at the
+// same frames. A locate lands between steps: the next step is the first on
+// the grid after the new place, at the step its bar calls for; what sounds
+// ends as scheduled and nothing hangs. (Ardour's session checks a tempo
+// change.)
+TEST(HostGrid, ALoopOrALocateRealignsAtTheNextStep) {
   GridRun r(480);
   numberSteps(r.engine);
   std::vector<Notes> passes(3);
@@ -271,24 +272,18 @@ TEST(HostGrid, ALoopKeepsTheStepsAligned) {
     r.play(100); // two beats, then the host jumps back
     for (size_t i = from; i < r.ons.size(); ++i) pass.push_back({r.ons[i].first - start, r.ons[i].second});
   }
+  EXPECT_EQ(passes[0].size(), 8u);
   EXPECT_EQ(passes[1], passes[0]);
   EXPECT_EQ(passes[2], passes[0]);
-  EXPECT_EQ(passes[0].size(), 8u);
-}
-
-// A tempo change reaches the steps at the next block.
-TEST(HostGrid, ATempoChangeIsFollowed) {
-  GridRun r;
-  numberSteps(r.engine);
-  r.play(100); // 120 BPM: a step every 6000 frames
-  const size_t at = r.ons.size();
-  r.host.tempo = 150; // 4800
-  r.play(100);
-  for (size_t i = at + 1; i + 1 < r.ons.size(); ++i) {
-    const uint64_t gap = r.ons[i + 1].first - r.ons[i].first;
-    EXPECT_TRUE(gap == 4800 || gap == 4801 || gap == 4799) << i << " " << gap;
-  }
-  EXPECT_EQ(countCode(r.engine, kDiagFollowHostFallback), 0u);
+  const size_t before = r.ons.size();
+  r.host.ppq = 20.3; // bar 6, beat 1: the next step is 82, the walk's step 2 of the bar
+  const uint64_t locate = r.frame;
+  r.play(40);
+  ASSERT_GT(r.ons.size(), before);
+  EXPECT_EQ(r.ons[before], (std::pair<uint64_t, int>{locate + 4800, 62}));
+  r.host.playing = false;
+  r.play(2);
+  EXPECT_EQ(r.hanging(), 0);
 }
 
 // Without the host's tempo and position the sequencer plays on its own tempo
@@ -441,24 +436,17 @@ TEST(PlaneState, TheSelectedPatternStaysTheParameters) {
 // A plane that cannot be taken refuses the whole document: no parameter,
 // no plane changes, and the health report says why.
 TEST(PlaneState, AMalformedPlaneIsRefusedWhole) {
-  uint8_t plane[kPlaneBytes];
-  writeFactoryPlane(plane);
-  auto encoded = [](const uint8_t *bytes, size_t count) {
-    std::string out;
-    base64Append(out, bytes, count);
-    return out;
-  };
   uint8_t badRow[kPlaneBytes];
-  std::memcpy(badRow, plane, kPlaneBytes);
+  writeFactoryPlane(badRow);
   badRow[planeRowOffset(kPatternDirection) + 31] = 7;
+  std::string encoded;
+  base64Append(encoded, badRow, kPlaneBytes);
   const struct {
     std::string authored;
     const char *reason;
   } cases[] = {
       {R"({"v":1,"bytes":"not base64!"})", "the authoredState bytes are not Base64"},
-      {R"({"v":2,"bytes":")" + encoded(plane, kPlaneBytes) + "\"}", "the authoredState version is not 1"},
-      {R"({"v":1,"bytes":")" + encoded(plane, kPlaneBytes - 1) + "\"}", "the plane does not have 7265 bytes"},
-      {R"({"v":1,"bytes":")" + encoded(badRow, kPlaneBytes) + "\"}", "a pattern direction is above 6"},
+      {R"({"v":1,"bytes":")" + encoded + "\"}", "a pattern direction is above 6"},
   };
   for (const auto &c : cases) {
     test::ProcessorRig rig;

@@ -618,16 +618,13 @@ TEST(ControllerPlane, RefusedMessagesChangeNothing) {
   for (const char *text : {
            R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"pitch","value":60})",
            R"({"type":"norva.setStepField","pattern":2,"step":32,"field":"note","value":60})",
-           R"({"type":"norva.setStepField","pattern":-1,"step":3,"field":"note","value":60})",
            R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"note","value":60.5})",
            R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"note","value":256})",
            R"({"type":"norva.setStepField","pattern":2,"step":3,"field":"note"})",
-           R"({"type":"norva.setPatternField","pattern":2,"field":"length","value":0})",
            R"({"type":"norva.setPatternField","pattern":2,"field":"gate","value":1})",
            R"({"type":"norva.pastePattern","pattern":2})",
            R"({"type":"norva.duplicatePattern","pattern":2,"to":32})",
            R"({"type":"norva.setPattern","pattern":2})",
-           R"({"type":"norva.setPattern","pattern":2,"data":{"length":40}})",
        }) {
     rig.send(text);
   }

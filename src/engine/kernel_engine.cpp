@@ -48,6 +48,18 @@ int tracedKind(EventKind kind) {
   return kind == EventKind::noteOn || kind == EventKind::noteOff ? int(kind) : 0;
 }
 
+// The start of the bar holding the host's position: the host's own when it
+// holds the position, else bars of the time signature (of 4/4 without one)
+// counted from position 0. Ardour 7 reports the bar's number times four.
+double barStart(const HostTransport &t) {
+  const bool meter = t.hasMeter && t.numerator > 0 && t.numerator <= 64 && t.denominator > 0 && t.denominator <= 64;
+  const double bar = meter ? 4.0 * t.numerator / t.denominator : 4.0;
+  constexpr double kSlack = 1e-9;
+  if (t.hasBar && std::isfinite(t.barPpq) && t.barPpq <= t.ppq + kSlack && t.ppq - t.barPpq < bar - kSlack)
+    return t.barPpq;
+  return std::floor(t.ppq / bar + kSlack) * bar;
+}
+
 } // namespace
 
 bool kernelTrapped() { return gKernelTrapped.load(); }
@@ -137,6 +149,7 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
   // A new kernel runs on its own clock: the next block sets it again.
   kernelMode_ = kernel::ClockMode::own;
   gridRolling_ = false;
+  clockSteady_.store(false, std::memory_order_relaxed);
   clockWatched_.store(true, std::memory_order_relaxed);
   ready_ = true;
   return true;
@@ -177,6 +190,7 @@ void KernelEngine::setParamValue(uint32_t index, double plain) {
   if (index >= kParamCount) return;
   values_[index].store(plain, std::memory_order_relaxed);
   if (index >= kKernelParamCount) {
+    clockSteady_.store(false, std::memory_order_relaxed);
     clockWatched_.store(true, std::memory_order_relaxed);
     return;
   }
@@ -245,7 +259,7 @@ void KernelEngine::publishDirtyParameters(const bool *excluded) {
 }
 
 void KernelEngine::refuseBlock(uint8_t severity) {
-  emptyQueue();
+  dropQueue();
   recordRealtimeDiagnostic(kDiagProcessFailed, severity, kPhaseProcess);
 }
 
@@ -276,7 +290,7 @@ void KernelEngine::processBlock(int32_t frames) {
         values_[queue_[i].a].store(queue_[i].value, std::memory_order_relaxed);
     }
     paramsDirty_.store(true);
-    emptyQueue();
+    dropQueue();
     return;
   }
   if (frames > rate_.maxBlockFrames() || handle_ == 0) {
@@ -285,8 +299,6 @@ void KernelEngine::processBlock(int32_t frames) {
   }
   if (releasePending_) [[unlikely]]
     releaseSoundingNotes();
-  if (clockWatched_.load(std::memory_order_relaxed)) [[unlikely]]
-    updateClock(frames);
   if (queueCount_ == 0 && trace_ == nullptr &&
       !paramsDirty_.load(std::memory_order_acquire)) {
     // Most blocks: nothing queued, nothing to republish, nothing due. The
@@ -422,6 +434,17 @@ void KernelEngine::pushLaterKind(const KernelEngineEvent &event, uint32_t relati
   }
 }
 
+void KernelEngine::dropQueue() {
+  // Clock events the kernel never got: the next updateClock sends the clock
+  // again, from a start.
+  if (clockCount_ != 0) {
+    kernelMode_ = kClockUnknown;
+    gridRolling_ = false;
+    clockSteady_.store(false, std::memory_order_relaxed);
+  }
+  emptyQueue();
+}
+
 void KernelEngine::queueClock(const kernel::ClockEvent &clock) {
   if (clockCount_ >= kClockCapacity) return;
   if (queueEvent({0, EventKind::clock, uint32_t(clockCount_), 0.0})) clocks_[clockCount_++] = clock;
@@ -432,11 +455,10 @@ void KernelEngine::updateClock(int32_t frames) {
   using kernel::ClockMode;
   const bool bypass = values_[kParamBypass].load(std::memory_order_relaxed) >= 0.5;
   const bool follow = values_[kParamFollowHost].load(std::memory_order_relaxed) >= 0.5;
-  const HostTransport transport = transport_;
-  transport_ = HostTransport(); // each block brings its own
+  const HostTransport &transport = transport_;
   const bool grid = follow && transport.hasTempo && transport.hasPosition && transport.tempo > 0 &&
                     std::isfinite(transport.tempo) && std::isfinite(transport.ppq) &&
-                    std::fabs(transport.ppq) < 1e8 && (!transport.hasBar || std::isfinite(transport.barPpq));
+                    std::fabs(transport.ppq) < 1e8;
   if (follow && !grid && !bypass) {
     // Reported once each time the host stops giving what Follow host needs.
     if (!fallbackReported_) recordRealtimeDiagnostic(kDiagFollowHostFallback, kSeverityWarning, kPhaseProcess);
@@ -456,6 +478,7 @@ void KernelEngine::updateClock(int32_t frames) {
   }
   if (wanted == ClockMode::host) followGrid(transport, frames);
   if (!follow && !bypass) clockWatched_.store(false, std::memory_order_relaxed);
+  clockSteady_.store(wanted == ClockMode::host && gridRolling_, std::memory_order_relaxed);
 }
 
 void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
@@ -474,7 +497,7 @@ void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
   event.align = !gridRolling_;
   bool send = event.align;
   if (!event.align) {
-    const double expected = sentPpq_ + framesSinceSent_ / sentSamplesPerQuarter_;
+    const double expected = sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_;
     const double miss = std::fabs(transport.ppq - expected);
     if (miss > kGridJumpQuarters) {
       event.align = send = true; // a locate or a loop
@@ -484,13 +507,12 @@ void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
   }
   if (send) {
     event.ppq = transport.ppq;
-    // Without the host's bar, bars of four quarter notes from position 0.
-    event.barPpq = transport.hasBar ? transport.barPpq : std::floor(transport.ppq / 4) * 4;
+    event.barPpq = barStart(transport);
     event.tempo = transport.tempo;
     queueClock(event);
     sentPpq_ = transport.ppq;
     sentTempo_ = transport.tempo;
-    sentSamplesPerQuarter_ = kernelRate_ * 60 / transport.tempo;
+    sentQuartersPerFrame_ = transport.tempo / (kernelRate_ * 60);
     framesSinceSent_ = 0;
   }
   gridRolling_ = true;

@@ -34,9 +34,12 @@ struct HostTransport {
   bool hasTempo = false;    // tempo is valid
   bool hasPosition = false; // ppq (projectTimeMusic) is valid
   bool hasBar = false;      // barPpq (barPositionMusic) is valid
+  bool hasMeter = false;    // numerator and denominator are valid
   double tempo = 0;         // BPM
   double ppq = 0;           // position at the block's first frame, in quarter notes
   double barPpq = 0;        // start of the bar holding it
+  int32_t numerator = 4;    // the time signature
+  int32_t denominator = 4;
 };
 
 // True once the kernel runtime has delivered a trap in this process.
@@ -52,9 +55,12 @@ public:
   static constexpr int32_t kEditCapacity = 64;     // plane edits one host block may queue
   static constexpr int32_t kClockCapacity = 4;     // clock changes one host block queues, at most 3
   // A host position this far (in quarter notes) from where the last block
-  // left it is a locate or a loop; closer, a drift the grid is corrected by.
+  // left it is a locate or a loop; closer, but more than kGridDriftQuarters,
+  // a drift the grid is corrected by. Less is the host's rounding (Ardour
+  // gives positions in 1920ths of a quarter note): the grid keeps its own
+  // count, so the steps stay sample-exact.
   static constexpr double kGridJumpQuarters = 1.0 / 16;
-  static constexpr double kGridDriftQuarters = 1e-6;
+  static constexpr double kGridDriftQuarters = 1.0 / 1000;
 
   KernelEngine();
   ~KernelEngine();
@@ -73,10 +79,24 @@ public:
   // An edit of the authored plane at `frame`; a whole plane's bytes stay
   // with the caller until processBlock has returned.
   bool pushEdit(const kernel::PlaneEdit &edit, int32_t frame);
-  // The host's transport for the next block, while clockWatched(): Follow
-  // host or Bypass is on, or the kernel's clock is still to be set back.
+  // Follow host and Bypass. While clockWatched() (one of them is on, or the
+  // kernel's clock is still to be set back), the owner gives every block
+  // with frames the kernel's clock before processBlock: steadyClock for the
+  // usual block while following (the host rolling on at the tempo last sent,
+  // its position where the last block left it, give or take its rounding),
+  // else the host's transport (hostTransport(), it stands until set again)
+  // and updateClock.
   bool clockWatched() const { return clockWatched_.load(std::memory_order_relaxed); }
+  bool steadyClock(bool rolling, double tempo, double ppq, int32_t frames) {
+    if (!clockSteady_.load(std::memory_order_relaxed) || !rolling || tempo != sentTempo_) return false;
+    const double miss = ppq - (sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_);
+    if (!(miss <= kGridDriftQuarters && miss >= -kGridDriftQuarters)) return false;
+    framesSinceSent_ += frames;
+    return true;
+  }
   void setHostTransport(const HostTransport &transport) { transport_ = transport; }
+  HostTransport &hostTransport() { return transport_; }
+  [[gnu::noinline]] void updateClock(int32_t frames);
   // Bypass is on (the block's changes of it included).
   bool bypassed() const { return values_[kParamBypass].load(std::memory_order_relaxed) >= 0.5; }
   // The clock the kernel was last given.
@@ -128,9 +148,10 @@ private:
   void placeOutput(const MidiEvent *events, uint32_t count, int32_t off, int32_t chunk);
   void releaseSoundingNotes();
   void destroyKernel();
+  // The queue emptied without running it (a refused block, a flush).
+  void dropQueue();
   // Engine parameters (Follow host, Bypass) and the host's transport: the
   // kernel's clock for this block, set at its first frame.
-  [[gnu::noinline]] void updateClock(int32_t frames);
   void followGrid(const HostTransport &transport, int32_t frames);
   void queueClock(const kernel::ClockEvent &clock);
   void pushLaterKind(const KernelEngineEvent &event, uint32_t relative);
@@ -182,12 +203,14 @@ private:
   // The clock.
   std::atomic<bool> clockWatched_{false};
   HostTransport transport_;
+  static constexpr kernel::ClockMode kClockUnknown = kernel::ClockMode(0xff); // after a refused block
   kernel::ClockMode kernelMode_ = kernel::ClockMode::own;
+  std::atomic<bool> clockSteady_{false}; // steadyClock may serve the next block
   bool gridRolling_ = false;    // the host's transport rolled in the last block
   bool fallbackReported_ = false;
   double sentPpq_ = 0;          // the position and tempo of the last grid event
   double sentTempo_ = 0;
-  double sentSamplesPerQuarter_ = 1;
+  double sentQuartersPerFrame_ = 0;
   double framesSinceSent_ = 0;
 
   // Output.

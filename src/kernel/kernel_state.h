@@ -98,6 +98,7 @@ struct KernelState {
   double gridStepsPerQuarter = 4;
   double gridBarPpq = 0;   // the start of the bar at gridFrame
   double gridPlaying = 0;  // the host's transport rolls
+  double gridEpoch = 0;    // counts the changes of gridFrame, gridPpq and gridSamplesPerQuarter
   double currentPattern = 0;
   double cursorFrame = 0;
   double curveBipolar = 0;
@@ -168,6 +169,19 @@ struct KernelState {
     double stepFrame = 0;
     double followingFrame = 0;
   } timing;
+  // The same for the next step on the host's grid (clockMode host), kept
+  // with what it was computed from (NaN: nothing yet).
+  struct GridTiming {
+    double nextStep = NAN;
+    double gridEpoch = NAN;
+    double shuffleMicros = NAN;
+    double resolution = NAN;
+    int32_t patternResolution = -1;
+    double stepLength = 0;
+    double oddStepDelay = 0;
+    double stepFrame = 0;
+    double followingFrame = 0;
+  } gridTiming;
 };
 
 struct PrepareConfig {

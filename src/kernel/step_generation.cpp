@@ -50,7 +50,7 @@ int currentCell(const KernelState &s) {
 }
 
 // Pitch after scale quantisation, or -1 for no note.
-int quantise(const KernelState &s, double pitch) {
+[[gnu::always_inline]] inline int quantise(const KernelState &s, double pitch) {
   if (pitch < 0 || pitch > 127) return -1;
   const int p = int(pitch);
   const uint32_t mask = uint32_t(s.scaleMask);
@@ -64,7 +64,7 @@ int quantise(const KernelState &s, double pitch) {
   return -1;
 }
 
-int nextPosition(KernelState &s, int length, int direction) {
+[[gnu::always_inline]] inline int nextPosition(KernelState &s, int length, int direction) {
   const int pos = int(s.walkPosition);
   if (length <= 1) return 0;
   switch (direction) {
@@ -105,7 +105,9 @@ int nextPosition(KernelState &s, int length, int direction) {
 }
 
 // Plays one step at stepFrame; followingFrame is the swung frame of the next.
-void playStep(KernelState &s, double stepLength, double stepFrame, double followingFrame) {
+// Inlined into both clocks' loops.
+[[gnu::always_inline]] inline void playStep(KernelState &s, double stepLength, double stepFrame,
+                                            double followingFrame) {
   const int cell = currentCell(s);
   if (cell < 0) return;
   const int channel = int(s.channel);
@@ -218,7 +220,9 @@ const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   return t;
 }
 
-void advance(KernelState &s) {
+// Inlined where either clock plays the steps and where a start on the
+// host's grid carries the walk to its place.
+[[gnu::always_inline]] inline void advance(KernelState &s) {
   const int pattern = int(s.currentPattern);
   const int length = patternLength(s, pattern);
   const int n = nextPosition(s, length, effectiveDirection(s, pattern));
@@ -245,14 +249,27 @@ double currentStepsPerQuarter(const KernelState &s) {
   return stepsPerBeatMicros(r >= 1 && r <= 12 ? r - 1 : s.resolution) / 1000000;
 }
 
-bool gridOdd(double step) { return std::fmod(step, 2.0) != 0; }
+// Grid steps are whole and may be negative (a host's count-in); beyond 2^53
+// every double is even.
+bool gridOdd(double step) {
+  return std::fabs(step) < 9007199254740992.0 && (uint64_t(int64_t(step)) & 1u) != 0;
+}
+
+// The ceiling, by truncation in the usual range (as floorOf).
+double ceilOf(double x) {
+  if (x > -4503599627370496.0 && x < 4503599627370496.0) {
+    const double t = double(int64_t(x));
+    return t < x ? t + 1 : t;
+  }
+  return std::ceil(x);
+}
 
 // The frame at which the host's position reaches `step` (of
 // gridStepsPerQuarter per quarter note), extrapolated from the last grid
 // event: the first frame at or after it.
 double gridFrameOf(const KernelState &s, double step) {
   const double offset = (step / s.gridStepsPerQuarter - s.gridPpq) * s.gridSamplesPerQuarter;
-  return s.gridFrame + std::ceil(offset - 1e-7);
+  return s.gridFrame + ceilOf(offset - 1e-7);
 }
 
 // A change of resolution (a chained pattern's own, the parameter) counts
@@ -270,14 +287,43 @@ struct GridStep {
   double following; // where the one after it starts
 };
 
-GridStep nextGridStep(KernelState &s) {
-  keepGridResolution(s);
-  const double length = std::max(1.0, floorOf(s.gridSamplesPerQuarter / s.gridStepsPerQuarter + 0.5));
-  const double delay = oddStepDelay(s, length);
+// As stepTiming: usually only the step has moved on, by one, and the step
+// after it is already known; the length and swing wait for a change of the
+// host's tempo, the resolution or the shuffle.
+[[gnu::noinline]] GridStep recomputeGridStep(KernelState &s, int32_t r) {
+  KernelState::GridTiming &g = s.gridTiming;
+  const bool grid = g.gridEpoch == s.gridEpoch && g.resolution == s.resolution && g.patternResolution == r;
+  if (!grid || g.shuffleMicros != s.shuffleMicros) {
+    keepGridResolution(s);
+    g.stepLength = std::max(1.0, floorOf(s.gridSamplesPerQuarter / s.gridStepsPerQuarter + 0.5));
+    g.oddStepDelay = oddStepDelay(s, g.stepLength);
+  }
   const double n = s.gridNextStep;
-  return {length, gridFrameOf(s, n) + (gridOdd(n) ? delay : 0),
-          gridFrameOf(s, n + 1) + (gridOdd(n + 1) ? delay : 0)};
+  if (grid && g.shuffleMicros == s.shuffleMicros && n == g.nextStep + 1) {
+    g.stepFrame = g.followingFrame;
+  } else {
+    g.stepFrame = gridFrameOf(s, n) + (gridOdd(n) ? g.oddStepDelay : 0);
+  }
+  g.followingFrame = gridFrameOf(s, n + 1) + (gridOdd(n + 1) ? g.oddStepDelay : 0);
+  g.nextStep = n;
+  g.gridEpoch = s.gridEpoch;
+  g.shuffleMicros = s.shuffleMicros;
+  g.resolution = s.resolution;
+  g.patternResolution = r;
+  return {g.stepLength, g.stepFrame, g.followingFrame};
 }
+
+inline GridStep nextGridStep(KernelState &s) {
+  const KernelState::GridTiming &g = s.gridTiming;
+  const int32_t r = s.patternResolutions[int(s.currentPattern)];
+  if (g.nextStep == s.gridNextStep && g.gridEpoch == s.gridEpoch && g.shuffleMicros == s.shuffleMicros &&
+      g.resolution == s.resolution && g.patternResolution == r)
+    return {g.stepLength, g.stepFrame, g.followingFrame};
+  return recomputeGridStep(s, r);
+}
+
+// The frame of the next step on the host's grid, out of the own clock's way.
+[[gnu::noinline]] double gridStepFrame(KernelState &s) { return nextGridStep(s).frame; }
 
 // The walk of the selected pattern starts on the bar: it is carried over the
 // steps between the bar's start and the host's position at `now`, so a play
@@ -302,7 +348,10 @@ void alignOnGrid(KernelState &s, double now) {
   s.hasStarted = 1;
 }
 
-void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
+// The steps on the host's grid, out of line, so the own clock's loop stays as
+// it was.
+[[gnu::noinline]] void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
+  if (s.clockMode != double(ClockMode::host) || s.gridPlaying != 1) return;
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const GridStep next = nextGridStep(s);
     if (inclusive ? !(next.frame <= limitFrame) : !(next.frame < limitFrame)) return;
@@ -312,6 +361,8 @@ void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
     s.stepCounter += 1;
     s.gridNextStep += 1;
   }
+  // As the own clock's: the next step's timing is left computed.
+  (void)nextGridStep(s);
 }
 
 } // namespace
@@ -339,10 +390,8 @@ uint32_t hashStep(double x) {
 
 void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
   if (s.running != 1 || s.hasStarted != 1) return;
-  if (s.clockMode != double(ClockMode::own)) {
-    if (s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) generateOnGrid(s, limitFrame, inclusive);
-    return;
-  }
+  if (s.clockMode != double(ClockMode::own)) [[unlikely]]
+    return generateOnGrid(s, limitFrame, inclusive);
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const KernelState::StepTiming &t = stepTiming(s);
     if (inclusive ? !(t.stepFrame <= limitFrame) : !(t.stepFrame < limitFrame)) return;
@@ -369,9 +418,9 @@ Horizon quietHorizon(KernelState &s, bool timingFresh) {
     if (s.hasStarted != 1) return kFullPath;
     step = timingFresh ? s.timing.stepFrame : stepTiming(s).stepFrame;
     if (step != step) return kFullPath;
-  } else if (s.running == 1 && s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) {
+  } else if (s.running == 1 && s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) [[unlikely]] {
     if (s.hasStarted != 1) return kFullPath;
-    step = nextGridStep(s).frame;
+    step = timingFresh ? s.gridTiming.stepFrame : gridStepFrame(s);
     if (step != step) return kFullPath;
   }
   double bound = step;
@@ -415,6 +464,7 @@ bool applyClock(KernelState &s, const ClockEvent &clock) {
   s.gridPpq = clock.ppq;
   s.gridBarPpq = clock.barPpq;
   s.gridSamplesPerQuarter = std::max(1.0, s.sampleRate * 60 / clock.tempo);
+  s.gridEpoch += 1;
   if (clock.align) {
     // A start, a locate or a loop: a held note ends where the walk breaks.
     if (s.sustainActive == 1 && s.previousTie == 1) endHeld(s, now);

@@ -154,13 +154,11 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
       }
     }
   }
-  uint32_t edits = planeEdits_.available();
-  if (edits != 0 && data.numSamples > 0) [[unlikely]]
-    edits = queuePlaneEdits(edits);
-  if (engine_.clockWatched()) [[unlikely]]
-    readHostTransport(data.processContext);
+  // Plane edits waiting (or taken by the last block), or the host's
+  // transport wanted: both out of line, behind one test.
+  if ((planeEdits_.available() != 0) | engine_.clockWatched()) [[unlikely]]
+    prepareBlock(data);
   engine_.processBlock(data.numSamples > 0 ? data.numSamples : 0);
-  if (edits != 0 && data.numSamples > 0) planeEdits_.release(edits);
   if (data.outputEvents != nullptr && !engine_.output().empty()) writeOutputEvents(data.outputEvents);
   if (passed != nullptr) [[unlikely]]
     passEventsThrough(passed, data.outputEvents);

@@ -55,7 +55,8 @@ public:
   Steinberg::tresult PLUGIN_API canProcessSampleSize(Steinberg::int32 symbolicSampleSize) override;
   Steinberg::uint32 PLUGIN_API getLatencySamples() override;
   Steinberg::tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup &setup) override;
-  Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData &data) override;
+  // Kept whole: split into a test and a part, it costs a jump and a second frame per block.
+  [[gnu::noipa]] Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData &data) override;
 
   // For tests and the probe.
   const KernelEngine &engine() const { return engine_; }
@@ -103,11 +104,13 @@ private:
   void restartPlaneHandover();
   // The plane as saved: the selected pattern's velocities and length from the parameters.
   void planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const;
-  // Audio thread: the waiting edits into the engine's block.
-  [[gnu::noinline]] uint32_t queuePlaneEdits(uint32_t available);
+  // Audio thread, before a block with plane edits waiting or the clock
+  // watched: the edits into the engine's block (the last block's released),
+  // the kernel's clock from the host's transport.
+  [[gnu::noinline]] void prepareBlock(const Steinberg::Vst::ProcessData &data);
   // Audio thread, while bypassed: the block's input events go out as they came.
   [[gnu::noinline]] void passEventsThrough(Steinberg::Vst::IEventList *in, Steinberg::Vst::IEventList *out);
-  [[gnu::noinline]] void readHostTransport(const Steinberg::Vst::ProcessContext *context);
+  void readHostTransport(const Steinberg::Vst::ProcessContext *context);
 
   // How a runtime-bank load ended: outcome 0 with the bank the engine took,
   // or the refusal with its error text.
@@ -141,6 +144,7 @@ private:
   uint8_t plane_[kPlaneBytes];
   bool planeResend_ = false;
   PlaneEditQueue planeEdits_;
+  uint32_t planeTaken_ = 0; // audio thread: records the last block took, released by the next
 
   // The host's transport, from the audio thread to the main thread.
   DiagnosticTransportRing transportRing_;

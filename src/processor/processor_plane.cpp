@@ -30,6 +30,7 @@ void NorvaProcessor::sendPlaneToKernel() { planeResend_ = !planeEdits_.pushPlane
 void NorvaProcessor::restartPlaneHandover() {
   // A new kernel instance starts from the factory plane: it gets ours whole.
   planeEdits_.clear();
+  planeTaken_ = 0;
   sendPlaneToKernel();
 }
 
@@ -41,11 +42,26 @@ void NorvaProcessor::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const {
   overlaySelectedPattern(bytes, engine_.paramValue(kParamPattern), engine_.paramValue(kParamLength), velocities);
 }
 
-uint32_t NorvaProcessor::queuePlaneEdits(uint32_t available) {
-  uint32_t taken = 0;
-  for (; taken < available; ++taken)
-    if (!engine_.pushEdit(planeEdits_.at(taken), 0)) break; // the rest waits for the next block
-  return taken;
+void NorvaProcessor::prepareBlock(const ProcessData &data) {
+  // What the last block took has been applied: its places (and a whole
+  // plane's bytes) are free again.
+  if (planeTaken_ != 0) {
+    planeEdits_.release(planeTaken_);
+    planeTaken_ = 0;
+  }
+  if (const uint32_t waiting = planeEdits_.available(); waiting != 0 && data.numSamples > 0) {
+    while (planeTaken_ < waiting && engine_.pushEdit(planeEdits_.at(planeTaken_), 0)) ++planeTaken_;
+  }
+  if (engine_.clockWatched() && data.numSamples > 0) {
+    constexpr uint32 kRolling = ProcessContext::kPlaying | ProcessContext::kTempoValid |
+                                ProcessContext::kProjectTimeMusicValid;
+    const ProcessContext *context = data.processContext;
+    if (context == nullptr || !engine_.steadyClock((context->state & kRolling) == kRolling, context->tempo,
+                                                   context->projectTimeMusic, data.numSamples)) {
+      readHostTransport(context);
+      engine_.updateClock(data.numSamples);
+    }
+  }
 }
 
 void NorvaProcessor::passEventsThrough(IEventList *in, IEventList *out) {
@@ -57,18 +73,22 @@ void NorvaProcessor::passEventsThrough(IEventList *in, IEventList *out) {
 }
 
 void NorvaProcessor::readHostTransport(const ProcessContext *context) {
-  HostTransport transport;
-  if (context != nullptr) {
-    const uint32 state = context->state;
-    transport.playing = (state & ProcessContext::kPlaying) != 0;
-    transport.hasTempo = (state & ProcessContext::kTempoValid) != 0;
-    transport.hasPosition = (state & ProcessContext::kProjectTimeMusicValid) != 0;
-    transport.hasBar = (state & ProcessContext::kBarPositionValid) != 0;
-    transport.tempo = context->tempo;
-    transport.ppq = context->projectTimeMusic;
-    transport.barPpq = context->barPositionMusic;
+  HostTransport &transport = engine_.hostTransport();
+  if (context == nullptr) {
+    transport = HostTransport();
+    return;
   }
-  engine_.setHostTransport(transport);
+  const uint32 state = context->state;
+  transport.playing = (state & ProcessContext::kPlaying) != 0;
+  transport.hasTempo = (state & ProcessContext::kTempoValid) != 0;
+  transport.hasPosition = (state & ProcessContext::kProjectTimeMusicValid) != 0;
+  transport.hasBar = (state & ProcessContext::kBarPositionValid) != 0;
+  transport.hasMeter = (state & ProcessContext::kTimeSigValid) != 0;
+  transport.tempo = context->tempo;
+  transport.ppq = context->projectTimeMusic;
+  transport.barPpq = context->barPositionMusic;
+  transport.numerator = context->timeSigNumerator;
+  transport.denominator = context->timeSigDenominator;
 }
 
 } // namespace norva
