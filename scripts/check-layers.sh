@@ -24,8 +24,10 @@ declare -A allowed=(
   [identity]="vst3/abi"
   [processor]="engine kernel params formats banks platform ccmap diagnostics state identity vst3/abi vst3/sdk"
   [controller]="params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
-  [module]="processor controller engine kernel params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
-  [tools/probe]="params identity banks platform formats state vst3/abi vst3/sdk"
+  [editor]="controller params formats platform diagnostics vst3/abi vst3/sdk"
+  [editor/webview]="editor platform"
+  [module]="processor controller editor engine kernel params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
+  [tools/probe]="params identity banks bridge platform formats state editor vst3/abi vst3/sdk"
 )
 
 bad=0

@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev midicsv valgrind ardour
-  libssl-dev libcurl4-openssl-dev libarchive-dev python3 openssl zip chromium)
+  libssl-dev libcurl4-openssl-dev libarchive-dev python3 openssl zip chromium
+  libwebkit2gtk-4.1-dev libx11-dev libpng-dev xvfb xauth)
 
 missing=()
 # Node.js with npm runs the browser tests; any Node.js 20 or newer will do.

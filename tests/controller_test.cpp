@@ -527,7 +527,9 @@ TEST(ControllerCadence, AClockOnTheHostsRunLoopTicksTwoMessages) {
 
 // --- views and banks -----------------------------------------------------------------------------------
 
-TEST(ControllerViews, OnlyTheExactEditorNameAndNoViewYet) {
+// The view itself comes from the editor library (tests/editor_test.cpp);
+// without it installed there is none.
+TEST(ControllerViews, OnlyTheExactEditorNameAndNoViewWithoutTheEditor) {
   EXPECT_TRUE(NorvaController::isEditorViewName("editor"));
   for (const char *name : {"Editor", "editor ", "", static_cast<const char *>(nullptr)})
     EXPECT_FALSE(NorvaController::isEditorViewName(name)) << (name ? name : "null");

@@ -19,7 +19,8 @@ public:
   explicit Timer(std::function<void()> tick) : tick_(std::move(tick)) {}
 
   void PLUGIN_API onTimer() override {
-    if (tick_) tick_();
+    // A copy: the tick may stop its own clock, which forgets tick_.
+    if (const std::function<void()> tick = tick_) tick();
   }
   void forget() { tick_ = nullptr; }
 

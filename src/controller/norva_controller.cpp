@@ -3,6 +3,7 @@
 // the CC map, the view, preset facts and the lifecycle log.
 #include "controller/norva_controller.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <span>
@@ -235,9 +236,18 @@ bool NorvaController::isEditorViewName(FIDString name) {
   return name != nullptr && std::strcmp(name, ViewType::kEditor) == 0;
 }
 
+namespace {
+
+std::atomic<NorvaController::EditorViewFactory> gEditorViewFactory{nullptr};
+
+} // namespace
+
+void NorvaController::setEditorViewFactory(EditorViewFactory factory) { gEditorViewFactory.store(factory); }
+
 IPlugView *PLUGIN_API NorvaController::createView(FIDString name) {
   if (!isEditorViewName(name)) return nullptr;
-  return nullptr;
+  const EditorViewFactory factory = gEditorViewFactory.load();
+  return factory != nullptr ? factory(this, nullptr) : nullptr;
 }
 
 void NorvaController::refreshPresetState() {

@@ -95,6 +95,12 @@ public:
 
   // The view name the editor answers to ("editor", exactly).
   static bool isEditorViewName(Steinberg::FIDString name);
+  // Makes the editor's view for a controller: the module, which links the
+  // editor, installs it; rootOverride null serves the bundle's own page.
+  using EditorViewFactory = Steinberg::IPlugView *(*)(NorvaController *controller, const char *rootOverride);
+  // Installs the factory createView("editor") calls; null removes it, and
+  // createView then makes no view.
+  static void setEditorViewFactory(EditorViewFactory factory);
 
   // Installs a CC map: the host is told the assignments changed, the
   // processor gets the map, the change is recorded and, with notifyEditor,

@@ -9,6 +9,8 @@
 #include <mutex>
 
 #include "controller/norva_controller.h"
+#include "editor/webview_plug_view.h"
+#include "editor/webview_spare.h"
 #include "identity/plugin_ids.h"
 #include "processor/norva_processor.h"
 #include "vst3/abi/ivstaudioprocessor.h"
@@ -40,12 +42,17 @@ void rememberModulePath() {
   }
 }
 
-// No module initialisers or terminators are registered: both succeed.
+// Module initialisation: remember where the module is. Both succeed.
 bool initModule() {
   rememberModulePath();
   return true;
 }
-bool deinitModule() { return true; }
+// The parked editor program leaves with the module, while the host that
+// watches it is still there.
+bool deinitModule() {
+  norva::closeParkedWebView();
+  return true;
+}
 
 const PClassInfo2 &processorClassInfo() {
   static const PClassInfo2 info =
@@ -78,6 +85,8 @@ SMTG_EXPORT_SYMBOL IPluginFactory *PLUGIN_API GetPluginFactory() {
   }
   static const PFactoryInfo factoryInfo =
       makeFactoryInfo(norva::kVendorName, kVendorUrl, kVendorEmail, PFactoryInfo::kUnicode);
+  // The controller's editor comes from the editor library linked here.
+  norva::NorvaController::setEditorViewFactory(norva::createWebViewEditor);
   gPluginFactory = new CPluginFactory(factoryInfo);
   gPluginFactory->registerClass(&processorClassInfo(), norva::NorvaProcessor::createInstance);
   gPluginFactory->registerClass(&controllerClassInfo(), norva::NorvaController::createInstance);

@@ -39,14 +39,21 @@ FileReadStatus readFileLimited(const std::string &path, size_t maxBytes, std::ve
 }
 
 bool realPathInside(const std::string &folder, const std::string &path) {
+  std::string real;
+  return realPathInside(folder, path, real);
+}
+
+bool realPathInside(const std::string &folder, const std::string &path, std::string &real) {
   char root[PATH_MAX];
-  char real[PATH_MAX];
-  if (::realpath(folder.c_str(), root) == nullptr || ::realpath(path.c_str(), real) == nullptr) return false;
+  char resolved[PATH_MAX];
+  if (::realpath(folder.c_str(), root) == nullptr || ::realpath(path.c_str(), resolved) == nullptr) return false;
   const std::string base(root);
-  const std::string target(real);
-  if (target == base) return true;
-  if (base == "/") return true;
-  return target.size() > base.size() && target.compare(0, base.size(), base) == 0 && target[base.size()] == '/';
+  std::string target(resolved);
+  const bool inside = target == base || base == "/" ||
+                      (target.size() > base.size() && target.compare(0, base.size(), base) == 0 &&
+                       target[base.size()] == '/');
+  if (inside) real = std::move(target);
+  return inside;
 }
 
 } // namespace norva

@@ -20,5 +20,7 @@ FileReadStatus readFileLimited(const std::string &path, size_t maxBytes, std::ve
 // True when path exists and its real location, every symbolic link resolved,
 // is folder's real location or lies inside it.
 bool realPathInside(const std::string &folder, const std::string &path);
+// The same, with that real location in real (untouched on false).
+bool realPathInside(const std::string &folder, const std::string &path, std::string &real);
 
 } // namespace norva

@@ -4,6 +4,7 @@
 
 #include "bank_check.h"
 #include "bridge.h"
+#include "editor_host.h"
 #include "midi_file.h"
 #include "params/authored_plane.h"
 #include "params/params.h"
@@ -139,6 +140,8 @@ int runProbe(const std::vector<std::string> &args, std::ostream &out, std::ostre
     return runBankCheck(command.bankFolder, command.instrumentId, out, err) ? kExitOk : kExitFailure;
   case CommandKind::Bridge:
     return runBridge(command.bundlePath, command.bridgeRenderPath, STDIN_FILENO, out, err);
+  case CommandKind::Editor:
+    return runEditor(command.bundlePath, command.editor, out, err);
   case CommandKind::Render:
     break;
   }

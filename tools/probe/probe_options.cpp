@@ -227,6 +227,61 @@ bool parseBridgeOptions(const std::vector<std::string> &args, ParsedCommand &com
   return true;
 }
 
+// editor BUNDLE [--cycles N [--close-window-first]] [--screenshot FILE [--after SECONDS]]
+bool parseEditorOptions(const std::vector<std::string> &args, ParsedCommand &command, std::string &error) {
+  EditorOptions &options = command.editor;
+  bool haveAfter = false;
+  for (size_t i = 2; i < args.size(); ++i) {
+    std::string_view word = args[i];
+    std::string_view name = word;
+    std::string_view value;
+    if (const size_t eq = word.find('='); eq != std::string_view::npos) {
+      name = word.substr(0, eq);
+      value = word.substr(eq + 1);
+    } else if (name == "--screenshot" || name == "--after" || name == "--cycles") {
+      if (i + 1 >= args.size()) {
+        error = "option " + quoted(name) + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (word == "--close-window-first") {
+      options.closeWindowFirst = true;
+    } else if (name == "--screenshot") {
+      if (value.empty()) {
+        error = "bad value '' for --screenshot (expected a file name)";
+        return false;
+      }
+      options.screenshotPath = value;
+    } else if (name == "--after") {
+      double seconds = 0;
+      if (!parseStrictNumber(value, seconds) || seconds <= 0 || seconds > kMaxScreenshotSeconds) {
+        error = "bad value " + quoted(value) + " for --after (expected seconds above 0, at most " +
+                formatNumber(kMaxScreenshotSeconds) + ")";
+        return false;
+      }
+      options.afterSeconds = seconds;
+      haveAfter = true;
+    } else if (name == "--cycles") {
+      uint64_t cycles = 0;
+      if (!parseWholeNumberInRange(name, value, 1, kMaxEditorCycles, cycles, error)) return false;
+      options.cycles = static_cast<uint32_t>(cycles);
+    } else {
+      error = "unexpected argument " + quoted(word) + " (try --help)";
+      return false;
+    }
+  }
+  if (haveAfter && options.screenshotPath.empty()) {
+    error = "--after goes with --screenshot";
+    return false;
+  }
+  if (options.closeWindowFirst && options.cycles == 0) {
+    error = "--close-window-first goes with --cycles";
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 std::string formatNumber(double value) {
@@ -370,6 +425,8 @@ bool parseCommandLine(const std::vector<std::string> &args, ParsedCommand &comma
     command.kind = CommandKind::Validate;
   } else if (name == "bridge") {
     command.kind = CommandKind::Bridge;
+  } else if (name == "editor") {
+    command.kind = CommandKind::Editor;
   } else {
     error = "unknown command " + quoted(name) + " (try --help)";
     return false;
@@ -384,6 +441,7 @@ bool parseCommandLine(const std::vector<std::string> &args, ParsedCommand &comma
   }
   command.bundlePath = args[1];
   if (command.kind == CommandKind::Bridge) return parseBridgeOptions(args, command, error);
+  if (command.kind == CommandKind::Editor) return parseEditorOptions(args, command, error);
   if (command.kind != CommandKind::Render) {
     if (args.size() > 2) {
       error = "unexpected argument " + quoted(args[2]) + " (try --help)";
@@ -409,6 +467,8 @@ const char *usageText() {
          "       norva-probe validate BUNDLE\n"
          "       norva-probe bank check FOLDER [--instrument ID]\n"
          "       norva-probe bridge BUNDLE [--render FILE.mid]\n"
+         "       norva-probe editor BUNDLE [--cycles N [--close-window-first]]\n"
+         "                                 [--screenshot FILE.png [--after S]]\n"
          "       norva-probe --help\n"
          "\n"
          "Loads a VST 3 plug-in as a host does. BUNDLE is a .vst3 folder (its library\n"
@@ -433,6 +493,16 @@ const char *usageText() {
          "          cadence ticks 30 times a second until the input ends; then\n"
          "          --render FILE.mid writes what the processor played, at the tempo\n"
          "          tindrel.bpm ends on.\n"
+         "editor    opens the plug-in's editor in an X11 window of the probe's own (a\n"
+         "          host with a plug frame and a run loop) until the window closes.\n"
+         "          --cycles N attaches and removes the editor N times and prints, for\n"
+         "          each, the time from attaching to the controller's hello (its answer\n"
+         "          to the page's norva.ready) and the probe's resident memory after\n"
+         "          removing it; with --close-window-first each cycle closes the window\n"
+         "          before it removes the editor, as a careless host might.\n"
+         "          --screenshot FILE.png (after the cycles, if any) opens\n"
+         "          it once more and writes the window as it shows after --after S\n"
+         "          seconds (default 3).\n"
          "\n"
          "render options:\n"
          "  --rate HZ                 sample rate, a whole number from 1000 to 768000\n"
@@ -459,7 +529,8 @@ const char *usageText() {
          "first and last note-on frame and the distinct pitches played.\n"
          "\n"
          "Exit status: 0 done (validate: every check passed), 1 the plug-in, the\n"
-         "render, a file, a check, the bank or the bridge failed, 2 bad command line.\n";
+         "render, a file, a check, the bank, the bridge or the editor failed, 2 bad\n"
+         "command line.\n";
 }
 
 } // namespace norva::probe

@@ -51,12 +51,26 @@ struct RenderOptions {
   std::string patternPath;   // empty: the factory plane (or the loaded state's)
 };
 
-enum class CommandKind { Help, Info, Render, Validate, BankCheck, Bridge };
+enum class CommandKind { Help, Info, Render, Validate, BankCheck, Bridge, Editor };
+
+// editor: how long the page shows before a screenshot, and the most
+// attach-and-detach cycles one run makes.
+inline constexpr double kDefaultScreenshotSeconds = 3.0;
+inline constexpr double kMaxScreenshotSeconds = 600.0;
+inline constexpr uint64_t kMaxEditorCycles = 1000;
+
+struct EditorOptions {
+  std::string screenshotPath; // empty: no screenshot
+  double afterSeconds = kDefaultScreenshotSeconds;
+  uint32_t cycles = 0;        // attach-and-remove cycles before the screenshot or the session
+  bool closeWindowFirst = false; // each cycle closes the window before it removes the view
+};
 
 struct ParsedCommand {
   CommandKind kind = CommandKind::Help;
   std::string bundlePath; // info, validate and bridge
   std::string bridgeRenderPath; // bridge --render; empty: no file
+  EditorOptions editor;
   RenderOptions render;
   std::string bankFolder;   // bank check
   std::string instrumentId; // bank check --instrument; empty: the bank's first
