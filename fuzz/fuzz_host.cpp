@@ -25,6 +25,7 @@
 #include "diagnostics/component_messages.h"
 #include "engine/kernel_engine.h"
 #include "fuzz_support.h"
+#include "params/authored_plane.h"
 #include "params/params.h"
 #include "processor/norva_processor.h"
 #include "vst3_host.h"
@@ -89,8 +90,11 @@ constexpr const char *kFragments[] = {
 };
 constexpr const char *kNumberTexts[] = {"20", "300", "1e999", "-1e999", "-0", "NaN", "null", "true",
                                         "\"5\"", "0.5", "-1e308", "4.9e-324", "[]", "{}"};
-constexpr const char *kMessageIds[] = {"norva.ccMap", "norva.padOverrides", "norva.diag.presetLoaded",
-                                       "norva.diag.transportPoll", "norva.stageResourceSlot", "norva.unknown", ""};
+constexpr const char *kMessageIds[] = {"norva.ccMap",           "norva.padOverrides",
+                                       "norva.diag.presetLoaded", "norva.diag.transportPoll",
+                                       "norva.stageResourceSlot", "norva.unknown",
+                                       "",                        norva::kPlaneFieldMessage,
+                                       norva::kPlaneMessage};
 constexpr const char *kPayloads[] = {
     R"({"version":1,"bindings":[{"cc":74,"path":"tindrel.bpm","channel":3,"curve":"s-curve"}]})",
     R"({"kick":{"transpose":-24,"gain":0.1,"reverse":1,"chokeGroup":8}})",
@@ -402,10 +406,10 @@ private:
   void message(Reader &r) {
     HostMessage *m = new HostMessage();
     const uint8_t i = r.u8();
-    if (i % 8 < std::size(kMessageIds)) m->setMessageID(kMessageIds[i % 8]); // else no id at all
+    if (i % 16 < std::size(kMessageIds)) m->setMessageID(kMessageIds[i % 16]); // else no id at all
     IAttributeList *attributes = m->getAttributes();
     std::string payload;
-    switch (r.u8() % 8) {
+    switch (r.u8() % 9) {
     case 0: break; // no payload
     case 1: attributes->setBinary("json", "", 0); break;
     case 2:
@@ -425,6 +429,13 @@ private:
     }
     case 6: attributes->setString("json", u"{\"kick\":{\"gain\":1}}"); break;
     case 7: attributes->setInt("json", 7); break;
+    case 8: { // a plane, the factory's with a few bytes changed (a length, resolution or direction may be out of bounds)
+      uint8_t plane[norva::kPlaneBytes];
+      norva::writeFactoryPlane(plane);
+      for (int n = r.u8() % 8; n > 0; --n) plane[u16(r) % norva::kPlaneBytes] = r.u8();
+      attributes->setBinary("json", plane, sizeof plane);
+      break;
+    }
     }
     if (const uint8_t reset = r.u8(); reset >= 128) attributes->setInt(norva::kTransportPollResetAttribute, reset % 3);
     TRACE("notify(%s, %zu-byte payload)\n", m->getMessageID() ? m->getMessageID() : "(no id)", payload.size());

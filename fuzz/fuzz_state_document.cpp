@@ -2,7 +2,8 @@
 // input's size, so any read at or past the end is an AddressSanitizer
 // report. A successful parse gives a chunk within its limits (every text
 // NUL-terminated inside its field, flags agreeing with their fields, every
-// number finite). The chunk written out (absent parameters as null) is strict
+// number finite, a plane member taken only when whole and readable). The
+// chunk written out (absent parameters as null) is strict
 // JSON and reads back to the same content, apart from empty optional parts,
 // and from then on the written form is stable.
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "params/authored_plane.h"
 #include "state/state_document.h"
 #include "fuzz_support.h"
 #include "../tests/strict_json.h"
@@ -50,6 +52,13 @@ void checkLimits(const StateChunk &c) {
     if (!norva::padKeyUsable(pad.key)) fail("pad key not usable");
   if (c.authoredBytes.size() > norva::kMaxAuthoredStateBytes || (!c.hasAuthoredState && !c.authoredBytes.empty()))
     fail("%zu authored bytes", c.authoredBytes.size());
+  // The plane member as the processor takes it: whole and readable, or refused with a reason.
+  const char *planeFault = norva::storedPlaneFault(c);
+  if (c.authoredUndecodable && planeFault == nullptr) fail("undecodable plane taken");
+  if (planeFault == nullptr && c.hasAuthoredState &&
+      (c.authoredVersion != norva::kPlaneVersion ||
+       norva::authoredPlaneFault(c.authoredBytes.data(), c.authoredBytes.size()) != nullptr))
+    fail("a plane the kernel refuses is taken");
   if (!c.hasPads && !c.pads.empty()) fail("pads without the flag");
   if (!c.hasSamplerAssetFault && c.samplerAssetFault != norva::SamplerAssetDiagnostic::none) fail("stray fault");
   if (static_cast<uint32_t>(c.samplerZoneProgram) > 7) fail("zone program %u", static_cast<uint32_t>(c.samplerZoneProgram));

@@ -27,7 +27,7 @@ declare -A allowed=(
   [editor]="controller params formats platform diagnostics vst3/abi vst3/sdk"
   [editor/webview]="editor platform"
   [module]="processor controller editor engine kernel params formats banks banks/control bridge platform ccmap diagnostics state identity vst3/abi vst3/sdk"
-  [tools/probe]="params identity banks bridge platform formats state editor vst3/abi vst3/sdk"
+  [tools/probe]="params identity banks bridge platform formats editor state vst3/abi vst3/sdk"
 )
 
 bad=0

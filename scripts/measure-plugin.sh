@@ -16,7 +16,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-symbol='norva::NorvaProcessor::process(Steinberg::Vst::ProcessData&)'
+# The trailing * takes in a part the compiler may split off (" [clone .part.0]").
+symbol='norva::NorvaProcessor::process(Steinberg::Vst::ProcessData&)*'
 # The driver runs N and 2N blocks; the instructions per block are the
 # difference divided by N. N = 11250 blocks is a whole number of 16-step
 # pattern cycles on every load (750 blocks at 120 BPM in 128-frame blocks,

@@ -90,13 +90,17 @@ void writeBridgeRuntimeDiagnosticsJson(std::string &out, std::string_view report
 }
 
 void writeBridgePatternJson(std::string &out, int index, const AuthoredPattern &pattern) {
-  out += "{\"type\":\"norva.pattern\",\"pattern\":";
+  out += "{\"type\":\"";
+  out += kBridgePattern;
+  out += "\",\"pattern\":";
   writePatternJson(out, index, pattern);
   out += '}';
 }
 
 void writeBridgePlaneJson(std::string &out, const uint8_t (&plane)[kPlaneBytes]) {
-  out += "{\"type\":\"norva.plane\",\"patterns\":[";
+  out += "{\"type\":\"";
+  out += kBridgePlane;
+  out += "\",\"patterns\":[";
   for (int p = 0; p < kPlanePatterns; ++p) {
     if (p != 0) out += ',';
     writePatternJson(out, p, patternOfPlane(plane, p));

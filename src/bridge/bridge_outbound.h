@@ -23,6 +23,8 @@ inline constexpr const char *kBridgeHello = "norva.hello";
 inline constexpr const char *kBridgeParamChanged = "norva.paramChanged";
 inline constexpr const char *kBridgeState = "norva.state";
 inline constexpr const char *kBridgeRuntimeDiagnostics = "norva.runtimeDiagnostics";
+inline constexpr const char *kBridgePattern = "norva.pattern";
+inline constexpr const char *kBridgePlane = "norva.plane";
 
 // The hello's "plugin" block; the controller fills it from the plug-in's
 // identity. Null texts are written empty.
@@ -55,9 +57,11 @@ bool writeBridgeParamChangedJson(std::string &out, uint32_t id, double normalize
 void writeBridgeStateJson(std::string &out, std::string_view stateDocument);
 
 // "norva.pattern": {"type":"norva.pattern","pattern":<pattern object>}, the
-// echo of every change of one pattern, with the values as stored.
+// echo of every change of one pattern, with the values as stored and, for
+// the selected pattern, its velocities and length as the parameters hold them.
 void writeBridgePatternJson(std::string &out, int index, const AuthoredPattern &pattern);
-// "norva.plane": {"type":"norva.plane","patterns":[32 pattern objects]}.
+// "norva.plane": {"type":"norva.plane","patterns":[32 pattern objects]}, the
+// same for every pattern: the answer to "norva.getPlane" and a restored state.
 void writeBridgePlaneJson(std::string &out, const uint8_t (&plane)[kPlaneBytes]);
 
 // {"type":"norva.runtimeDiagnostics","report":<report>}, the report as it was

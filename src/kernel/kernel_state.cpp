@@ -48,6 +48,7 @@ bool setById(KernelState &s, int id, double value) {
       if (s.running == 0) s.hasStarted = 0;
       s.running = 1;
     }
+    setClock(s, ClockMode(int(s.clockMode)));
     break;
   case kParamBpm: s.bpmMicros = rowMicros(id, value); break;
   case kParamShuffle: s.shuffleMicros = rowMicros(id, value); break;
@@ -172,7 +173,7 @@ void resetWalk(KernelState &s) {
 }
 
 void clearPerformance(KernelState &s) {
-  s.clockMode = 0;
+  setClock(s, ClockMode::own);
   s.gridPlaying = 0;
   s.in.count = 0;
   s.pending.count = 0;

@@ -88,6 +88,9 @@ struct KernelState {
   // Who starts the steps (ClockMode): the kernel's own tempo, the host's grid
   // through clock events, or nobody (bypassed).
   double clockMode = 0;
+  // 1 while Run is on and the own clock starts the steps: the one test the
+  // own clock's paths make (setClock and the Run parameter keep it).
+  double ownRunning = 0;
   // The host's grid (clockMode host): the position in quarter notes at
   // gridFrame, samples per quarter note, the next step to play as a count of
   // steps of gridSteps per quarter note from position 0.
@@ -262,6 +265,12 @@ void emitScheduled(KernelState &s, double end, OutputView &view);
 // The state of a live instance, for tools that measure or inspect the
 // kernel in-process; nullptr for an unknown handle. Not exported.
 KernelState *instanceState(uint32_t handle);
+
+// Sets who starts the steps, and ownRunning with it.
+inline void setClock(KernelState &s, ClockMode mode) {
+  s.clockMode = double(mode);
+  s.ownRunning = s.running == 1 && mode == ClockMode::own ? 1 : 0;
+}
 
 // Clock and plane edits, applied at the current frame of a call.
 bool applyClock(KernelState &s, const ClockEvent &clock);

@@ -351,7 +351,7 @@ void alignOnGrid(KernelState &s, double now) {
 // The steps on the host's grid, out of line, so the own clock's loop stays as
 // it was.
 [[gnu::noinline]] void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
-  if (s.clockMode != double(ClockMode::host) || s.gridPlaying != 1) return;
+  if (s.running != 1 || s.hasStarted != 1 || s.clockMode != double(ClockMode::host) || s.gridPlaying != 1) return;
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const GridStep next = nextGridStep(s);
     if (inclusive ? !(next.frame <= limitFrame) : !(next.frame < limitFrame)) return;
@@ -389,9 +389,9 @@ uint32_t hashStep(double x) {
 }
 
 void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
-  if (s.running != 1 || s.hasStarted != 1) return;
-  if (s.clockMode != double(ClockMode::own)) [[unlikely]]
+  if (s.ownRunning != 1) [[unlikely]]
     return generateOnGrid(s, limitFrame, inclusive);
+  if (s.hasStarted != 1) return;
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const KernelState::StepTiming &t = stepTiming(s);
     if (inclusive ? !(t.stepFrame <= limitFrame) : !(t.stepFrame < limitFrame)) return;
@@ -413,7 +413,7 @@ Horizon quietHorizon(KernelState &s, bool timingFresh) {
   if (!gQuietPathEnabled) return kFullPath;
   if (s.prepared != 1 || s.in.count != 0 || s.out.count != 0 || s.cursorFrame != 0) return kFullPath;
   double step = std::numeric_limits<double>::infinity();
-  if (s.running == 1 && s.clockMode == double(ClockMode::own)) {
+  if (s.ownRunning == 1) {
     // The first call after a start lays the walk out: only the full path does that.
     if (s.hasStarted != 1) return kFullPath;
     step = timingFresh ? s.timing.stepFrame : stepTiming(s).stepFrame;
@@ -441,7 +441,7 @@ bool applyClock(KernelState &s, const ClockEvent &clock) {
   case ClockEvent::Kind::own:
     // The walk starts afresh here, as after Run is switched on.
     if (s.clockMode != double(ClockMode::own)) s.hasStarted = 0;
-    s.clockMode = double(ClockMode::own);
+    setClock(s, ClockMode::own);
     return true;
   case ClockEvent::Kind::hostStop:
   case ClockEvent::Kind::halt:
@@ -449,7 +449,7 @@ bool applyClock(KernelState &s, const ClockEvent &clock) {
     flushSustain(s, now);
     s.hasStarted = 0;
     s.gridPlaying = 0;
-    s.clockMode = double(clock.kind == ClockEvent::Kind::halt ? ClockMode::halt : ClockMode::host);
+    setClock(s, clock.kind == ClockEvent::Kind::halt ? ClockMode::halt : ClockMode::host);
     return true;
   case ClockEvent::Kind::hostGrid: break;
   default: return false;
@@ -458,7 +458,7 @@ bool applyClock(KernelState &s, const ClockEvent &clock) {
       !std::isfinite(clock.tempo) || std::fabs(clock.ppq) > kMaxGridPpq || std::fabs(clock.barPpq) > kMaxGridPpq)
     return false;
   if (s.clockMode != double(ClockMode::host)) s.hasStarted = 0;
-  s.clockMode = double(ClockMode::host);
+  setClock(s, ClockMode::host);
   s.gridPlaying = 1;
   s.gridFrame = now;
   s.gridPpq = clock.ppq;

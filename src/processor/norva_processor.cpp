@@ -155,9 +155,14 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
     }
   }
   // Plane edits waiting (or taken by the last block), or the host's
-  // transport wanted: both out of line, behind one test.
-  if ((planeEdits_.available() != 0) | engine_.clockWatched()) [[unlikely]]
-    prepareBlock(data);
+  // transport wanted: out of line but for a steady block while following.
+  const bool edits = planeEdits_.available() != 0;
+  if (engine_.clockWatched()) [[unlikely]] {
+    const bool steady = steadyClock(data);
+    if (edits || !steady) prepareBlock(data, steady);
+  } else if (edits) [[unlikely]] {
+    prepareBlock(data, true);
+  }
   engine_.processBlock(data.numSamples > 0 ? data.numSamples : 0);
   if (data.outputEvents != nullptr && !engine_.output().empty()) writeOutputEvents(data.outputEvents);
   if (passed != nullptr) [[unlikely]]

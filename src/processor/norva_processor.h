@@ -106,8 +106,19 @@ private:
   void planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const;
   // Audio thread, before a block with plane edits waiting or the clock
   // watched: the edits into the engine's block (the last block's released),
-  // the kernel's clock from the host's transport.
-  [[gnu::noinline]] void prepareBlock(const Steinberg::Vst::ProcessData &data);
+  // and unless `clockSet` (the block was a steady one, see steadyClock), the
+  // kernel's clock from the host's transport.
+  [[gnu::noinline]] void prepareBlock(const Steinberg::Vst::ProcessData &data, bool clockSet);
+  // Audio thread, while the clock is watched: the usual block while
+  // following the host, settled without leaving process.
+  bool steadyClock(const Steinberg::Vst::ProcessData &data) {
+    constexpr Steinberg::uint32 kRolling = Steinberg::Vst::ProcessContext::kPlaying |
+                                           Steinberg::Vst::ProcessContext::kTempoValid |
+                                           Steinberg::Vst::ProcessContext::kProjectTimeMusicValid;
+    const Steinberg::Vst::ProcessContext *c = data.processContext;
+    return c != nullptr && data.numSamples > 0 &&
+           engine_.steadyClock((c->state & kRolling) == kRolling, c->tempo, c->projectTimeMusic, data.numSamples);
+  }
   // Audio thread, while bypassed: the block's input events go out as they came.
   [[gnu::noinline]] void passEventsThrough(Steinberg::Vst::IEventList *in, Steinberg::Vst::IEventList *out);
   void readHostTransport(const Steinberg::Vst::ProcessContext *context);

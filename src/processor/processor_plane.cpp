@@ -42,7 +42,7 @@ void NorvaProcessor::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const {
   overlaySelectedPattern(bytes, engine_.paramValue(kParamPattern), engine_.paramValue(kParamLength), velocities);
 }
 
-void NorvaProcessor::prepareBlock(const ProcessData &data) {
+void NorvaProcessor::prepareBlock(const ProcessData &data, bool clockSet) {
   // What the last block took has been applied: its places (and a whole
   // plane's bytes) are free again.
   if (planeTaken_ != 0) {
@@ -52,15 +52,9 @@ void NorvaProcessor::prepareBlock(const ProcessData &data) {
   if (const uint32_t waiting = planeEdits_.available(); waiting != 0 && data.numSamples > 0) {
     while (planeTaken_ < waiting && engine_.pushEdit(planeEdits_.at(planeTaken_), 0)) ++planeTaken_;
   }
-  if (engine_.clockWatched() && data.numSamples > 0) {
-    constexpr uint32 kRolling = ProcessContext::kPlaying | ProcessContext::kTempoValid |
-                                ProcessContext::kProjectTimeMusicValid;
-    const ProcessContext *context = data.processContext;
-    if (context == nullptr || !engine_.steadyClock((context->state & kRolling) == kRolling, context->tempo,
-                                                   context->projectTimeMusic, data.numSamples)) {
-      readHostTransport(context);
-      engine_.updateClock(data.numSamples);
-    }
+  if (!clockSet && engine_.clockWatched() && data.numSamples > 0) {
+    readHostTransport(data.processContext);
+    engine_.updateClock(data.numSamples);
   }
 }
 
