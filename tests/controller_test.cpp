@@ -227,6 +227,30 @@ TEST(ControllerParams, TheEditorsOwnEditIsNotEchoedButTheNextHostChangeIs) {
   EXPECT_EQ(rig.handler->calls, (Calls{{Call::begin, kParamBpm}, {Call::end, kParamBpm}}));
 }
 
+// The host reads the scale mask's notes in the current key, and types them
+// back in it; a controller initialised again keeps one unit per group.
+TEST(ControllerParams, ScaleNotesFollowTheKeyRootAndUnitsStayOnce) {
+  Rig rig;
+  const auto &mask = NORVA_PARAMS[kParamScaleMask];
+  const double notes = norva_param_normalize(&mask, 597); // C D E F# A in C
+  const auto shown = [&] {
+    String128 text = {};
+    rig.controller->getParamStringByValue(kParamScaleMask, notes, text);
+    return std::string(text, text + std::char_traits<char16_t>::length(text));
+  };
+  EXPECT_EQ(shown(), "C D E F# A");
+  rig.controller->setParamNormalized(kParamKeyRoot, 2.0 / 11);
+  EXPECT_EQ(shown(), "D E F# Ab B");
+  std::u16string typed = u"D E F# Ab B";
+  ParamValue value = -1;
+  EXPECT_EQ(rig.controller->getParamValueByString(kParamScaleMask, typed.data(), value), kResultOk);
+  EXPECT_EQ(value, notes);
+
+  rig.controller->terminate();
+  EXPECT_EQ(rig.controller->initialize(rig.host.get()), kResultOk);
+  EXPECT_EQ(rig.controller->getUnitCount(), 1 + kParamGroupCount);
+}
+
 TEST(ControllerState, EditorStateRoundTripsAndABrokenOneChangesNothing) {
   Rig rig;
   rig.attach();

@@ -1,13 +1,15 @@
-// The parameter catalogue, its conversion rules, and how a parameter change
-// lands in a kernel state. fuzz_param_text checks that texts fit their
-// buffers, read back, and that a failed parse leaves the value alone;
-// `norva-probe validate` reads "140 BPM", "64.5xyz" and "abc" as a host would.
+// The parameter catalogue, its conversion rules and texts, and how a
+// parameter change lands in a kernel state. fuzz_param_text checks that texts
+// fit their buffers, read back, and that a failed parse leaves the value
+// alone; `norva-probe validate` checks the texts, step counts and units as a
+// host sees them.
 #include "kernel_test_support.h"
 
 #include <cstring>
 #include <limits>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace kt {
 namespace {
@@ -46,11 +48,11 @@ TEST(ParamCatalogue, RowsInIdOrder) {
 TEST(ParamConversion, BothWaysAndText) {
   const norva_param_desc &bpm = row("tindrel.bpm"), &transpose = row("tindrel.transpose");
   const struct { const norva_param_desc &r; double normalized, plain; const char *text; } cases[] = {
-      {transpose, 0.5, 0, "0"},      {transpose, 0.51, 0, "0"},      {transpose, 0.52, 1, "1"},
-      {transpose, 0.4375, -3, "-3"}, {transpose, -0.2, -24, "-24"},  {transpose, 1.7, 24, "24"},
+      {transpose, 0.5, 0, "0"},      {transpose, 0.51, 0, "0"},      {transpose, 0.52, 1, "+1"},
+      {transpose, 0.4375, -3, "-3"}, {transpose, -0.2, -24, "-24"},  {transpose, 1.7, 24, "+24"},
       {bpm, 0.5, 160, "160"} /* unstepped rows do not snap */,       {bpm, bpm.defaultNormalized, 120, "120"},
-      {row("tindrel.resolution"), 1.0, 11, "11"}, {row("tindrel.shuffle"), 0, 0.5, "0.5"},
-      {row("tindrel.velocityScale"), 0.3125, 0.625, "0.625"}};
+      {row("tindrel.resolution"), 1.0, 11, "1/16 ."}, {row("tindrel.shuffle"), 0, 0.5, "50"},
+      {row("tindrel.velocityScale"), 0.3125, 0.625, "62.5"}};
   for (const auto &c : cases) {
     EXPECT_EQ(norva::paramToPlain(c.r, c.normalized), c.plain) << c.r.key << " " << c.normalized;
     EXPECT_EQ(text(c.r, c.normalized), c.text) << c.r.key << " " << c.normalized;
@@ -69,6 +71,109 @@ TEST(ParamConversion, BothWaysAndText) {
   EXPECT_EQ(norva::norva_param_normalize(&flat, 9), 0);
   double n = 0.25;
   EXPECT_FALSE(norva::paramFromText(bpm, "", &n));
+}
+
+double plainOf(const norva_param_desc &r, const char *text, int keyRoot = 0) {
+  double n = -1;
+  if (!norva::paramFromText(r, text, &n, keyRoot)) return -1;
+  return norva::paramToPlain(r, n);
+}
+
+// What a host shows for a plain value, and reads back from that text.
+TEST(ParamText, NamedCountedSignedAndContinuousValues) {
+  const struct { const char *key; double plain; const char *text; } cases[] = {
+      {"run", 1, "On"}, {"run", 0, "Off"}, {"bypass", 1, "On"}, {"followHost", 0, "Off"},
+      {"resolution", 0, "1/2"}, {"resolution", 3, "1/16"}, {"resolution", 6, "1/4 T"}, {"resolution", 10, "1/8 ."},
+      {"direction", 3, "Ping-pong, ends twice"}, {"direction", 5, "Random walk"},
+      {"keyRoot", 1, "C#"}, {"keyRoot", 3, "Eb"}, {"keyRoot", 11, "B"},
+      {"channel", 0, "1"}, {"channel", 15, "16"}, {"pattern", 31, "32"}, {"chainEnd", 7, "8"},
+      {"transpose", 3, "+3"}, {"transpose", -2, "-2"}, {"octave", 1, "0"}, {"octave", 3, "+2"},
+      {"curveCc", 1, "CC 1"}, {"length", 16, "16"}, {"seed", 65535, "65535"}, {"g3", 0, "0"},
+      {"scaleMask", 4095, "Chromatic"}, {"scaleMask", 2741, "Major"}, {"scaleMask", 1709, "Dorian"},
+      {"scaleMask", 597, "C D E F# A"}, {"scaleMask", 1, "C"},
+      {"bpm", 136.2, "136.2"}, {"bpm", 99.999, "100"}, {"shuffle", 0.625, "62.5"}, {"gateScale", 0.05, "5"},
+      {"velocityScale", 1.25, "125"}};
+  for (const auto &c : cases) {
+    const norva_param_desc &r = row((std::string("tindrel.") + c.key).c_str());
+    EXPECT_EQ(text(r, norva::norva_param_normalize(&r, c.plain)), c.text) << c.key << " " << c.plain;
+    EXPECT_NEAR(plainOf(r, c.text), c.plain, 0.005) << c.key << " " << c.text;
+  }
+}
+
+// Other spellings, plain numbers in the units shown, and texts that do not read.
+TEST(ParamText, WhatAHostMayType) {
+  const struct { const char *key; const char *text; double plain; } cases[] = {
+      {"resolution", "3", 3}, {"resolution", "1/8t", 7}, {"resolution", " 1/16 . ", 11}, {"direction", "ping pong", 2},
+      {"direction", "4", 4}, {"keyRoot", "Db", 1}, {"keyRoot", "f#", 6}, {"keyRoot", "Cb", 11}, {"keyRoot", "9", 9},
+      {"channel", "16", 15}, {"run", "off", 0}, {"run", "true", 1}, {"run", "1", 1}, {"bpm", "140 BPM", 140},
+      {"shuffle", "62.5 %", 0.625}, {"transpose", "+5 st", 5}, {"octave", "+4", 5}, {"curveCc", "cc7", 7},
+      {"curveCc", "64", 64}, {"scaleMask", "major", 2741}, {"scaleMask", "4095", 4095}, {"scaleMask", "C, E G", 145},
+      {"g1", "64.5xyz", 65} /* read as 64.5, played snapped */,
+      // No reading: the value stays.
+      {"resolution", "1/3", -1}, {"direction", "Sideways", -1}, {"keyRoot", "H", -1}, {"keyRoot", "C D", -1},
+      {"scaleMask", "C H", -1}, {"bpm", "abc", -1}, {"curveCc", "CC", -1}, {"run", "", -1}};
+  for (const auto &c : cases) {
+    const norva_param_desc &r = row((std::string("tindrel.") + c.key).c_str());
+    EXPECT_NEAR(plainOf(r, c.text), c.plain, 1e-9) << c.key << " '" << c.text << "'";
+  }
+}
+
+// The scale's notes are named from the key root; a named scale is the same
+// in every key.
+TEST(ParamText, ScaleNotesFromTheKeyRoot) {
+  const norva_param_desc &mask = row("tindrel.scaleMask");
+  const struct { double plain; int keyRoot; const char *text; } cases[] = {
+      {597, 2, "D E F# Ab B"}, {597, 11, "B C# Eb F Ab"}, {2741, 5, "Major"}, {3, 12 + 4, "E F"}, {3, -1, "B C"}};
+  for (const auto &c : cases) {
+    char buffer[64];
+    norva::paramToText(mask, norva::norva_param_normalize(&mask, c.plain), buffer, sizeof buffer, c.keyRoot);
+    EXPECT_STREQ(buffer, c.text) << c.plain << " in " << c.keyRoot;
+    EXPECT_EQ(plainOf(mask, c.text, c.keyRoot), c.plain) << c.text << " in " << c.keyRoot;
+  }
+}
+
+// Every value of every row reads back from its text, and the text of that
+// again is the same: every step of a stepped row, and continuous values as
+// a host holds them, through 32 bits.
+TEST(ParamText, EveryValueReadsBackFromItsText) {
+  for (const norva_param_desc &r : NORVA_PARAMS) {
+    std::vector<double> normalized;
+    if (r.step != 0) {
+      for (double plain = r.min; plain <= r.max; plain += r.step) normalized.push_back(norva::norva_param_normalize(&r, plain));
+    } else {
+      for (int i = 0; i <= 1000; ++i) normalized.push_back(double(float(i / 1000.0 + 1e-4 * (i % 7))));
+    }
+    // Half the last digit shown, two decimals of the units shown.
+    const double resolution = (r.text == norva::kTextPercent ? 0.00005 : 0.005) * (1 + 1e-9);
+    for (double n : normalized) {
+      const std::string shown = text(r, n);
+      const double back = plainOf(r, shown.c_str());
+      const double plain = norva::paramToPlain(r, n);
+      ASSERT_NEAR(back, plain, r.step != 0 ? 0 : resolution) << r.key << " " << n << " '" << shown << "'";
+      ASSERT_EQ(text(r, norva::norva_param_normalize(&r, back)), shown) << r.key << " " << n;
+      const size_t point = shown.find('.');
+      if (r.step == 0 && point != std::string::npos) {
+        ASSERT_LE(shown.size() - point, 3u) << r.key << " '" << shown << "'";
+      }
+    }
+  }
+}
+
+TEST(ParamText, StepCountsAndGroups) {
+  const struct { const char *key; int32_t steps; bool list; int32_t unit; } cases[] = {
+      {"run", 1, false, 1}, {"bpm", 0, false, 1}, {"resolution", 11, true, 1}, {"transpose", 48, false, 2},
+      {"keyRoot", 11, true, 5}, {"scaleMask", 4094, false, 5}, {"seed", 0 /* 65535 steps */, false, 6},
+      {"g32", 127, false, 7}, {"bypass", 1, false, 6}};
+  for (const auto &c : cases) {
+    const norva_param_desc &r = row((std::string("tindrel.") + c.key).c_str());
+    EXPECT_EQ(norva::paramStepCount(r), c.steps) << c.key;
+    EXPECT_EQ(norva::paramIsList(r), c.list) << c.key;
+    EXPECT_EQ(norva::paramUnitId(r), c.unit) << c.key;
+  }
+  norva_param_desc odd = row("tindrel.bpm");
+  odd.step = 1;
+  odd.min = 0.5;
+  EXPECT_EQ(norva::paramStepCount(odd), 0) << "steps that do not start at min";
 }
 
 // setParameter and applyParameter on a prepared state with the defaults.

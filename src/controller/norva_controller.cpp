@@ -87,7 +87,13 @@ tresult PLUGIN_API NorvaController::initialize(FUnknown *context) {
   const tresult result = EditControllerEx1::initialize(context);
   if (result != kResultOk) return result;
   captureHostIdentity(context);
-  for (const norva_param_desc &row : NORVA_PARAMS) parameters.addParameter(new NorvaParameter(row));
+  addUnits();
+  const Parameter *keyRoot = nullptr;
+  for (const norva_param_desc &row : NORVA_PARAMS) {
+    Parameter *parameter = parameters.addParameter(
+        new NorvaParameter(row, row.id == kParamScaleMask ? keyRoot : nullptr));
+    if (row.id == kParamKeyRoot) keyRoot = parameter;
+  }
   refreshPresetState();
   emitLifecycle(DiagnosticLifecycleKind::created);
   // The controller's own clock, independent of any editor, when the host
@@ -95,6 +101,17 @@ tresult PLUGIN_API NorvaController::initialize(FUnknown *context) {
   offerHostRunLoop(this, context);
   clock_.start(context, kCadenceIntervalMs, [this] { tickCadence(); });
   return kResultOk;
+}
+
+void NorvaController::addUnits() {
+  units.clear();
+  String128 name = {};
+  UString(name, 128).fromAscii("Root");
+  addUnit(new Unit(name, kRootUnitId, kNoParentUnitId));
+  for (int32_t group = 0; group < kParamGroupCount; ++group) {
+    UString(name, 128).fromAscii(kParamGroups[group]);
+    addUnit(new Unit(name, paramGroupUnitId(group), kRootUnitId));
+  }
 }
 
 tresult PLUGIN_API NorvaController::terminate() {

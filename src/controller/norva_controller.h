@@ -1,10 +1,11 @@
-// NorvaController: the plug-in's edit controller. It publishes the 53
-// catalogue parameters to the host, answers MIDI-controller assignments from
-// the CC map, restores the processor's state document into the parameters,
-// keeps its own small state (CC map and pad overrides), and is the editor's
-// BridgeHost: it answers the editor's messages, reports parameter changes,
-// host facts, transport and lifecycle events to it, and owns the bank control
-// through which the editor loads banks.
+// NorvaController: the plug-in's edit controller. It publishes the
+// catalogue's parameters to the host, in one unit per catalogue group,
+// answers MIDI-controller assignments from the CC map, restores the
+// processor's state document into the parameters, keeps its own small state
+// (CC map and pad overrides), and is the editor's BridgeHost: it answers the
+// editor's messages, reports parameter changes, host facts, transport and
+// lifecycle events to it, and owns the bank control through which the editor
+// loads banks.
 //
 // The processor is reached only through VST 3 messages: what the controller
 // sends, and what it makes of the processor's messages and of the cadence
@@ -151,6 +152,9 @@ public:
 
 private:
   void captureHostIdentity(Steinberg::FUnknown *context);
+  // The root unit and one unit per catalogue group, which the parameters
+  // name as theirs.
+  void addUnits();
   // The current plain value of a catalogue row (index below kParamCount).
   double currentPlain(uint32_t index);
   // Allocates, fills and sends one message to the processor; false when

@@ -13,31 +13,25 @@ void asciiToHost(const char *text, String128 out) {
   UString(out, 128).fromAscii(text != nullptr ? text : "");
 }
 
-int32 stepCountFor(const norva_param_desc &row) {
-  switch (row.kind) {
-  case kParamKindList: return row.labelCount >= 2 ? row.labelCount - 1 : 1;
-  case kParamKindToggle: return 1;
-  default: return 0; // announced as continuous; snapping happens in toPlain
-  }
-}
-
 } // namespace
 
-NorvaParameter::NorvaParameter(const norva_param_desc &row) : row_(&row) {
+NorvaParameter::NorvaParameter(const norva_param_desc &row, const Parameter *keyRoot)
+    : row_(&row), keyRoot_(keyRoot) {
   asciiToHost(row.title, info.title);
   asciiToHost(row.title, info.shortTitle);
   asciiToHost(row.units, info.units);
   info.id = row.id;
-  info.stepCount = stepCountFor(row);
+  info.stepCount = paramStepCount(row);
   info.defaultNormalizedValue = row.defaultNormalized;
-  info.unitId = kRootUnitId;
-  info.flags = ParameterInfo::kCanAutomate | (row.id == kBypassParamId ? ParameterInfo::kIsBypass : 0);
+  info.unitId = paramUnitId(row);
+  info.flags = ParameterInfo::kCanAutomate | (paramIsList(row) ? ParameterInfo::kIsList : 0) |
+               (row.id == kBypassParamId ? ParameterInfo::kIsBypass : 0);
   valueNormalized = row.defaultNormalized;
 }
 
 void NorvaParameter::toString(ParamValue n, String128 string) const {
   char text[129];
-  paramToText(*row_, n, text, sizeof text);
+  paramToText(*row_, n, text, sizeof text, keyRoot());
   asciiToHost(text, string);
 }
 
@@ -45,7 +39,12 @@ bool NorvaParameter::fromString(const TChar *string, ParamValue &n) const {
   if (string == nullptr) return false;
   char text[256];
   UString(const_cast<TChar *>(string), 256).toAscii(text, sizeof text);
-  return paramFromText(*row_, text, &n);
+  return paramFromText(*row_, text, &n, keyRoot());
+}
+
+int NorvaParameter::keyRoot() const {
+  if (keyRoot_ == nullptr) return 0;
+  return int(keyRoot_->toPlain(keyRoot_->getNormalized()));
 }
 
 ParamValue NorvaParameter::toPlain(ParamValue n) const { return paramToPlain(*row_, n); }

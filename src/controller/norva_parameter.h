@@ -9,7 +9,9 @@ namespace norva {
 
 class NorvaParameter : public Steinberg::Vst::Parameter {
 public:
-  explicit NorvaParameter(const norva_param_desc &row);
+  // keyRoot: the Key root parameter, whose value names the notes of the
+  // scale mask's text; null for every other row.
+  explicit NorvaParameter(const norva_param_desc &row, const Steinberg::Vst::Parameter *keyRoot = nullptr);
 
   void toString(Steinberg::Vst::ParamValue valueNormalized,
                 Steinberg::Vst::String128 string) const override;
@@ -21,7 +23,10 @@ public:
   const norva_param_desc &row() const { return *row_; }
 
 private:
+  int keyRoot() const;
+
   const norva_param_desc *row_;
+  const Steinberg::Vst::Parameter *keyRoot_;
 };
 
 } // namespace norva

@@ -8,11 +8,13 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 #include "kernel/kernel_events.h"
 #include "kernel/kernel_interface.h"
 #include "kernel/kernel_run.h"
 #include "params/authored_plane.h"
+#include "params/params.h"
 
 namespace norva::kernel {
 
@@ -48,13 +50,15 @@ constexpr int rowOffset(int row) { return planeRowOffset(row); }
 inline constexpr int kMaxFrames = NORVA_KERNEL_MAX_FRAMES;
 
 // Steps per beat in millionths, by resolution index (the "tindrel.resolution"
-// value): half, quarter, eighth, sixteenth, thirty-second and sixty-fourth
-// notes, the quarter to thirty-second triplets, dotted eighth and sixteenth.
-inline constexpr double kStepsPerBeatMicros[12] = {
+// value), in the order of their names (kResolutionNames): half, quarter,
+// eighth, sixteenth, thirty-second and sixty-fourth notes, the quarter to
+// thirty-second triplets, dotted eighth and sixteenth.
+inline constexpr double kStepsPerBeatMicros[] = {
     500000, 1000000, 2000000, 4000000, 8000000, 16000000,  // 1/2 .. 1/64
     1500000, 3000000, 6000000, 12000000,                    // triplets 1/4 .. 1/32
     1333333, 2666667,                                       // dotted 1/8, 1/16
 };
+static_assert(std::size(kStepsPerBeatMicros) == std::size(kResolutionNames), "one step length per resolution name");
 
 // floor(x) for every double. The usual case, 0 <= x < 2^52, truncates: a
 // couple of instructions where the library's floor takes a dozen on baseline

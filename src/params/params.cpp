@@ -1,7 +1,6 @@
 #include "params/params.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,14 +12,26 @@ constexpr double normalizedDefault(double min, double max, double plain) {
   return (plain - min) / (max - min);
 }
 
-constexpr norva_param_desc rangeRow(uint32_t id, const char *key, const char *title,
-                                    const char *group, double min, double max, double step,
-                                    double defaultPlain, const char *units = "") {
-  return {id,   key,         title,        group, kParamKindRange,
-          min,  max,         step,         defaultPlain,
+constexpr norva_param_desc rangeRow(uint32_t id, const char *key, const char *title, int group,
+                                    double min, double max, double step, double defaultPlain,
+                                    uint32_t text = kTextNumber, const char *units = "") {
+  return {id,    key, title,   kParamGroups[group], kParamKindRange, min, max, step, defaultPlain,
           normalizedDefault(min, max, defaultPlain),
-          units, 0,          nullptr};
+          units, 0,   nullptr, text};
 }
+
+template <size_t N>
+constexpr norva_param_desc namedRow(uint32_t id, const char *key, const char *title, int group,
+                                    double defaultPlain, const char *const (&names)[N],
+                                    uint32_t text = kTextNamed) {
+  norva_param_desc row = rangeRow(id, key, title, group, 0, double(N - 1), 1, defaultPlain, text);
+  row.labelCount = int32_t(N);
+  row.labels = names;
+  return row;
+}
+
+enum Group { kTransport, kPattern, kChain, kCurve, kScale, kInternal, kSteps };
+static_assert(kSteps + 1 == kParamGroupCount, "one Group per catalogue group");
 
 constexpr double stepVelocityDefault(uint32_t k) {
   switch ((k - 1) % 4) {
@@ -31,32 +42,32 @@ constexpr double stepVelocityDefault(uint32_t k) {
 }
 
 #define NORVA_STEP_ROW(k)                                                                    \
-  rangeRow(kParamFirstStepVelocity + (k) - 1, "tindrel.g" #k, "Step " #k, "Steps", 0, 127, 1, stepVelocityDefault(k))
+  rangeRow(kParamFirstStepVelocity + (k) - 1, "tindrel.g" #k, "Step " #k, kSteps, 0, 127, 1, stepVelocityDefault(k))
 
 } // namespace
 
 const norva_param_desc NORVA_PARAMS[kParamCount] = {
-    rangeRow(kParamRun, "tindrel.run", "Run", "Transport", 0, 1, 1, 1),
-    rangeRow(kParamBpm, "tindrel.bpm", "Tempo", "Transport", 20, 300, 0, 120, "BPM"),
-    rangeRow(kParamResolution, "tindrel.resolution", "Resolution", "Transport", 0, 11, 1, 3),
-    rangeRow(kParamShuffle, "tindrel.shuffle", "Shuffle", "Transport", 0.5, 0.75, 0, 0.5),
-    rangeRow(kParamGateScale, "tindrel.gateScale", "Gate scale", "Pattern", 0.05, 2, 0, 1),
-    rangeRow(kParamVelocityScale, "tindrel.velocityScale", "Velocity scale", "Pattern", 0, 2, 0, 1),
-    rangeRow(kParamTranspose, "tindrel.transpose", "Transpose", "Pattern", -24, 24, 1, 0),
-    rangeRow(kParamOctave, "tindrel.octave", "Octave range", "Pattern", 1, 5, 1, 1),
-    rangeRow(kParamDirection, "tindrel.direction", "Direction", "Pattern", 0, 5, 1, 0),
-    rangeRow(kParamPattern, "tindrel.pattern", "Pattern", "Pattern", 0, 31, 1, 0),
-    rangeRow(kParamLength, "tindrel.length", "Length", "Pattern", 1, 32, 1, 16),
-    rangeRow(kParamChainOn, "tindrel.chainOn", "Chain", "Chain", 0, 1, 1, 0),
-    rangeRow(kParamChainStart, "tindrel.chainStart", "Chain start", "Chain", 0, 31, 1, 0),
-    rangeRow(kParamChainEnd, "tindrel.chainEnd", "Chain end", "Chain", 0, 31, 1, 7),
-    rangeRow(kParamCurveCc, "tindrel.curveCc", "Curve CC", "Curve", 0, 119, 1, 1),
-    rangeRow(kParamCurveBipolar, "tindrel.curveBipolar", "Curve bipolar", "Curve", 0, 1, 1, 0),
-    rangeRow(kParamKeyRoot, "tindrel.keyRoot", "Key root", "Scale", 0, 11, 1, 0),
-    rangeRow(kParamScaleMask, "tindrel.scaleMask", "Scale mask", "Scale", 1, 4095, 1, 4095),
-    rangeRow(kParamKeyFollow, "tindrel.keyFollow", "Key follow", "Scale", 0, 1, 1, 0),
-    rangeRow(kParamSeed, "tindrel.seed", "Seed", "Internal", 0, 65535, 1, 0),
-    rangeRow(kParamChannel, "tindrel.channel", "Channel", "Internal", 0, 15, 1, 0),
+    rangeRow(kParamRun, "tindrel.run", "Run", kTransport, 0, 1, 1, 1, kTextOnOff),
+    rangeRow(kParamBpm, "tindrel.bpm", "Tempo", kTransport, 20, 300, 0, 120, kTextNumber, "BPM"),
+    namedRow(kParamResolution, "tindrel.resolution", "Resolution", kTransport, 3, kResolutionNames),
+    rangeRow(kParamShuffle, "tindrel.shuffle", "Shuffle", kTransport, 0.5, 0.75, 0, 0.5, kTextPercent, "%"),
+    rangeRow(kParamGateScale, "tindrel.gateScale", "Gate scale", kPattern, 0.05, 2, 0, 1, kTextPercent, "%"),
+    rangeRow(kParamVelocityScale, "tindrel.velocityScale", "Velocity scale", kPattern, 0, 2, 0, 1, kTextPercent, "%"),
+    rangeRow(kParamTranspose, "tindrel.transpose", "Transpose", kPattern, -24, 24, 1, 0, kTextSigned, "st"),
+    rangeRow(kParamOctave, "tindrel.octave", "Octave range", kPattern, 1, 5, 1, 1, kTextOctaves, "oct"),
+    namedRow(kParamDirection, "tindrel.direction", "Direction", kPattern, 0, kDirectionNames),
+    rangeRow(kParamPattern, "tindrel.pattern", "Pattern", kPattern, 0, 31, 1, 0, kTextCount),
+    rangeRow(kParamLength, "tindrel.length", "Length", kPattern, 1, 32, 1, 16, kTextNumber, "steps"),
+    rangeRow(kParamChainOn, "tindrel.chainOn", "Chain", kChain, 0, 1, 1, 0, kTextOnOff),
+    rangeRow(kParamChainStart, "tindrel.chainStart", "Chain start", kChain, 0, 31, 1, 0, kTextCount),
+    rangeRow(kParamChainEnd, "tindrel.chainEnd", "Chain end", kChain, 0, 31, 1, 7, kTextCount),
+    rangeRow(kParamCurveCc, "tindrel.curveCc", "Curve CC", kCurve, 0, 119, 1, 1, kTextController),
+    rangeRow(kParamCurveBipolar, "tindrel.curveBipolar", "Curve bipolar", kCurve, 0, 1, 1, 0, kTextOnOff),
+    namedRow(kParamKeyRoot, "tindrel.keyRoot", "Key root", kScale, 0, kNoteNames, kTextNote),
+    rangeRow(kParamScaleMask, "tindrel.scaleMask", "Scale mask", kScale, 1, 4095, 1, 4095, kTextScaleMask),
+    rangeRow(kParamKeyFollow, "tindrel.keyFollow", "Key follow", kScale, 0, 1, 1, 0, kTextOnOff),
+    rangeRow(kParamSeed, "tindrel.seed", "Seed", kInternal, 0, 65535, 1, 0),
+    rangeRow(kParamChannel, "tindrel.channel", "Channel", kInternal, 0, 15, 1, 0, kTextCount),
     NORVA_STEP_ROW(1),  NORVA_STEP_ROW(2),  NORVA_STEP_ROW(3),  NORVA_STEP_ROW(4),
     NORVA_STEP_ROW(5),  NORVA_STEP_ROW(6),  NORVA_STEP_ROW(7),  NORVA_STEP_ROW(8),
     NORVA_STEP_ROW(9),  NORVA_STEP_ROW(10), NORVA_STEP_ROW(11), NORVA_STEP_ROW(12),
@@ -65,8 +76,8 @@ const norva_param_desc NORVA_PARAMS[kParamCount] = {
     NORVA_STEP_ROW(21), NORVA_STEP_ROW(22), NORVA_STEP_ROW(23), NORVA_STEP_ROW(24),
     NORVA_STEP_ROW(25), NORVA_STEP_ROW(26), NORVA_STEP_ROW(27), NORVA_STEP_ROW(28),
     NORVA_STEP_ROW(29), NORVA_STEP_ROW(30), NORVA_STEP_ROW(31), NORVA_STEP_ROW(32),
-    rangeRow(kParamFollowHost, "tindrel.followHost", "Follow host", "Transport", 0, 1, 1, 0),
-    rangeRow(kParamBypass, "tindrel.bypass", "Bypass", "Internal", 0, 1, 1, 0),
+    rangeRow(kParamFollowHost, "tindrel.followHost", "Follow host", kTransport, 0, 1, 1, 0, kTextOnOff),
+    rangeRow(kParamBypass, "tindrel.bypass", "Bypass", kInternal, 0, 1, 1, 0, kTextOnOff),
 };
 
 #undef NORVA_STEP_ROW
@@ -112,65 +123,29 @@ double norva_param_normalize(const norva_param_desc *row, double p) {
   }
 }
 
-namespace {
-
-size_t copyText(const char *text, char *out, size_t capacity) {
-  if (capacity == 0) return 0;
-  size_t length = std::min(std::strlen(text), capacity - 1);
-  std::memcpy(out, text, length);
-  out[length] = '\0';
-  return length;
+int32_t paramUnitId(const norva_param_desc &row) {
+  for (int32_t i = 0; i < kParamGroupCount; ++i) {
+    if (row.group != nullptr && std::strcmp(row.group, kParamGroups[i]) == 0) return paramGroupUnitId(i);
+  }
+  return 0;
 }
 
-} // namespace
-
-size_t paramToText(const norva_param_desc &row, double n, char *out, size_t capacity) {
-  if (capacity == 0) return 0;
-  if (row.kind == kParamKindToggle) return copyText(n >= 0.5 ? "on" : "off", out, capacity);
-  double plain = paramToPlain(row, n);
-  if (row.kind == kParamKindList && row.labels != nullptr) {
-    // The plain value of a list row is a whole number in 0..labelCount-1.
-    if (plain >= 0.0 && plain < double(row.labelCount)) {
-      const char *label = row.labels[static_cast<int32_t>(plain)];
-      return copyText(label != nullptr ? label : "", out, capacity);
-    }
-    return copyText("", out, capacity);
+int32_t paramStepCount(const norva_param_desc &row) {
+  switch (row.kind) {
+  case kParamKindList: return row.labelCount >= 2 ? row.labelCount - 1 : 1;
+  case kParamKindToggle: return 1;
+  default: {
+    if (row.step <= 0.0 || !(row.max > row.min)) return 0;
+    // Snapping counts from zero: the steps must start at min and end at max.
+    const double first = row.min / row.step, steps = (row.max - row.min) / row.step;
+    if (first != std::floor(first) || steps != std::floor(steps) || steps > kMaxAnnouncedSteps) return 0;
+    return int32_t(steps);
   }
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer - 1, plain);
-  *result.ptr = '\0';
-  return copyText(buffer, out, capacity);
+  }
 }
 
-bool paramFromText(const norva_param_desc &row, const char *text, double *normalized) {
-  if (text == nullptr || normalized == nullptr) return false;
-  char narrow[256];
-  copyText(text, narrow, sizeof narrow);
-  if (row.kind == kParamKindToggle) {
-    if (std::strcmp(narrow, "on") == 0 || std::strcmp(narrow, "true") == 0) {
-      *normalized = 1.0;
-      return true;
-    }
-    if (std::strcmp(narrow, "off") == 0 || std::strcmp(narrow, "false") == 0) {
-      *normalized = 0.0;
-      return true;
-    }
-  }
-  if (row.kind == kParamKindList && row.labels != nullptr && row.labelCount >= 1) {
-    for (int32_t i = 0; i < row.labelCount; ++i) {
-      if (row.labels[i] != nullptr && std::strcmp(narrow, row.labels[i]) == 0) {
-        *normalized = row.labelCount == 1
-                          ? 0.0
-                          : double(std::min(i, row.labelCount - 1)) / double(row.labelCount - 1);
-        return true;
-      }
-    }
-  }
-  char *end = nullptr;
-  const double parsed = std::strtod(narrow, &end);
-  if (end == narrow) return false;
-  *normalized = norva_param_normalize(&row, parsed);
-  return true;
+bool paramIsList(const norva_param_desc &row) {
+  return row.kind == kParamKindList || row.text == kTextNamed || row.text == kTextNote;
 }
 
 } // namespace norva

@@ -101,6 +101,24 @@ local function check_params(proc, index, when)
   check(approx(resolution, 3, 0.001), string.format("%s: Resolution reads %s, expected 3 (16ths)", when, tostring(resolution)))
 end
 
+-- How Ardour presents a parameter, from the plug-in's step count: a switch
+-- (one step), whole steps, or continuous. (Ardour 7's Lua has no call that
+-- prints a plug-in parameter's value as text.)
+local PRESENTED = { { "Run", "switch" }, { "Key follow", "switch" }, { "Direction", "steps" },
+  { "Resolution", "steps" }, { "Scale mask", "steps" }, { "Step 2", "steps" }, { "Tempo", "continuous" },
+  { "Shuffle", "continuous" }, { "Seed", "continuous" } }
+
+local function check_presentation(proc, index, when)
+  local plugin = proc:to_insert():plugin(0)
+  for _, pair in ipairs(PRESENTED) do
+    local i = index[pair[1]]
+    local _, refs = plugin:get_parameter_descriptor(i or 0, ARDOUR.ParameterDescriptor())
+    local d = refs[2]
+    local kind = d.toggled and "switch" or d.integer_step and "steps" or "continuous"
+    check(i ~= nil and kind == pair[2], string.format("%s: Ardour presents %s as %s, expected %s", when, pair[1], kind, pair[2]))
+  end
+end
+
 -- Recording ------------------------------------------------------------------
 
 -- Ticks (PPQN a quarter note) of an Ardour Beats value.
@@ -335,6 +353,7 @@ local function run_create()
   check(set_param(proc, index, "Direction", SET_DIRECTION), "Direction set")
   check(set_param(proc, index, "Step 2", SET_STEP2), "Step 2 set")
   check_params(proc, index, "after setting")
+  check_presentation(proc, index, "after setting")
 
   -- Seq hears nothing; its output feeds Rec and nothing else feeds Rec.
   seq:input():disconnect_all(nil)

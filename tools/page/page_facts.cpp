@@ -71,7 +71,8 @@ using Pair = std::pair<std::string, std::string>;
 void writeParams(Module &m) {
   std::string &out = m.text();
   out += "// The parameter catalogue, by id: key, title, group, range, snapping step\n"
-         "// (0: none), default and units, all in plain values.\n"
+         "// (0: none), default and units, all in plain values; names of the values\n"
+         "// from min up, where they have them.\n"
          "export const PARAMS = Object.freeze([\n";
   for (const norva_param_desc &row : NORVA_PARAMS) {
     out += "  {\"id\": ";
@@ -92,7 +93,29 @@ void writeParams(Module &m) {
     jsonAppendNumber(out, row.defaultPlain);
     out += ", \"units\": ";
     jsonAppendQuoted(out, row.units);
+    if (row.labels != nullptr) {
+      out += ", \"names\": [";
+      for (int32_t i = 0; i < row.labelCount; ++i) {
+        out += i != 0 ? ", " : "";
+        jsonAppendQuoted(out, row.labels[i]);
+      }
+      out += "]";
+    }
     out += "},\n";
+  }
+  out += "]);\n";
+  out += "// Common scales by name, as the degrees above the key root they hold.\n"
+         "export const SCALE_PRESETS = Object.freeze([\n";
+  for (const ScalePreset &scale : kScalePresets) {
+    out += "  [";
+    jsonAppendQuoted(out, scale.name);
+    out += ", [";
+    for (int degree = 0, n = 0; degree < kPitchClasses; ++degree) {
+      if ((scale.mask >> degree & 1u) == 0) continue;
+      out += n++ != 0 ? ", " : "";
+      jsonAppendNumber(out, degree);
+    }
+    out += "]],\n";
   }
   out += "]);\n";
   // The settings' keys by the name after the last ".": KEY.bpm is "tindrel.bpm".

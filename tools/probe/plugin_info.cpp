@@ -6,6 +6,7 @@
 #include "probe_options.h"
 #include "vst3_host.h"
 #include "vst3_plugin.h"
+#include "vst3/abi/ivstunits.h"
 
 namespace norva::probe {
 
@@ -137,9 +138,11 @@ void describeParameters(IEditController *controller, std::string &out) {
       continue;
     }
     const auto flags = static_cast<uint32_t>(info.flags);
+    String128 shown = {};
+    controller->getParamStringByValue(info.id, info.defaultNormalizedValue, shown);
     out += "  " + std::to_string(info.id) + ": " + quote(toAscii(info.title, 128)) + ", units " +
            quote(toAscii(info.units, 128)) + ", steps " + std::to_string(info.stepCount) +
-           ", default " + formatNumber(info.defaultNormalizedValue) + ", unit " +
+           ", default " + formatNumber(info.defaultNormalizedValue) + " " + quote(toAscii(shown, 128)) + ", unit " +
            std::to_string(info.unitId) + ", flags " + hex(flags) +
            flagNames(flags, {{ParameterInfo::kCanAutomate, "can automate"},
                              {ParameterInfo::kIsReadOnly, "read-only"},
@@ -150,6 +153,28 @@ void describeParameters(IEditController *controller, std::string &out) {
                              {ParameterInfo::kIsBypass, "bypass"}}) +
            "\n";
   }
+}
+
+// The controller's units (IUnitInfo), in which hosts group the parameters.
+void describeUnits(IEditController *controller, std::string &out) {
+  IUnitInfo *units = nullptr;
+  if (controller->queryInterface(IUnitInfo::iid, reinterpret_cast<void **>(&units)) != kResultOk ||
+      units == nullptr) {
+    out += "controller units: none (no IUnitInfo)\n";
+    return;
+  }
+  const int32 count = units->getUnitCount();
+  out += "controller units: " + std::to_string(count) + "\n";
+  for (int32 i = 0; i < count; ++i) {
+    UnitInfo info{};
+    if (units->getUnitInfo(i, info) != kResultOk) {
+      out += "  [" + std::to_string(i) + "] (getUnitInfo failed)\n";
+      continue;
+    }
+    out += "  " + std::to_string(info.id) + ": " + quote(toAscii(info.name, 128)) + ", parent " +
+           std::to_string(info.parentUnitId) + ", program list " + std::to_string(info.programListId) + "\n";
+  }
+  units->release();
 }
 
 } // namespace
@@ -165,6 +190,7 @@ bool describePlugin(const std::string &bundlePath, std::string &text, std::strin
   std::unique_ptr<PluginInstance> plugin = PluginInstance::create(*module, host, error);
   if (plugin == nullptr) return false;
   describeBuses(plugin->component(), text);
+  describeUnits(plugin->controller(), text);
   describeParameters(plugin->controller(), text);
   plugin.reset();
   return true;

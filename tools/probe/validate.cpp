@@ -39,6 +39,8 @@ const Check kChecks[] = {
     {Area::Parameters, "parameters", parameters},
     {Area::Parameters, "parameter conversions", parameterConversions},
     {Area::Parameters, "parameter texts", parameterTexts},
+    {Area::Parameters, "parameter steps", parameterSteps},
+    {Area::Parameters, "units", units},
     {Area::Component, "sample sizes", sampleSizes},
     {Area::Component, "bus arrangements", busArrangements},
     {Area::Component, "latency", latency},

@@ -35,6 +35,8 @@ Reason setupLimits(Context &c);
 Reason parameters(Context &c);
 Reason parameterConversions(Context &c);
 Reason parameterTexts(Context &c);
+Reason units(Context &c);
+Reason parameterSteps(Context &c);
 
 // validate_processing.cpp
 Reason emptyBlocks(Context &c);
