@@ -4,6 +4,7 @@
 // document.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -384,6 +385,57 @@ TEST(PlaneState, AnOldDocumentLoadsTheFactoryPlane) {
   const auto played = rig.run();
   ASSERT_EQ(played.size(), 2u);
   EXPECT_EQ(played[1].noteOn.pitch, 60);
+}
+
+void sendPlane(test::ProcessorRig &rig, const uint8_t (&plane)[kPlaneBytes]) {
+  probe::HostMessage *message = new probe::HostMessage();
+  message->setMessageID(kPlaneMessage);
+  message->getAttributes()->setBinary(kMessagePayloadAttribute, plane, kPlaneBytes);
+  EXPECT_EQ(rig.processor->notify(message), Steinberg::kResultOk);
+  message->release();
+}
+
+// The selected pattern's velocities and length are the parameters' whatever
+// plane arrives: with Length 4 and step 2 at 127 set by the host, every pass
+// of the walk plays 100, 127, a rest, 60 after a whole plane reached the
+// kernel by a re-activation (a host reconfiguring), from the controller or in
+// a restored document; the saved plane says the same.
+TEST(PlaneState, TheSelectedPatternStaysTheParameters) {
+  const struct {
+    const char *how;
+    void (*arrive)(test::ProcessorRig &);
+  } cases[] = {
+      {"re-activation", [](test::ProcessorRig &rig) { rig.configure(rig.block); }},
+      {"the controller",
+       [](test::ProcessorRig &rig) {
+         uint8_t factory[kPlaneBytes];
+         writeFactoryPlane(factory);
+         sendPlane(rig, factory);
+       }},
+      {"a restored document",
+       [](test::ProcessorRig &rig) { EXPECT_EQ(restore(rig.processor, savedState(rig.processor)), Steinberg::kResultOk); }},
+  };
+  for (const auto &c : cases) {
+    test::ProcessorRig rig;
+    probe::ParameterChanges changes;
+    changes.add(kParamLength, 0, norva_param_normalize(&NORVA_PARAMS[kParamLength], 4));
+    changes.add(kParamFirstStepVelocity + 1, 0, norva_param_normalize(&NORVA_PARAMS[kParamFirstStepVelocity + 1], 127));
+    rig.run({}, &changes);
+    c.arrive(rig);
+    std::vector<int> velocities;
+    for (int b = 0; b < 100; ++b)
+      for (const auto &e : rig.run())
+        if (e.type == Steinberg::Vst::Event::kNoteOnEvent) velocities.push_back(int(std::lround(e.noteOn.velocity * 127)));
+    ASSERT_GE(velocities.size(), 6u) << c.how;
+    EXPECT_EQ(std::count(velocities.begin(), velocities.begin() + 3, 127), 1) << c.how;
+    for (size_t i = 3; i < velocities.size(); ++i) EXPECT_EQ(velocities[i], velocities[i - 3]) << c.how << " " << i;
+    StateChunk saved;
+    const std::string text = savedState(rig.processor);
+    ASSERT_TRUE(parseStateJson(text.data(), text.size(), saved));
+    ASSERT_TRUE(saved.hasAuthoredState);
+    EXPECT_EQ(saved.authoredBytes[planeRowOffset(kPatternLength)], 4) << c.how;
+    EXPECT_EQ(saved.authoredBytes[planeLaneOffset(kStepVelocity) + 1], 127) << c.how;
+  }
 }
 
 // A plane that cannot be taken refuses the whole document: no parameter,

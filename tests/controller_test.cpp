@@ -637,14 +637,29 @@ TEST(ControllerPlane, PatternsAreCopiedPastedDuplicatedClearedAndSet) {
   EXPECT_EQ(rig.handler->dirtyMarks, 5);
 }
 
-// The selected pattern's velocities are the step-velocity parameters: the
-// host hears an edit of one as an edit of its parameter.
-TEST(ControllerPlane, TheSelectedPatternsVelocityIsItsParameter) {
+// The selected pattern's velocities and length are the step-velocity
+// parameters and Length: the host hears an edit of one as an edit of its
+// parameter, and what the host set is what the editor sees and copies.
+TEST(ControllerPlane, TheSelectedPatternsVelocityAndLengthAreItsParameters) {
   Rig rig;
+  rig.attach();
   rig.send(R"({"type":"norva.setStepField","pattern":0,"step":2,"field":"velocity","value":90})");
   rig.send(R"({"type":"norva.setStepField","pattern":3,"step":2,"field":"velocity","value":90})");
+  rig.send(R"({"type":"norva.setPatternField","pattern":0,"field":"length","value":8})");
+  rig.send(R"({"type":"norva.setPatternField","pattern":3,"field":"length","value":8})");
   const ParamID g3 = kParamFirstStepVelocity + 2;
-  EXPECT_EQ(rig.handler->calls, (Calls{{Call::begin, g3}, {Call::perform, g3, 90.0 / 127}, {Call::end, g3}}));
+  const double eight = norva_param_normalize(&NORVA_PARAMS[kParamLength], 8);
+  EXPECT_EQ(rig.handler->calls, (Calls{{Call::begin, g3}, {Call::perform, g3, 90.0 / 127}, {Call::end, g3},
+                                       {Call::begin, kParamLength}, {Call::perform, kParamLength, eight},
+                                       {Call::end, kParamLength}}));
+  rig.controller->setParamNormalized(kParamFirstStepVelocity, 30.0 / 127);
+  rig.controller->setParamNormalized(kParamLength, norva_param_normalize(&NORVA_PARAMS[kParamLength], 12));
+  rig.send(R"({"type":"norva.duplicatePattern","pattern":0,"to":5})");
+  EXPECT_EQ(plane::byteAt(*rig.controller, kStepVelocity, 5, 0), 30);
+  EXPECT_EQ(rig.controller->plane()[planeRowOffset(kPatternLength) + 5], 12);
+  rig.send(R"({"type":"norva.getPlane"})");
+  EXPECT_TRUE(rig.sent("norva.plane").back().starts_with(
+      R"({"type":"norva.plane","patterns":[{"index":0,"length":12,"resolution":0,"direction":0,"steps":[{"note":60,"velocity":30,)"));
 }
 
 // "norva.getState" carries the plane, "norva.setState" takes it (whole or

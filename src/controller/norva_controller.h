@@ -157,10 +157,13 @@ private:
   bool handlePlaneMessage(const BridgeMessage &message);
   void changePattern(int pattern, const AuthoredPattern &bytes);
   void adoptPlane(const uint8_t (&plane)[kPlaneBytes]);
-  // The step-velocity parameters of steps [firstStep, endStep) follow the
-  // plane when `pattern` is the selected one.
-  void followSelectedVelocities(int pattern, int firstStep, int endStep);
+  // The step-velocity parameters of steps [firstStep, endStep), and Length
+  // when `length`, follow the plane when `pattern` is the selected one.
+  void followSelectedPattern(int pattern, int firstStep, int endStep, bool length);
+  // The plane as played and saved: the selected pattern's velocities and
+  // length from the parameters.
   void planeForSaving(uint8_t (&bytes)[kPlaneBytes]);
+  AuthoredPattern playedPattern(int pattern);
   void sendPatternToUi(int pattern);
   void sendPlaneToUi();
   void sendState();

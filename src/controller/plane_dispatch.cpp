@@ -43,16 +43,26 @@ AuthoredPattern factoryPattern() {
 
 void NorvaController::sendPatternToUi(int pattern) {
   if (!sink_) return;
+  uint8_t played[kPlaneBytes];
+  planeForSaving(played);
   std::string text;
-  writeBridgePatternJson(text, pattern, patternOfPlane(plane_, pattern));
+  writeBridgePatternJson(text, pattern, patternOfPlane(played, pattern));
   sendToUi(text);
 }
 
 void NorvaController::sendPlaneToUi() {
   if (!sink_) return;
+  uint8_t played[kPlaneBytes];
+  planeForSaving(played);
   std::string text;
-  writeBridgePlaneJson(text, plane_);
+  writeBridgePlaneJson(text, played);
   sendToUi(text);
+}
+
+AuthoredPattern NorvaController::playedPattern(int pattern) {
+  uint8_t played[kPlaneBytes];
+  planeForSaving(played);
+  return patternOfPlane(played, pattern);
 }
 
 void NorvaController::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) {
@@ -60,18 +70,20 @@ void NorvaController::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) {
   double velocities[kPlaneSteps];
   for (int step = 0; step < kPlaneSteps; ++step)
     velocities[step] = currentPlain(kParamFirstStepVelocity + uint32_t(step));
-  overlayStepVelocities(bytes, currentPlain(kParamPattern), velocities);
+  overlaySelectedPattern(bytes, currentPlain(kParamPattern), currentPlain(kParamLength), velocities);
 }
 
-void NorvaController::followSelectedVelocities(int pattern, int firstStep, int endStep) {
-  // The selected pattern's velocities are the step-velocity parameters: the
-  // host records the change as theirs.
+void NorvaController::followSelectedPattern(int pattern, int firstStep, int endStep, bool length) {
+  // The selected pattern's velocities and length are the step-velocity
+  // parameters' and Length's: the host records the change as theirs.
   if (double(pattern) != currentPlain(kParamPattern)) return;
   for (int step = firstStep; step < endStep; ++step) {
     const double velocity = plane_[planeLaneOffset(kStepVelocity) + planeCell(pattern, step)];
     const uint32_t id = kParamFirstStepVelocity + uint32_t(step);
     if (currentPlain(id) != velocity) bankBridge_.editParam(id, velocity);
   }
+  const double steps = plane_[planeRowOffset(kPatternLength) + pattern];
+  if (length && currentPlain(kParamLength) != steps) bankBridge_.editParam(kParamLength, steps);
 }
 
 void NorvaController::adoptPlane(const uint8_t (&plane)[kPlaneBytes]) {
@@ -82,7 +94,7 @@ void NorvaController::adoptPlane(const uint8_t (&plane)[kPlaneBytes]) {
 void NorvaController::changePattern(int pattern, const AuthoredPattern &bytes) {
   putPatternIntoPlane(plane_, pattern, bytes);
   sendToProcessor(kPlaneMessage, plane_, kPlaneBytes, true);
-  followSelectedVelocities(pattern, 0, kPlaneSteps);
+  followSelectedPattern(pattern, 0, kPlaneSteps, true);
   sendPatternToUi(pattern);
   setDirty(true);
 }
@@ -121,7 +133,8 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
     uint8_t record[kPlaneFieldSetBytes];
     encodePlaneFieldSet(set, record);
     sendToProcessor(kPlaneFieldMessage, record, sizeof record, true);
-    if (!set.patternLevel && set.field == kStepVelocity) followSelectedVelocities(pattern, step, step + 1);
+    if (set.patternLevel ? set.field == kPatternLength : set.field == kStepVelocity)
+      followSelectedPattern(pattern, step, set.patternLevel ? step : step + 1, set.patternLevel);
     sendPatternToUi(pattern);
     setDirty(true);
     return true;
@@ -130,7 +143,7 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
     if (!message.hasData) return refuse(type, "\"data\" is not a pattern object"), true;
     changePattern(pattern, message.data);
   } else if (type == kBridgeCopyPattern) {
-    clipboard_ = patternOfPlane(plane_, pattern);
+    clipboard_ = playedPattern(pattern);
     hasClipboard_ = true;
   } else if (type == kBridgePastePattern) {
     if (!hasClipboard_) return refuse(type, "nothing was copied"), true;
@@ -141,7 +154,7 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
     int to = 0;
     if (!indexOf(message.to, message.hasTo, kPlanePatterns, to))
       return refuse(type, "\"to\" is not a pattern index 0..31"), true;
-    changePattern(to, patternOfPlane(plane_, pattern));
+    changePattern(to, playedPattern(pattern));
   }
   return true;
 }

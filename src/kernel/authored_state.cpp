@@ -8,6 +8,13 @@ namespace {
 
 uint8_t masked(int32_t value, uint32_t mask) { return uint8_t(uint32_t(value) & mask); }
 
+// After a length changed: the walk stays inside the playing pattern.
+void keepWalkInLength(KernelState &s) {
+  const int currentLength = patternLength(s, int(s.currentPattern));
+  if (s.walkPosition > currentLength - 1) s.walkPosition = 0;
+  if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
+}
+
 } // namespace
 
 void seedAuthoredPlane(KernelState &s) {
@@ -72,9 +79,7 @@ bool restoreState(KernelState &s, const uint8_t *buffer, uint32_t length) {
     s.patternResolutions[p] = buffer[rowOffset(kRowResolution) + p];
     s.patternDirections[p] = buffer[rowOffset(kRowDirection) + p];
   }
-  const int currentLength = patternLength(s, int(s.currentPattern));
-  if (s.walkPosition > currentLength - 1) s.walkPosition = 0;
-  if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
+  keepWalkInLength(s);
   return true;
 }
 
@@ -98,16 +103,18 @@ bool applyPlaneEdit(KernelState &s, const PlaneEdit &edit) {
     if (edit.value < kPatternFieldMin[edit.field] || edit.value > kPatternFieldMax[edit.field]) return false;
     int32_t *const rows[kRowCount] = {s.patternLengths, s.patternResolutions, s.patternDirections};
     rows[edit.field][edit.pattern] = edit.value;
-    const int currentLength = patternLength(s, int(s.currentPattern));
-    if (s.walkPosition > currentLength - 1) s.walkPosition = 0;
-    if (s.cycleStep > currentLength - 1) s.cycleStep = 0;
+    // Like a velocity, the selected pattern's length stays until "tindrel.length" changes.
+    if (edit.field == kRowLength && edit.pattern == s.selectedPattern) s.liveLength = edit.value;
+    keepWalkInLength(s);
     return true;
   }
   case PlaneEdit::Kind::plane:
     if (!restoreState(s, edit.plane, uint32_t(kStateBytes))) return false;
-    // As after any parameter change: the selected pattern's velocities are
-    // the step-velocity parameters'.
+    // The selected pattern stays the parameters': its velocities are the
+    // step-velocity parameters', its length the last "tindrel.length".
     std::memcpy(&s.stepVelocity[int(s.selectedPattern) * kSteps], s.liveVelocities, sizeof s.liveVelocities);
+    s.patternLengths[int(s.selectedPattern)] = s.liveLength;
+    keepWalkInLength(s);
     return true;
   }
   return false;

@@ -97,6 +97,7 @@ bool setById(KernelState &s, int id, double value) {
     if (!insideRow(id, value)) return false;
     const int selected = int(s.selectedPattern);
     s.patternLengths[selected] = int32_t(std::floor(value));
+    s.liveLength = s.patternLengths[selected];
     if (s.selectedPattern == s.currentPattern) {
       if (s.walkPosition > value - 1) s.walkPosition = 0;
       if (s.cycleStep > value - 1) s.cycleStep = 0;

@@ -108,6 +108,8 @@ struct KernelState {
   double keyShift = 128;
   double lastCc = 0;
   int32_t liveVelocities[kSteps] = {};
+  // The last "tindrel.length": a whole plane keeps the selected pattern at it.
+  int32_t liveLength = 16;
   double nextStepFrame = 0;
   double octave = 1;
   // Per pitch: incoming note-ons let through and not yet ended. Their

@@ -59,10 +59,12 @@ void applyPlaneFieldSet(uint8_t (&bytes)[kPlaneBytes], const PlaneFieldSet &set)
   }
 }
 
-void overlayStepVelocities(uint8_t (&plane)[kPlaneBytes], double selectedPattern,
-                           const double (&velocities)[kPlaneSteps]) {
+void overlaySelectedPattern(uint8_t (&plane)[kPlaneBytes], double selectedPattern, double length,
+                            const double (&velocities)[kPlaneSteps]) {
   if (!(selectedPattern >= 0 && selectedPattern < kPlanePatterns)) return;
   const int pattern = int(selectedPattern);
+  if (length >= kPatternFieldMin[kPatternLength] && length <= kPatternFieldMax[kPatternLength])
+    plane[planeRowOffset(kPatternLength) + pattern] = uint8_t(length);
   for (int step = 0; step < kPlaneSteps; ++step) {
     const double v = velocities[step];
     const int byte = std::isfinite(v) ? int(std::clamp(std::floor(v), 0.0, 127.0)) : 0;

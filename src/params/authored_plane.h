@@ -83,11 +83,12 @@ bool planeFieldSetValid(const PlaneFieldSet &set);
 // The set applied to a plane's byte form (value held as the reader holds it).
 void applyPlaneFieldSet(uint8_t (&bytes)[kPlaneBytes], const PlaneFieldSet &set);
 
-// The selected pattern's velocities belong to the step-velocity parameters
-// ("tindrel.g1".."tindrel.g32", plain values): they are written over that
-// pattern's velocity lane, as the kernel does on every parameter change.
-void overlayStepVelocities(uint8_t (&plane)[kPlaneBytes], double selectedPattern,
-                           const double (&velocities)[kPlaneSteps]);
+// The selected pattern's velocities and length belong to the step-velocity
+// parameters ("tindrel.g1".."tindrel.g32") and Length ("tindrel.length"),
+// plain values: they are written over that pattern's velocity lane and length
+// row, as the kernel holds them.
+void overlaySelectedPattern(uint8_t (&plane)[kPlaneBytes], double selectedPattern, double length,
+                            const double (&velocities)[kPlaneSteps]);
 
 // Checks a byte form before anything takes it: nullptr when it is a plane a
 // kernel accepts, else the reason, as a sentence fragment ("the plane has

@@ -67,7 +67,8 @@ public:
   const std::string &runtimeBankSource() const { return runtimeBankSource_; }
   const std::string &runtimeBankLocator() const { return runtimeBankLocator_; }
   // Main thread: the authored plane as the next getState saves it, but for
-  // the selected pattern's velocities, which the step-velocity parameters own.
+  // the selected pattern's velocities and length, which the step-velocity
+  // parameters and Length own.
   const uint8_t (&plane() const)[kPlaneBytes] { return plane_; }
 
   // Sends the runtime health report ("norva.runtimeDiagnostics").
@@ -100,7 +101,7 @@ private:
   void adoptPlaneField(const PlaneFieldSet &set);
   void sendPlaneToKernel();
   void restartPlaneHandover();
-  // The plane as saved: the selected pattern's velocities from the parameters.
+  // The plane as saved: the selected pattern's velocities and length from the parameters.
   void planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const;
   // Audio thread: the waiting edits into the engine's block.
   [[gnu::noinline]] uint32_t queuePlaneEdits(uint32_t available);

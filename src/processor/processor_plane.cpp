@@ -38,7 +38,7 @@ void NorvaProcessor::planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const {
   double velocities[kPlaneSteps];
   for (int step = 0; step < kPlaneSteps; ++step)
     velocities[step] = engine_.paramValue(kParamFirstStepVelocity + uint32_t(step));
-  overlayStepVelocities(bytes, engine_.paramValue(kParamPattern), velocities);
+  overlaySelectedPattern(bytes, engine_.paramValue(kParamPattern), engine_.paramValue(kParamLength), velocities);
 }
 
 uint32_t NorvaProcessor::queuePlaneEdits(uint32_t available) {
