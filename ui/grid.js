@@ -75,14 +75,20 @@ function rowChoice(plane, model, field, title, names, globalKey) {
 }
 
 export function stepGrid(model, plane) {
-  // The Length slider edits the selected pattern's length row and the
-  // Length parameter together, one undo entry a gesture.
+  // The Length slider shows and edits the selected pattern's length row
+  // (the controller moves the Length parameter with it), one undo entry a
+  // gesture.
+  const length = PATTERN_FIELD.length.name;
   const lengthModel = {
     row: (key) => model.row(key),
-    value: (key) => model.value(key),
-    watch: (key, listener) => model.watch(key, listener),
+    value: () => plane.row(plane.selected, length),
+    watch(key, listener) {
+      const show = () => listener(this.value());
+      plane.watch(show);
+      model.watch(key, show);
+    },
     begin: () => plane.begin("Length"),
-    set: (key, value) => plane.setRow(plane.selected, PATTERN_FIELD.length.name, value),
+    set: (key, value) => plane.setRow(plane.selected, length, value),
     end: () => plane.end(),
     edit(key, value) {
       this.begin();

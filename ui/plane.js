@@ -4,8 +4,8 @@
 // operation) and the page's undo history. The selected pattern's velocities
 // are the step-velocity parameters and its length is the Length parameter:
 // those are what the sequencer plays, so the page reads them from the
-// parameter model and keeps the plane's rows in step with them when it
-// edits the plane or selects another pattern.
+// parameter model (the controller moves them with every edit of that
+// pattern), and carries them over when it selects another pattern.
 import { FACTORY_PATTERN, FIRST_STEP_PARAM, KEY, PARAMS, PATTERN_FIELDS, PLANE_PATTERNS, PLANE_STEPS, RECEIVE, SEND,
   STEP_FIELDS } from "./facts.js";
 
@@ -97,7 +97,6 @@ export class PlaneModel {
       if (operation.skip-- > 0) continue;
       this.pending.splice(this.pending.indexOf(operation), 1);
       operation.entry.after = copyOf(pattern);
-      if (index === this.selected) this.followLength(pattern.length);
     }
     this.changed(index);
   }
@@ -113,11 +112,6 @@ export class PlaneModel {
     this.undoStack = [];
     this.redoStack = [];
     this.changed(null);
-  }
-
-  // The Length parameter is the selected pattern's length.
-  followLength(length) {
-    if (this.model.value(KEY.length) !== length) this.model.edit(KEY.length, length);
   }
 
   // Gestures: every edit between begin and end is one undo entry.
@@ -171,7 +165,6 @@ export class PlaneModel {
     this.own.set(cellKey(pattern, null, field), value);
     this.awaiting[pattern] += 1;
     this.bridge.send(SEND.setPatternField, { pattern, field, value });
-    if (field === "length" && pattern === this.selected) this.followLength(value);
     this.changed(pattern);
   }
 
@@ -187,7 +180,6 @@ export class PlaneModel {
     this.awaiting[pattern] += 1;
     this.expect(pattern, data);
     this.bridge.send(SEND.setPattern, { pattern, data });
-    if (pattern === this.selected) this.followLength(data.length);
     this.changed(pattern);
   }
 
@@ -261,21 +253,18 @@ export class PlaneModel {
     }
   }
 
-  // Selects a pattern through the Pattern parameter. The step-velocity
-  // parameters and Length follow the pattern selected; the one left keeps
-  // in its rows what it played.
+  // Selects a pattern through the Pattern parameter. The pattern left keeps
+  // in its rows what it played (the parameters may have moved since the
+  // controller's copy of its rows last changed); the step-velocity
+  // parameters and Length take the new one's.
   select(pattern) {
     const left = this.selected;
     if (pattern === left || !(pattern >= 0 && pattern < PLANE_PATTERNS)) return;
     this.end();
-    const kept = this.view(left);
-    const stored = this.patterns[left];
-    const differs = kept.length !== stored.length ||
-      kept.steps.some((values, step) => values.velocity !== stored.steps[step].velocity);
-    if (differs) this.sendPattern(left, kept);
+    this.sendPattern(left, this.view(left));
     const next = this.view(pattern);
     this.model.edit(KEY.pattern, pattern);
-    this.followLength(next.length);
+    if (this.model.value(KEY.length) !== next.length) this.model.edit(KEY.length, next.length);
     next.steps.forEach((values, step) => {
       if (this.model.value(STEP_KEYS[step]) !== values.velocity) this.model.edit(STEP_KEYS[step], values.velocity);
     });
