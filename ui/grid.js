@@ -162,6 +162,7 @@ export function stepGrid(model, plane) {
         if (lane.kind === "note") {
           const tone = inScale(value, root, mask);
           label.textContent = text;
+          cell.classList.toggle("long", text.length > 2);
           cell.classList.toggle("outside", !tone);
           if (!tone) cell.setAttribute("aria-label", `Step ${step + 1} note: ${text}, outside the scale`);
         } else if (lane.kind === "count") {
