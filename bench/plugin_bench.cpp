@@ -75,6 +75,7 @@ void BM_PluginProcess(benchmark::State &state, const PluginLoad *load) {
     return;
   }
   host->queueChanges(changes);
+  host->setTempo(norva::bench::hostTempo(*load));
   if (runBlock(*host, frames) < 0) {
     state.SkipWithError("the first block failed");
     return;

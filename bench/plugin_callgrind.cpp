@@ -86,6 +86,7 @@ int main(int argc, char **argv) {
       return 1;
     }
     host->queueChanges(changes);
+    host->setTempo(hostTempo(*load));
     for (long i = 0; i < calls; ++i) {
       const auto *output = host->run(int32_t(frames));
       if (output == nullptr) {

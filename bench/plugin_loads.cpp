@@ -25,6 +25,8 @@ constexpr PlainSetting kStopped[] = {{kParamRun, 0}};
 
 // Running, 120 BPM and sixteenths are the plug-in's defaults: those loads
 // send no transport changes, and the factory load sends none at all.
+// The same six with Follow host on: the steps fall on the host's grid at the
+// same tempo, within the same budgets.
 constexpr PluginLoad kLoads[] = {
     {"factory", "factory pattern, 16ths at 120 (the defaults)", 128, 200, {}, false},
     {"all-16ths-120", "all steps on, 16ths at 120", 512, 400, {}, true},
@@ -32,11 +34,29 @@ constexpr PluginLoad kLoads[] = {
     {"all-64ths-208", "all steps on, 64ths at 208 BPM", 512, 900, kSixtyFourthsAt208, true},
     {"all-64ths-300-shuffle", "300 BPM, 64ths, shuffle 0.75, all steps on", 512, 1200, kBusiest, true},
     {"stopped", "stopped (Run 0)", 512, 120, kStopped, false},
+    {"factory-follow", "Follow host: factory pattern, 16ths at 120", 128, 200, {}, false, true},
+    {"all-16ths-120-follow", "Follow host: all steps on, 16ths at 120", 512, 400, {}, true, true},
+    {"all-32nds-208-follow", "Follow host: all steps on, 32nds at 208 BPM", 512, 550, kThirtySecondsAt208, true,
+     true},
+    {"all-64ths-208-follow", "Follow host: all steps on, 64ths at 208 BPM", 512, 900, kSixtyFourthsAt208, true,
+     true},
+    {"all-64ths-300-shuffle-follow", "Follow host: 300 BPM, 64ths, shuffle 0.75, all steps on", 512, 1200,
+     kBusiest, true, true},
+    {"stopped-follow", "Follow host: stopped (Run 0)", 512, 120, kStopped, false, true},
 };
+
+constexpr double kHostTempo = 120;
 
 } // namespace
 
 std::span<const PluginLoad> pluginLoads() { return kLoads; }
+
+double hostTempo(const PluginLoad &load) {
+  if (load.followHost)
+    for (const PlainSetting &setting : load.settings)
+      if (setting.id == kParamBpm) return setting.plain;
+  return kHostTempo;
+}
 
 const PluginLoad *findPluginLoad(const char *name) {
   if (name == nullptr) return nullptr;
@@ -64,6 +84,7 @@ bool loadChanges(const PluginLoad &load, std::vector<ParamChange> &changes, std:
       return false;
     }
   }
+  if (load.followHost && !add(kParamFollowHost, 1)) return false;
   if (load.allStepsOn) {
     for (uint32_t k = 0; k < kStepVelocityParamCount; ++k) {
       if (!add(kParamFirstStepVelocity + k, kAllStepsVelocity)) return false;

@@ -39,7 +39,15 @@ struct PluginLoad {
   std::span<const PlainSetting> settings;
   // Every one of the 32 step-velocity parameters at 100.
   bool allStepsOn;
+  // Follow host on, the host's transport at the load's tempo ("tindrel.bpm"
+  // of its settings, else 120 BPM), so the steps are those of the load
+  // without it.
+  bool followHost = false;
 };
+
+// The tempo of the host's transport on a load: 120 BPM, or the load's own
+// tempo when it follows the host.
+double hostTempo(const PluginLoad &load);
 
 std::span<const PluginLoad> pluginLoads();
 // nullptr when no load has that name.
@@ -75,9 +83,11 @@ public:
 
   // The next block's input parameter changes (cleared after every block).
   void queueChanges(std::span<const ParamChange> changes);
+  // The transport's tempo from the next block on (120 BPM until set).
+  void setTempo(double bpm) { transport_.tempo = bpm; }
 
-  // One block: the host hands its lists and its playing transport (120 BPM,
-  // 4/4, with what the processor asked for) to process and clears the lists
+  // One block: the host hands its lists and its playing transport (4/4,
+  // with what the processor asked for) to process and clears the lists
   // afterwards for the next one. Every 1/30 s of audio the controller's
   // transport poll follows the block, as the controller's cadence sends it.
   // Returns the output events, or nullptr when process failed.

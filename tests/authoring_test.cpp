@@ -144,17 +144,24 @@ TEST(PlaneEdits, RefusedEditsChangeNothing) {
 
 // A host whose position follows its frames at a constant tempo, as the
 // probe's and most hosts' do.
+// Some report positions rounded (Ardour: to 1920ths of a quarter note) and
+// bars as their number times four (Ardour 7, whatever the time signature).
 struct Host {
   double tempo = 120;
   double ppq = 0;
   bool playing = true;
+  double rounding = 0;  // positions in 1/rounding quarter notes
+  bool barByNumber = false;
+  int32_t numerator = 4;
   HostTransport at() const {
     HostTransport t;
     t.playing = playing;
-    t.hasTempo = t.hasPosition = t.hasBar = true;
+    t.hasTempo = t.hasPosition = t.hasBar = t.hasMeter = true;
     t.tempo = tempo;
-    t.ppq = ppq;
-    t.barPpq = std::floor(ppq / 4) * 4;
+    t.ppq = rounding > 0 ? std::round(ppq * rounding) / rounding : ppq;
+    t.numerator = numerator;
+    const double bars = std::floor(ppq / numerator);
+    t.barPpq = barByNumber ? (bars + 1) * 4 : bars * numerator;
     return t;
   }
 };
@@ -174,24 +181,28 @@ struct GridRun : EngineRun {
 // Every step on, 32nds at 208 BPM: a step is 1730.77 frames. Over a minute
 // each note starts on the first frame at or after its grid position; the own
 // clock, with whole-frame steps, ends up 8 ms away.
+// The same from a host that rounds its positions: the grid keeps its count.
 TEST(HostGrid, StepsFallOnTheHostsGridWithoutDrift) {
-  GridRun r;
-  for (uint32_t k = 0; k < kStepVelocityParamCount; ++k) r.engine.setParamValue(kParamFirstStepVelocity + k, 100);
-  r.engine.setParamValue(kParamResolution, 4);
-  r.host.tempo = 208;
-  r.play(5625);
-  ASSERT_EQ(r.ons.size(), 1664u);
   const double step = 48000.0 * 60 / 208 / 8;
-  for (size_t n = 0; n < r.ons.size(); ++n)
-    ASSERT_EQ(r.ons[n].first, uint64_t(std::ceil(double(n) * step - 1e-7))) << n;
-  EXPECT_LE(r.hanging(), 1);
+  for (const double rounding : {0.0, 1920.0}) {
+    GridRun r;
+    for (uint32_t k = 0; k < kStepVelocityParamCount; ++k) r.engine.setParamValue(kParamFirstStepVelocity + k, 100);
+    r.engine.setParamValue(kParamResolution, 4);
+    r.host.tempo = 208;
+    r.host.rounding = rounding;
+    r.play(5625);
+    ASSERT_EQ(r.ons.size(), 1664u);
+    for (size_t n = 0; n < r.ons.size(); ++n)
+      ASSERT_EQ(r.ons[n].first, uint64_t(std::ceil(double(n) * step - 1e-7))) << n << " rounding " << rounding;
+    EXPECT_LE(r.hanging(), 1);
+  }
 
   EngineRun own(512); // the same without Follow host
   for (uint32_t k = 0; k < kStepVelocityParamCount; ++k) own.engine.setParamValue(kParamFirstStepVelocity + k, 100);
   own.engine.setParamValue(kParamResolution, 4);
   own.engine.setParamValue(kParamBpm, 208);
   own.run(5625);
-  EXPECT_EQ(own.ons[1663].first - r.ons[1663].first, 383u) << "0.23 frames a step";
+  EXPECT_EQ(own.ons[1663].first - uint64_t(std::ceil(1663 * step)), 383u) << "0.23 frames a step";
 }
 
 // Steps k of pattern 0 play note 60 + k, so the pitch tells the step.
@@ -202,20 +213,26 @@ void numberSteps(KernelEngine &e) {
 
 // Where the host starts, the pattern's first step is on the bar: from a bar
 // line it plays at once; from the second beat the walk is where it would
-// have been had it started at the bar.
+// have been had it started at the bar. A host's bar that does not hold its
+// position gives way to bars of the time signature.
 TEST(HostGrid, APatternStartsOnTheBar) {
   const struct {
     double startPpq;
-    Notes first; // the first two note-ons, frames from the start
-  } cases[] = {{4.0, {{0, 60}, {6000, 61}}}, {5.0, {{0, 64}, {6000, 65}}}, {5.1, {{3600, 65}, {9600, 66}}},
-               {0.0, {{0, 60}, {6000, 61}}}};
+    int32_t numerator; // of a time signature in quarter notes
+    bool barByNumber;  // the host's bar is its number times four
+    Notes first;       // the first two note-ons, frames from the start
+  } cases[] = {{4.0, 4, false, {{0, 60}, {6000, 61}}},  {5.0, 4, false, {{0, 64}, {6000, 65}}},
+               {5.1, 4, false, {{3600, 65}, {9600, 66}}}, {0.0, 4, false, {{0, 60}, {6000, 61}}},
+               {5.0, 4, true, {{0, 64}, {6000, 65}}},     {4.0, 3, true, {{0, 64}, {6000, 65}}}};
   for (const auto &c : cases) {
     GridRun r;
     numberSteps(r.engine);
     r.host.ppq = c.startPpq;
+    r.host.numerator = c.numerator;
+    r.host.barByNumber = c.barByNumber;
     r.play(24);
     ASSERT_GE(r.ons.size(), 2u);
-    EXPECT_EQ(Notes(r.ons.begin(), r.ons.begin() + 2), c.first) << c.startPpq;
+    EXPECT_EQ(Notes(r.ons.begin(), r.ons.begin() + 2), c.first) << c.startPpq << " " << c.numerator;
   }
 }
 

@@ -36,7 +36,7 @@ TEST(CcMap, WrittenForm) {
   CcMap map;
   EXPECT_EQ(written(map), R"({"version":1,"bindings":[]})");
 
-  map.bindings[0] = {.paramIndex = 53, .cc = 1};  // not a catalogue row: left out, no comma
+  map.bindings[0] = {.paramIndex = kParamCount, .cc = 1};  // not a catalogue row: left out, no comma
   map.bindings[1] = {.paramIndex = 0, .cc = 0};
   map.bindings[2] = {.paramIndex = 200, .cc = 2};
   map.bindings[3] = {.paramIndex = kParamBpm, .cc = 74, .channel = 3, .curve = CcCurve::sCurve,

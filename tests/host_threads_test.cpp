@@ -154,7 +154,7 @@ TEST(HostThreads, TwoInstancesProcessWhileTheUiSavesRestoresAndReconfigures) {
 // plays it.
 TEST(HostThreads, PlaneEditsRaceWithPlayback) {
   Instance instance;
-  std::atomic<bool> done{false};
+  std::atomic<bool> done{false}, started{false};
   std::thread audio([&] {
     std::vector<Event> in;
     ParameterChanges changes;
@@ -162,8 +162,10 @@ TEST(HostThreads, PlaneEditsRaceWithPlayback) {
     while (!done.load()) {
       instance.process(in, changes);
       changes.clear();
+      started = true;
     }
   });
+  while (!started.load()) std::this_thread::yield();
   uint8_t expected[norva::kPlaneBytes];
   norva::writeFactoryPlane(expected);
   auto send = [&](const char *id, const void *bytes, uint32 size) {
@@ -197,12 +199,14 @@ TEST(HostThreads, PlaneEditsRaceWithPlayback) {
     EXPECT_EQ(std::memcmp(instance.processor->plane(), expected, norva::kPlaneBytes), 0);
   }
   // What the hand-over had no room for goes whole with the controller's next
-  // message (its poll comes 30 times a second). Back at the bar with the
-  // host, step 0 plays the last edit.
-  instance.pollTransport();
-  instance.transport.projectFrame = 0;
+  // message (its poll comes 30 times a second) once the audio thread has
+  // taken what waited. Back at the bar with the host, step 0 plays the last
+  // edit.
   std::vector<Event> none;
   ParameterChanges nothing;
+  instance.run(none, &nothing, true);
+  instance.pollTransport();
+  instance.transport.projectFrame = 0;
   const std::vector<Event> played = instance.run(none, &nothing, true);
   bool heard = false;
   for (const Event &e : played) heard = heard || (e.type == Event::kNoteOnEvent && e.noteOn.pitch == 99);

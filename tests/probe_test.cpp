@@ -337,6 +337,41 @@ TEST(ProbeBundle, SavedStateRendersTheSameAndSetsTheFileTempo) {
   std::remove(state.c_str());
 }
 
+// A pattern file: its selected pattern plays with its pitches, velocities and
+// length (three steps, a second of sixteenths at 120 BPM); a file the reader
+// refuses ends the run with the reason, before anything is written.
+TEST(ProbeBundle, APatternFileIsPlayedOrRefusedWithItsReason) {
+  const std::string pattern = tempPath("probe_pattern.json");
+  const std::string midi = tempPath("probe_pattern.mid");
+  const struct {
+    const char *file;
+    const char *said; // on standard output, or after "norva-probe: FILE: " on standard error
+  } cases[] = {
+      {R"({"patterns":[{"index":0,"length":3,"steps":[{"note":60},{"note":64,"velocity":90},{"note":67,"velocity":80}]}]})",
+       "notes: 8\nfirst frame: 0\nlast frame: 42000\ndistinct pitches: 3 (60 64 67)\n"},
+      {R"({"patterns":[{"index":32}]})", "pattern 1 of the list is malformed"},
+      {R"({"patterns":[{"length":3}]})", "pattern 1 of the list has no \"index\""},
+      {R"({"patterns":[{"index":0,"steps":[{"note":-1}]}]})", "pattern 1 of the list is malformed"},
+      {R"({"patterns":{}})", "\"patterns\" is not a list"},
+      {R"([])", "not a pattern file (a JSON object with \"patterns\")"},
+  };
+  for (const auto &c : cases) {
+    std::ofstream(pattern, std::ios::binary) << c.file;
+    std::ostringstream out, err;
+    const int status = runProbe({"render", kBundle, "--seconds", "1", "--pattern", pattern, "--out", midi}, out, err);
+    if (std::string(c.said).starts_with("notes")) {
+      EXPECT_EQ(status, kExitOk) << err.str();
+      EXPECT_EQ(out.str(), c.said);
+    } else {
+      EXPECT_EQ(status, kExitFailure) << c.file;
+      EXPECT_EQ(err.str(), "norva-probe: " + pattern + ": " + c.said + "\n");
+      EXPECT_FALSE(std::filesystem::exists(midi)) << c.file;
+    }
+    std::remove(midi.c_str());
+  }
+  std::remove(pattern.c_str());
+}
+
 // Answers every interface id with itself, as a careless or hostile object
 // might: any call beyond FUnknown's on it would jump through a vtable it
 // does not have.

@@ -95,7 +95,7 @@ TEST(RuntimeHealthReport, NamesOutsideTheTablesFallBack) {
   // Just past each table: an unknown code, severity "error" (not recoverable,
   // and a first error) and phase "process".
   Ring ring{};
-  recordDiagnostic(ring, 29, 4, 12, "odd", nullptr);
+  recordDiagnostic(ring, kDiagFollowHostFallback + 1, 4, 12, "odd", nullptr);
   EXPECT_TRUE(contains(report(ring), R"("code":"runtime.unknown","severity":"error","phase":"process",)"
                                      R"("component":"shell","message":"odd","recoverable":false)"));
   EXPECT_EQ(ring.firstError, 1u);

@@ -48,6 +48,18 @@ int tracedKind(EventKind kind) {
   return kind == EventKind::noteOn || kind == EventKind::noteOff ? int(kind) : 0;
 }
 
+// The start of the bar holding the host's position: the host's own when it
+// holds the position, else bars of the time signature (of 4/4 without one)
+// counted from position 0. Ardour 7 reports the bar's number times four.
+double barStart(const HostTransport &t) {
+  const bool meter = t.hasMeter && t.numerator > 0 && t.numerator <= 64 && t.denominator > 0 && t.denominator <= 64;
+  const double bar = meter ? 4.0 * t.numerator / t.denominator : 4.0;
+  constexpr double kSlack = 1e-9;
+  if (t.hasBar && std::isfinite(t.barPpq) && t.barPpq <= t.ppq + kSlack && t.ppq - t.barPpq < bar - kSlack)
+    return t.barPpq;
+  return std::floor(t.ppq / bar + kSlack) * bar;
+}
+
 } // namespace
 
 bool kernelTrapped() { return gKernelTrapped.load(); }
@@ -436,7 +448,7 @@ void KernelEngine::updateClock(int32_t frames) {
   transport_ = HostTransport(); // each block brings its own
   const bool grid = follow && transport.hasTempo && transport.hasPosition && transport.tempo > 0 &&
                     std::isfinite(transport.tempo) && std::isfinite(transport.ppq) &&
-                    std::fabs(transport.ppq) < 1e8 && (!transport.hasBar || std::isfinite(transport.barPpq));
+                    std::fabs(transport.ppq) < 1e8;
   if (follow && !grid && !bypass) {
     // Reported once each time the host stops giving what Follow host needs.
     if (!fallbackReported_) recordRealtimeDiagnostic(kDiagFollowHostFallback, kSeverityWarning, kPhaseProcess);
@@ -484,8 +496,7 @@ void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
   }
   if (send) {
     event.ppq = transport.ppq;
-    // Without the host's bar, bars of four quarter notes from position 0.
-    event.barPpq = transport.hasBar ? transport.barPpq : std::floor(transport.ppq / 4) * 4;
+    event.barPpq = barStart(transport);
     event.tempo = transport.tempo;
     queueClock(event);
     sentPpq_ = transport.ppq;

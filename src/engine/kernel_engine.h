@@ -34,9 +34,12 @@ struct HostTransport {
   bool hasTempo = false;    // tempo is valid
   bool hasPosition = false; // ppq (projectTimeMusic) is valid
   bool hasBar = false;      // barPpq (barPositionMusic) is valid
+  bool hasMeter = false;    // numerator and denominator are valid
   double tempo = 0;         // BPM
   double ppq = 0;           // position at the block's first frame, in quarter notes
   double barPpq = 0;        // start of the bar holding it
+  int32_t numerator = 4;    // the time signature
+  int32_t denominator = 4;
 };
 
 // True once the kernel runtime has delivered a trap in this process.
@@ -52,9 +55,12 @@ public:
   static constexpr int32_t kEditCapacity = 64;     // plane edits one host block may queue
   static constexpr int32_t kClockCapacity = 4;     // clock changes one host block queues, at most 3
   // A host position this far (in quarter notes) from where the last block
-  // left it is a locate or a loop; closer, a drift the grid is corrected by.
+  // left it is a locate or a loop; closer, but more than kGridDriftQuarters,
+  // a drift the grid is corrected by. Less is the host's rounding (Ardour
+  // gives positions in 1920ths of a quarter note): the grid keeps its own
+  // count, so the steps stay sample-exact.
   static constexpr double kGridJumpQuarters = 1.0 / 16;
-  static constexpr double kGridDriftQuarters = 1e-6;
+  static constexpr double kGridDriftQuarters = 1.0 / 1000;
 
   KernelEngine();
   ~KernelEngine();

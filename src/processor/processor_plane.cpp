@@ -67,6 +67,9 @@ void NorvaProcessor::readHostTransport(const ProcessContext *context) {
     transport.tempo = context->tempo;
     transport.ppq = context->projectTimeMusic;
     transport.barPpq = context->barPositionMusic;
+    transport.hasMeter = (state & ProcessContext::kTimeSigValid) != 0;
+    transport.numerator = context->timeSigNumerator;
+    transport.denominator = context->timeSigDenominator;
   }
   engine_.setHostTransport(transport);
 }

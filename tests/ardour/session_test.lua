@@ -9,6 +9,13 @@
 --     Loads the saved session (or another snapshot of it), reads the
 --     parameters back from the plug-in, records a second take, checks it the
 --     same way, and closes without saving.
+--   ardour7-lua session_test.lua follow DIR SNAPSHOT
+--     Loads the session (its file given a loop range by session_test.sh),
+--     turns Follow host on and numbers the steps by their velocities; records
+--     a take in the loop range, then, with a tempo change at bar 3, two rolls
+--     from the same place across it; checks that every note is on the
+--     session's grid at the step its place in the bar calls for, and that the
+--     two rolls are the same. Closes without saving.
 --
 -- Every check prints "CHECK ok|FAIL ..."; the last line is "RESULT: pass" or
 -- the run ends in a Lua error (a non-zero exit), after the session was closed.
@@ -96,6 +103,12 @@ end
 
 -- Recording ------------------------------------------------------------------
 
+-- Ticks (PPQN a quarter note) of an Ardour Beats value.
+local function ticks_of(beats)
+  local whole, part = beats:str():match("^(-?%d+):(%d+)$")
+  return tonumber(whole) * PPQN + tonumber(part)
+end
+
 local function region_ids(track)
   local ids = {}
   for r in track:playlist():region_list():iter() do
@@ -104,22 +117,38 @@ local function region_ids(track)
   return ids
 end
 
--- Records ROLL_SECONDS of Seq's output on the Rec track; returns the new
--- regions' note-ons as { ticks, note, velocity } lists, one per new region.
-local function record_take(rec)
+-- Records `seconds` (ROLL_SECONDS) of Seq's output on the Rec track, from
+-- where the transport stands or from quarter note `from`, in the loop range
+-- when `loop`; returns the new regions' note-ons as { ticks, note, velocity }
+-- lists, one per new region, ticks from the region's start, and the regions'
+-- places on the timeline in ticks (a loop's passes share one recording).
+local function record_take(rec, seconds, from, loop)
   local before = region_ids(rec)
   rec:rec_enable_control():set_value(1, PBD.GroupControlDisposition.NoGroup)
   if not check(wait_until(function() return rec:rec_enable_control():get_value() > 0.5 end, 5),
       "the Rec track is armed") then
     return {}
   end
+  if from then
+    local tm = Temporal.TempoMap.read()
+    local sample = tm:sample_at(Temporal.timepos_t.from_ticks(math.floor(from * PPQN + 0.5)))
+    tm = nil
+    Session:request_locate(sample, false, ARDOUR.LocateTransportDisposition.MustStop, ARDOUR.TransportRequestSource.TRS_UI)
+    check(wait_until(function() return Session:transport_sample() == sample end, 5),
+      string.format("the transport stands at quarter note %g", from))
+  end
   Session:maybe_enable_record(false)
-  Session:request_roll(ARDOUR.TransportRequestSource.TRS_UI)
+  if loop then
+    Session:request_play_loop(true, true)
+  else
+    Session:request_roll(ARDOUR.TransportRequestSource.TRS_UI)
+  end
   local recording = wait_until(function() return Session:actively_recording() end, 10)
   check(recording, "the transport rolls and records")
-  if recording then ARDOUR.LuaAPI.usleep(math.floor(ROLL_SECONDS * 1000000)) end
+  if recording then ARDOUR.LuaAPI.usleep(math.floor((seconds or ROLL_SECONDS) * 1000000)) end
   Session:request_stop(false, false, ARDOUR.TransportRequestSource.TRS_UI)
   check(wait_until(function() return Session:transport_stopped() end, 10), "the transport stops")
+  if loop then Session:request_play_loop(false, false) end
 
   -- After the stop, Ardour's butler thread closes the capture and only then
   -- adds the take to the playlist. Nothing here changes the session until the
@@ -139,13 +168,16 @@ local function record_take(rec)
   local takes = {}
   for r in rec:playlist():region_list():iter() do
     if not before[r:to_stateful():id():to_s()] then
+      local first, length = ticks_of(r:start():beats()), ticks_of(r:length():beats())
       local notes = {}
       for n in ARDOUR.LuaAPI.note_list(r:to_midiregion():model()):iter() do
-        local beats, ticks = n:time():str():match("^(%d+):(%d+)$")
-        notes[#notes + 1] = { ticks = tonumber(beats) * PPQN + tonumber(ticks), note = n:note(), velocity = n:velocity() }
+        local at = ticks_of(n:time()) - first
+        if at >= 0 and at < length then
+          notes[#notes + 1] = { ticks = at, note = n:note(), velocity = n:velocity() }
+        end
       end
       table.sort(notes, function(a, b) return a.ticks < b.ticks end)
-      takes[#takes + 1] = { name = r:name(), notes = notes }
+      takes[#takes + 1] = { name = r:name(), notes = notes, position = ticks_of(r:position():beats()) }
     end
   end
   return takes
@@ -333,19 +365,137 @@ local function run_reload()
   check_take(record_take(rec:to_track()), "take after reload")
 end
 
+-- Follow host ------------------------------------------------------------------
+
+-- Step k of the 16-step pattern plays at velocity 20 + 6k, so a note's
+-- velocity names its step; Tindrel's own tempo is one the session never has.
+local FOLLOW_OWN_TEMPO = 97
+local function follow_velocity(step) return 20 + 6 * step end
+local SIXTEENTH = PPQN // 4
+local BAR = 4 * PPQN                      -- the session's 4/4
+local TEMPO_CHANGE = 2 * BAR              -- bar 3: 120 BPM before, 150 after
+local FOLLOW_FROM = 5.5                   -- quarter notes: bar 2, beat 2 and a half
+local LOOP = { 4.9 * PPQN, 6.9 * PPQN }   -- set in the session file by session_test.sh
+
+-- The notes of the takes on the timeline, in ticks, in order.
+local function placed(takes)
+  local out = {}
+  for _, take in ipairs(takes) do
+    for _, n in ipairs(take.notes) do
+      out[#out + 1] = { ticks = take.position + n.ticks, velocity = n.velocity }
+    end
+  end
+  table.sort(out, function(a, b) return a.ticks < b.ticks end)
+  return out
+end
+
+local function print_notes(label, notes)
+  local line = {}
+  for i, n in ipairs(notes) do
+    if i > 40 then break end
+    line[#line + 1] = string.format("%d/%d", n.ticks, n.velocity)
+  end
+  print(string.format("INFO %s (ticks/velocity): %s", label, table.concat(line, " ")))
+end
+
+-- Every note on a sixteenth of the session's grid, playing the step of its
+-- place in the bar: the pattern starts on the bar and follows the host's
+-- tempo. Returns the notes' sixteenths.
+local function check_grid(notes, when)
+  local sixteenths, worst, wrong = {}, 0, nil
+  for i, n in ipairs(notes) do
+    local s = math.floor(n.ticks / SIXTEENTH + 0.5)
+    worst = math.max(worst, math.abs(n.ticks - s * SIXTEENTH))
+    sixteenths[i] = s
+    if not wrong and n.velocity ~= follow_velocity(s % 16 + 1) then
+      wrong = string.format("the note at tick %d has velocity %d, step %d's is %d", n.ticks, n.velocity, s % 16 + 1,
+        follow_velocity(s % 16 + 1))
+    end
+  end
+  check(worst <= TICK_TOLERANCE, string.format("%s: %d notes on the session's sixteenths (worst %d ticks off)", when,
+    #notes, worst))
+  check(wrong == nil, string.format("%s: each note plays the step of its place in the bar%s", when,
+    wrong and (" (" .. wrong .. ")") or ""))
+  return sixteenths
+end
+
+local function run_follow()
+  local seq = Session:route_by_name("Seq")
+  local rec = Session:route_by_name("Rec")
+  if not check(not seq:isnil() and not rec:isnil(), "tracks Seq and Rec restored") then return end
+  rec = rec:to_track()
+  local proc = find_plugin(seq)
+  if not check(proc ~= nil, "Tindrel restored on Seq") then return end
+  local index = parameter_index(proc)
+  local set_ok = set_param(proc, index, "Follow host", 1) and set_param(proc, index, "Direction", 0) and
+      set_param(proc, index, "Tempo", FOLLOW_OWN_TEMPO) and set_param(proc, index, "Length", 16)
+  for k = 1, 16 do set_ok = set_param(proc, index, "Step " .. k, follow_velocity(k)) and set_ok end
+  check(set_ok, "Follow host on, forwards, steps numbered by velocity")
+  check(Session:locations():auto_loop_location() ~= nil, "the session has a loop range")
+
+  -- The loop range, two and a half times: each pass holds the same steps.
+  -- (Before the tempo change: Ardour files a loop's passes one after another
+  -- on the timeline, where a tempo change would move the later ones.)
+  local passes = record_take(rec, 2.5, LOOP[1] / PPQN, true)
+  check(#passes >= 2, string.format("the loop was recorded as %d passes", #passes))
+  local looped = placed(passes)
+  print_notes("loop", looped)
+  check_grid(looped, "loop")
+  local inside, counts = true, {}
+  for _, n in ipairs(looped) do
+    if n.ticks < LOOP[1] or n.ticks >= LOOP[2] then inside = false end
+    counts[n.ticks] = (counts[n.ticks] or 0) + 1
+  end
+  local steps_ok = true
+  for s = 5 * 4, 7 * 4 - 1 do
+    if (counts[s * SIXTEENTH] or 0) < 2 then steps_ok = false end
+  end
+  check(inside and steps_ok, "loop: steps 5 to 12 in every full pass, nothing outside the range")
+
+  -- Two rolls from the same place, across a tempo change.
+  local tm = Temporal.TempoMap.fetch_writable()
+  tm:set_tempo(Temporal.Tempo(150, 150, 4), Temporal.timepos_t.from_ticks(TEMPO_CHANGE))
+  Temporal.TempoMap.update(tm)
+  tm = nil
+  local first = placed(record_take(rec, 3.5, FOLLOW_FROM))
+  local second = placed(record_take(rec, 3.5, FOLLOW_FROM))
+  print_notes("first roll", first)
+  print_notes("second roll", second)
+  local sixteenths = check_grid(first, "first roll")
+  check_grid(second, "second roll")
+  local from = math.floor(FOLLOW_FROM * 4)
+  check(#first > 0 and sixteenths[1] >= from and sixteenths[1] <= from + 1,
+    "first roll: the first note is on the first sixteenth of the roll, or the next")
+  local on_bar, after_change = false, 0
+  for i, n in ipairs(first) do
+    if n.ticks == TEMPO_CHANGE then on_bar = n.velocity == follow_velocity(1) end
+    if n.ticks > TEMPO_CHANGE then after_change = after_change + 1 end
+  end
+  check(on_bar, "first roll: step 1 plays on bar 3")
+  check(after_change >= 4, string.format("first roll: %d notes after the tempo change", after_change))
+  -- The rolls last as long as the host's clock lets them: the shorter one
+  -- is compared.
+  local same = math.min(#first, #second) >= 12
+  for i = 1, math.min(#first, #second) do
+    if first[i].ticks ~= second[i].ticks or first[i].velocity ~= second[i].velocity then same = false end
+  end
+  check(same, string.format("two rolls from one place record the same notes (%d and %d)", #first, #second))
+end
+
 -- Main -------------------------------------------------------------------------
 
 if mode == "create" then
   if create_session(dir, snapshot, 48000) == nil then error("cannot create the session in " .. dir) end
-elseif mode == "reload" then
+elseif mode == "reload" or mode == "follow" then
   if load_session(dir, snapshot) == nil then error("cannot load snapshot " .. snapshot .. " of " .. dir) end
 else
-  error("usage: session_test.lua create|reload DIR SNAPSHOT")
+  error("usage: session_test.lua create|reload|follow DIR SNAPSHOT")
 end
 print(string.format("INFO engine: %s, %d Hz, %d samples a cycle", AudioEngine:current_backend_name(),
   Session:nominal_sample_rate(), Session:get_block_size()))
 
-local ok, err = pcall(mode == "create" and run_create or run_reload)
+local runs = { create = run_create, reload = run_reload, follow = run_follow }
+local ok, err = pcall(runs[mode])
 if not ok then
   check(false, "script error: " .. tostring(err))
 end

@@ -5,9 +5,10 @@
 # (16ths 0.1 s apart, the rest on every fourth step, the velocities of the
 # backward walk); then the session is saved, closed and loaded again, the
 # parameters are read back from the plug-in and a second take is checked the
-# same way. A last load uses a copy of the saved session stripped of Ardour's
-# own copy of the parameter values, so only the plug-in's saved state can bring
-# them back.
+# same way. A load uses a copy of the saved session stripped of Ardour's own
+# copy of the parameter values, so only the plug-in's saved state can bring
+# them back. A last load turns Follow host on: two rolls from one place
+# across a tempo change, and a loop range (session_test.lua follow).
 #
 #   session_test.sh BUNDLE      (the Tindrel.vst3 folder, or the Tindrel.so in it)
 #
@@ -91,6 +92,16 @@ echo "session_test: stateonly snapshot without $dropped host-side parameter valu
 
 step reload reload "$session" "$name"
 step stateonly reload "$session" stateonly
+
+# Follow host. Ardour's Lua cannot make a loop range, so the session file gets
+# one, from quarter note 4.9 to 6.9 (ticks of 1920 a quarter note): its ends lie
+# between steps, because Ardour runs the plug-in's track ahead of the range by
+# the session's latency, and a step on an end would cross the wrap.
+loop='<Location id="9000001" name="Loop" start="b9408" end="b13248" flags="IsAutoLoop,IsHidden" locked="0" timestamp="0" cue="0"/>'
+sed -i -e "s|<Locations/>|<Locations>$loop</Locations>|" -e "s|</Locations>|$loop</Locations>|" "$file" ||
+  fail "cannot give the session a loop range"
+grep -q 'IsAutoLoop' "$file" || fail "the session file has no <Locations> to give a loop range"
+step follow follow "$session" "$name"
 
 echo "session_test: PASS in $((SECONDS - started)) s (Ardour ${ARDOUR_MAJOR})"
 exit 0

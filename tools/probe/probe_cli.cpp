@@ -38,8 +38,8 @@ double renderedValue(const RenderOptions &options, SequencerBackend &backend, ui
 }
 
 // The state a pattern file stands for: the factory settings with the file's
-// plane, and the step-velocity parameters holding the velocities of the
-// pattern the render selects (they own that pattern's velocities).
+// plane, and the step-velocity parameters and Length holding the velocities
+// and length of the pattern the render selects (they own that pattern's).
 bool patternFileState(const RenderOptions &options, std::vector<uint8_t> &state, std::string &error) {
   std::vector<uint8_t> file;
   if (!readBinaryFile(options.patternPath, file, error)) return false;
@@ -58,6 +58,7 @@ bool patternFileState(const RenderOptions &options, std::vector<uint8_t> &state,
       if (!hasSetting(options, id))
         values[id] = plane[planeLaneOffset(kStepVelocity) + planeCell(int(selected), step)];
     }
+    if (!hasSetting(options, kParamLength)) values[kParamLength] = plane[planeRowOffset(kPatternLength) + int(selected)];
   }
   const AuthoredStateOut authored{plane, sizeof plane, uint32_t(kPlaneVersion)};
   const std::string text = writeStateJson(std::span<const double, kParamCount>(values), -1, nullptr,
