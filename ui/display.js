@@ -24,6 +24,30 @@ export const SCALE_PRESETS = [
   ["Whole tone", [0, 2, 4, 6, 8, 10]],
 ];
 
+// Note names with the octave, middle C (60) being C4.
+export function noteName(note) {
+  return `${NOTE_NAMES[note % 12]}${Math.floor(note / 12) - 1}`;
+}
+
+const LETTERS = { c: 0, d: 2, e: 4, f: 5, g: 7, a: 9, b: 11 };
+// A typed note: a number, or a name ("E♭3", "eb3", "F#", "c-1"); a name
+// without an octave takes near's. NaN for anything else.
+export function readNote(text, near = 60) {
+  const typed = String(text).trim().replace("−", "-");
+  if (/^\d+$/.test(typed)) return Number(typed);
+  const match = /^([a-g])([#♯b♭]?)(-?\d+)?$/i.exec(typed);
+  if (!match) return NaN;
+  const shift = { "#": 1, "♯": 1, b: -1, "♭": -1 }[match[2]] ?? 0;
+  const octave = match[3] !== undefined ? Number(match[3]) : Math.floor(near / 12) - 1;
+  return (octave + 1) * 12 + LETTERS[match[1].toLowerCase()] + shift;
+}
+
+// Whether a note is a tone of the scale of key root and mask (bit n: n
+// semitones above the root).
+export function inScale(note, root, mask) {
+  return ((mask >> ((((note - root) % 12) + 12) % 12)) & 1) === 1;
+}
+
 export function maskOf(degrees) {
   return degrees.reduce((mask, degree) => mask | (1 << degree), 0);
 }

@@ -1,9 +1,10 @@
 // Where the sequencer's walk stands, estimated from the host transport's
 // frames: the sequencer counts steps on its own clock from the frame it was
-// started at, so the page counts them the same way between two transport
-// frames, at the tempo and resolution in force. Forward, backward and the
-// two ping-pongs follow from the count; the random directions cannot be
-// told and give no position.
+// started at (or on the host's grid from the bar it started in), so the
+// page counts them the same way between two transport frames, at the tempo
+// and the resolutions in force. Forward, backward and the two ping-pongs
+// follow from the count; the random directions cannot be told and give no
+// position.
 import { STEPS_PER_BEAT } from "./facts.js";
 
 // Frames per step, rounded as the sequencer rounds them.
@@ -30,35 +31,64 @@ export function walkPosition(count, length, direction) {
   }
 }
 
+// The pattern the walk goes on to after one, in a chain from start to end.
+export function chainNext(pattern, start, end) {
+  const next = pattern + 1;
+  return next > end || next < start ? start : next;
+}
+
+// The walk's clock, read on every transport frame. Time runs in the units of
+// the clock the sequencer follows: frames on its own clock, quarter notes on
+// the host's. The clock counts steps as the sequencer does: a chained
+// pattern starts anew once its length has played; any parameter change takes
+// the walk back to the selected pattern (rejoin).
 export class StepClock {
   constructor() {
-    this.count = null; // steps since the start, fractional; null: not running
-    this.frame = 0;
+    this.count = null; // steps since the playing pattern started, fractional; null: not running
+    this.pattern = 0;
+    this.time = 0;
     this.stopped = false; // the page saw the sequencer stopped
   }
 
-  // One transport frame; settings holds run, bpm, resolution, length and
-  // direction. Gives the position being played, or -1.
-  advance(atFrame, sampleRate, settings) {
-    if (!settings.run || !(sampleRate > 0)) {
-      this.stopped = !settings.run;
-      this.count = null;
-      this.frame = atFrame;
-      return -1;
-    }
-    const frames = stepFrames(sampleRate, settings.bpm, settings.resolution);
-    const moved = atFrame - this.frame;
-    if (this.count === null) {
-      // Started now, or running since before the page opened: then taken
-      // to have started at frame 0.
-      this.count = this.stopped ? 0 : atFrame / frames;
-    } else if (moved >= 0 && moved < sampleRate * 10) {
-      this.count += moved / frames;
-    } else {
-      this.count = atFrame / frames;
+  rejoin(selected) {
+    this.pattern = selected;
+  }
+
+  // The sequencer is not running: the next start begins at its time.
+  halt(time) {
+    this.stopped = true;
+    this.count = null;
+    this.time = time;
+  }
+
+  // One reading. settings: selected, chain {on, start, end}, plan(pattern)
+  // giving {length, direction, step (its duration)}, origin (where a walk
+  // began that the page did not see start: frame 0, or the host's bar),
+  // startsNow (a start the page saw begins at that reading, not at the
+  // origin), jump (a larger leap is a new start). Gives {pattern, position} (-1: a random
+  // direction, which cannot be told).
+  advance(time, settings) {
+    let moved = time - this.time;
+    if (this.count === null || !(moved >= 0 && moved < settings.jump)) {
+      this.count = 0;
+      this.pattern = settings.selected;
+      moved = this.stopped && settings.startsNow ? 0 : time - settings.origin;
     }
     this.stopped = false;
-    this.frame = atFrame;
-    return walkPosition(Math.floor(this.count), settings.length, settings.direction);
+    this.time = time;
+    const chain = settings.chain;
+    for (let guard = 0; moved > 0 && guard < 1e6; guard += 1) {
+      const plan = settings.plan(this.pattern);
+      const left = (plan.length - this.count) * plan.step;
+      if (!chain.on || moved < left) {
+        this.count += moved / plan.step;
+        break;
+      }
+      moved -= Math.max(0, left);
+      this.count = 0;
+      this.pattern = chainNext(this.pattern, chain.start, chain.end);
+    }
+    const plan = settings.plan(this.pattern);
+    return { pattern: this.pattern, position: walkPosition(Math.floor(this.count), plan.length, plan.direction) };
   }
 }

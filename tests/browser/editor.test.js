@@ -49,13 +49,14 @@ describe("the hello", () => {
     const value = (key) => spread.find(([k]) => k === key)[1];
     const cases = [
       [KEY.bpm, `${value(KEY.bpm).toFixed(1)} BPM`],
-      [KEY.pattern, String(value(KEY.pattern) + 1)],
       [KEY.length, `${value(KEY.length)} steps`],
     ];
     for (const [key, text] of cases) {
       assert.equal(await page.locator(`[data-param="${key}"] [role=slider], [data-param="${key}"] select`).first()
         .evaluate((el) => el.getAttribute("aria-valuetext") ?? el.selectedOptions[0].textContent), text, key);
     }
+    assert.equal(await page.locator(".pattern[aria-checked=true] .pattern-number").textContent(), String(value(KEY.pattern) + 1));
+    assert.equal(await page.locator("#grid-title").textContent(), `Pattern ${value(KEY.pattern) + 1}`);
     const named = [[KEY.channel, String(value(KEY.channel) + 1)], [KEY.direction, null], [KEY.resolution, null]];
     for (const [key, text] of named) {
       const shown = await page.locator(`[data-param="${key}"] select`).evaluate((el) => el.selectedOptions[0].textContent);
@@ -137,8 +138,8 @@ describe("edits and automation", () => {
       await expectShown(page, KEY.bpm, row.default);
     });
     test("steps beyond the length are dimmed and a stopped sequencer lights no step", async () => {
-      assert.equal(await page.locator(".step.beyond").count(), facts.STEP_COUNT - 7);
-      assert.equal(await page.locator(".step.playing").count(), 0);
+      assert.equal(await page.locator('[data-field="velocity"] .cell.beyond').count(), facts.STEP_COUNT - 7);
+      assert.equal(await page.locator(".cell.playing").count(), 0);
     });
   });
 
@@ -156,9 +157,9 @@ describe("edits and automation", () => {
       for (let i = 0; i < 8; i += 1) {
         await page.waitForTimeout(120);
         seen.push(await page.evaluate(() => {
-          const lit = document.querySelector(".step.playing");
+          const lit = document.querySelector('[data-field="velocity"] .cell.playing');
           const frame = [...document.querySelectorAll("dt")].find((dt) => dt.textContent === "Frame");
-          return [lit ? [...lit.parentNode.children].indexOf(lit) : -1, Number(frame?.nextSibling.textContent)];
+          return [lit ? Number(lit.dataset.step) : -1, Number(frame?.nextSibling.textContent)];
         }));
       }
       await page.close();
@@ -186,7 +187,8 @@ describe("state and CC map", () => {
     await page.locator(`[data-param="${KEY.bpm}"] [role=slider]`).focus();
     await page.keyboard.press("End");
     await page.locator(`[data-param="${step}"]`).focus();
-    await page.keyboard.press("Home");
+    await page.keyboard.press("0");
+    await page.keyboard.press("Enter");
     await expectShown(page, step, 0);
     await page.getByRole("button", { name: "Recall" }).click();
     await expectShown(page, KEY.bpm, before[0]);

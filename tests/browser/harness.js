@@ -85,8 +85,8 @@ export async function expectShown(page, key, value, timeout = 3000) {
     [key, value], { timeout });
 }
 
-// The tempo, ticks per quarter note and note-ons (tick and velocity) of a
-// format 0 file the probe wrote.
+// The tempo, ticks per quarter note, note-ons (tick, velocity and note) and
+// note-offs (tick and note) of a format 0 file the probe wrote.
 export function noteOnTicks(data) {
   if (data.toString("latin1", 0, 4) !== "MThd" || data.toString("latin1", 14, 18) !== "MTrk") throw new Error("not a MIDI file");
   const track = data.subarray(22);
@@ -94,6 +94,7 @@ export function noteOnTicks(data) {
   let tick = 0;
   let tempo = null;
   const ons = [];
+  const offs = [];
   const varlen = () => {
     let value = 0;
     for (;;) {
@@ -110,8 +111,9 @@ export function noteOnTicks(data) {
       i += 3 + track[i + 2];
       continue;
     }
-    if ((status & 0xf0) === 0x90 && track[i + 2] > 0) ons.push([tick, track[i + 2]]);
+    if ((status & 0xf0) === 0x90 && track[i + 2] > 0) ons.push([tick, track[i + 2], track[i + 1]]);
+    else if ((status & 0xe0) === 0x80) offs.push([tick, track[i + 1]]);
     i += 3;
   }
-  return { tempo, ons, division: data.readUInt16BE(12) };
+  return { tempo, ons, offs, division: data.readUInt16BE(12) };
 }

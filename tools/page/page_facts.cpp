@@ -1,8 +1,9 @@
 // norva-page-facts FILE: writes the editor page's facts module (facts.js)
 // from the plug-in's own declarations. Texts that the plug-in declares only
 // inside a writer (some message types, the CC map's curve, value mode and
-// takeover texts) are taken from what that writer writes, so that the page
+// takeover texts, the factory pattern) are taken from what that writer writes, so that the page
 // and the plug-in cannot drift apart.
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <iterator>
@@ -22,7 +23,9 @@
 #include "diagnostics/lifecycle_log.h"
 #include "formats/json.h"
 #include "kernel/kernel_state.h"
+#include "params/authored_plane.h"
 #include "params/params.h"
+#include "state/pattern_json.h"
 
 namespace {
 
@@ -120,7 +123,8 @@ void writeParams(Module &m) {
   out += "]);\n";
   // The settings' keys by the name after the last ".": KEY.bpm is "tindrel.bpm".
   out += "export const KEY = Object.freeze({";
-  for (uint32_t i = 0; i < kParamFirstStepVelocity; ++i) {
+  for (uint32_t i = 0; i < kParamCount; ++i) {
+    if (i >= kParamFirstStepVelocity && i < kKernelParamCount) continue;
     const std::string_view key = NORVA_PARAMS[i].key;
     out += i != 0 ? ", " : "";
     jsonAppendQuoted(out, key.substr(key.rfind('.') + 1));
@@ -159,8 +163,20 @@ void writeMessages(Module &m) {
                            {"setPadOverrides", kBridgeSetPadOverrides},
                            {"subscribe", kBridgeDiagSubscribe},
                            {"unsubscribe", kBridgeDiagUnsubscribe},
+                           {"setStepField", kBridgeSetStepField},
+                           {"setPatternField", kBridgeSetPatternField},
+                           {"setPattern", kBridgeSetPattern},
+                           {"copyPattern", kBridgeCopyPattern},
+                           {"pastePattern", kBridgePastePattern},
+                           {"clearPattern", kBridgeClearPattern},
+                           {"duplicatePattern", kBridgeDuplicatePattern},
+                           {"getPlane", kBridgeGetPlane},
                        });
-  std::string ccMapChanged, midiCc, transport, hostChanged;
+  std::string ccMapChanged, midiCc, transport, hostChanged, pattern, plane;
+  uint8_t factory[kPlaneBytes];
+  writeFactoryPlane(factory);
+  writeBridgePatternJson(pattern, 0, patternOfPlane(factory, 0));
+  writeBridgePlaneJson(plane, factory);
   writeCcMapChangedJson(ccMapChanged, CcMap{});
   writeMidiCcJson(midiCc, CcActivityRecord{});
   writeDiagnosticTransportJson(transport, TransportFact{});
@@ -180,6 +196,8 @@ void writeMessages(Module &m) {
                               {"hostChanged", memberText(hostChanged, "type")},
                               {"transport", memberText(transport, "type")},
                               {"lifecycle", kDiagnosticLifecycleMessageType},
+                              {"pattern", memberText(pattern, "type")},
+                              {"plane", memberText(plane, "type")},
                           });
 }
 
@@ -240,6 +258,46 @@ void writeCcMap(Module &m) {
   writeBindingTexts<CcValueMode>(m, "CC_VALUE_MODES", "valueMode", 5,
                                  [](CcBinding &b, CcValueMode v) { b.valueMode = v; });
   writeBindingTexts<CcTakeover>(m, "CC_TAKEOVERS", "takeover", 3, [](CcBinding &b, CcTakeover v) { b.takeover = v; });
+}
+
+// One field's name and the whole values it holds, lowest to highest.
+void appendField(std::string &out, const char *name, int min, int max) {
+  out += "  {\"name\": ";
+  jsonAppendQuoted(out, name);
+  out += ", \"min\": ";
+  jsonAppendNumber(out, min);
+  out += ", \"max\": ";
+  jsonAppendNumber(out, max);
+  out += "},\n";
+}
+
+void writePlane(Module &m) {
+  std::string &out = m.text();
+  out += "// The authored plane: patterns, steps per pattern, a step's fields and a\n"
+         "// pattern's own fields in the order of the byte form, with the values each\n"
+         "// holds (resolution and direction: 0 is the global one, n the setting's n - 1),\n"
+         "// and the factory pattern that clearing a pattern brings back.\n"
+         "export const PLANE_PATTERNS = ";
+  jsonAppendNumber(out, kPlanePatterns);
+  out += ";\nexport const PLANE_STEPS = ";
+  jsonAppendNumber(out, kPlaneSteps);
+  out += ";\nexport const STEP_FIELDS = Object.freeze([\n";
+  for (int field = 0; field < kStepFieldCount; ++field) {
+    int min = heldStepValue(field, 0), max = min;
+    for (int byte = 0; byte <= kStepFieldByteMax; ++byte) {
+      min = std::min<int>(min, heldStepValue(field, byte));
+      max = std::max<int>(max, heldStepValue(field, byte));
+    }
+    appendField(out, kStepFieldNames[field], min, max);
+  }
+  out += "]);\nexport const PATTERN_FIELDS = Object.freeze([\n";
+  for (int field = 0; field < kPatternFieldCount; ++field)
+    appendField(out, kPatternFieldNames[field], kPatternFieldMin[field], kPatternFieldMax[field]);
+  out += "]);\nexport const FACTORY_PATTERN = ";
+  uint8_t factory[kPlaneBytes];
+  writeFactoryPlane(factory);
+  writePatternJson(out, 0, patternOfPlane(factory, 0));
+  out += ";\n";
 }
 
 void writeBanks(Module &m) {
@@ -308,6 +366,7 @@ int main(int argc, char **argv) {
   writeMessages(m);
   if (!writeFeeds(m)) return 1;
   writeCcMap(m);
+  writePlane(m);
   writeBanks(m);
   writeLifecycle(m);
 
