@@ -69,7 +69,8 @@ const FORMATS = {
   [KEY.gateScale]: percent,
   [KEY.velocityScale]: percent,
   [KEY.transpose]: { show: (v) => `${v > 0 ? "+" : v < 0 ? "−" : ""}${Math.abs(v)} st`, read: number },
-  [KEY.octave]: { show: (v) => `${v} oct`, read: number },
+  // Octave range 1 plays the notes as written: it shows as octaves up, as hosts show it.
+  [KEY.octave]: { show: (v) => `${v > 1 ? "+" : ""}${v - 1} oct`, read: (text) => number(text) + 1 },
   [KEY.length]: { show: (v) => `${v} steps`, read: number },
   [KEY.curveCc]: { show: (v) => `CC ${v}`, read: (text) => number(String(text).replace(/^\s*cc/i, "")) },
 };
