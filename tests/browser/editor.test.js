@@ -6,19 +6,11 @@ import { createHash } from "node:crypto";
 import { mkdtempSync, readFileSync, readdirSync, statSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
-import { after, before, describe, test } from "node:test";
-import { expectShown, facts, noteOnTicks, shownValue, startRig, UI_ROOT } from "./harness.js";
+import { before, describe, test } from "node:test";
+import { expectShown, facts, noteOnTicks, shownValue, useRig, UI_ROOT } from "./harness.js";
 
 const { KEY, PARAMS, RECEIVE, SEND } = facts;
-let rig;
-before(async () => { rig = await startRig(); });
-after(async () => {
-  const errors = rig.consoleErrors();
-  const faults = rig.gestureFaults();
-  await rig.stop();
-  assert.deepEqual(errors, [], "console errors");
-  assert.deepEqual(faults, [], "edits outside their gestures");
-});
+const rig = useRig();
 
 const snapTo = (row, plain) => Math.min(row.max, Math.max(row.min,
   row.step ? row.step * Math.floor(plain / row.step + 0.5) : plain));

@@ -4,19 +4,11 @@
 import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
 import path from "node:path";
-import { after, before, describe, test } from "node:test";
-import { ARTIFACTS, LARGE, SMALL, expectShown, facts, noteOnTicks, startRig } from "./harness.js";
+import { before, describe, test } from "node:test";
+import { ARTIFACTS, LARGE, SMALL, expectShown, facts, noteOnTicks, useRig } from "./harness.js";
 
 const { FACTORY_PATTERN, KEY, RECEIVE, SEND } = facts;
-let rig;
-before(async () => { rig = await startRig(); });
-after(async () => {
-  const errors = rig.consoleErrors();
-  const faults = rig.gestureFaults();
-  await rig.stop();
-  assert.deepEqual(errors, [], "console errors");
-  assert.deepEqual(faults, [], "edits outside their gestures");
-});
+const rig = useRig();
 
 const LENGTH = 4;
 const cell = (page, field, step) => page.locator(`[data-field="${field}"] .cell[data-step="${step}"]`);

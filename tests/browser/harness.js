@@ -5,6 +5,8 @@
 import { readFileSync, mkdirSync } from "node:fs";
 import path from "node:path";
 import { fileURLToPath, pathToFileURL } from "node:url";
+import assert from "node:assert/strict";
+import { after, before } from "node:test";
 import { chromium } from "playwright-core";
 import { startServer } from "./server.js";
 
@@ -20,6 +22,22 @@ export const SMALL = { width: 620, height: 420 };
 
 // The page's facts module, as the page itself imports it.
 export const facts = await import(pathToFileURL(path.join(UI_ROOT, "facts.js")).href);
+
+// The rig for one test file: started before its tests, stopped after them,
+// when the file fails on any console error or any edit outside its gesture.
+// The object it returns takes the rig's methods once it has started.
+export function useRig() {
+  const rig = {};
+  before(async () => { Object.assign(rig, await startRig()); });
+  after(async () => {
+    const errors = rig.consoleErrors();
+    const faults = rig.gestureFaults();
+    await rig.stop();
+    assert.deepEqual(errors, [], "console errors");
+    assert.deepEqual(faults, [], "edits outside their gestures");
+  });
+  return rig;
+}
 
 export async function startRig() {
   mkdirSync(ARTIFACTS, { recursive: true });

@@ -3,19 +3,11 @@
 // cut off sideways. Screenshots of both sizes go to out/browser.
 import assert from "node:assert/strict";
 import path from "node:path";
-import { after, before, describe, test } from "node:test";
-import { ARTIFACTS, LARGE, SMALL, startRig } from "./harness.js";
+import { before, describe, test } from "node:test";
+import { ARTIFACTS, LARGE, SMALL, useRig } from "./harness.js";
 
 const FOCUSABLE = "button, select, input, [tabindex]";
-let rig;
-before(async () => { rig = await startRig(); });
-after(async () => {
-  const errors = rig.consoleErrors();
-  const faults = rig.gestureFaults();
-  await rig.stop();
-  assert.deepEqual(errors, [], "console errors");
-  assert.deepEqual(faults, [], "edits outside their gestures");
-});
+const rig = useRig();
 
 // The page with each tab shown in turn: fn(page, tabName).
 async function eachTab(page, fn) {
