@@ -398,7 +398,9 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
   }
   if (paramsDirty_.load(std::memory_order_acquire)) {
     if (flushedSelection_ >= 0) [[unlikely]] {
-      if (!frameZero[kParamPattern] && selectPattern(flushedSelection_, off, 0)) end = off + 1;
+      if (!frameZero[kParamPattern] && flushedSelection_ != shadow_[kParamPattern] &&
+          selectPattern(flushedSelection_, off, 0))
+        end = off + 1;
       flushedSelection_ = -1;
     }
     publishDirtyParameters(frameZero);
@@ -418,10 +420,11 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
     const uint32_t relative = uint32_t(std::max(event.frame - off, 0));
     if (event.kind == EventKind::parameter) {
       values_[event.a].store(event.value, std::memory_order_relaxed);
-      if (event.a == kParamPattern) [[unlikely]] {
-        // The rest of this frame's events follow the selection in this
-        // call; the call ends there, so that what it changed is known
-        // before anything later is delivered.
+      if (event.a == kParamPattern && event.value != shadow_[kParamPattern]) [[unlikely]] {
+        // Another pattern. The rest of this frame's events follow the
+        // selection in this call; the call ends there, so that what it
+        // changed is known before anything later is delivered. (The same
+        // pattern again, as automation sends it, is the plain parameter.)
         if (selectPattern(event.value, delivered, relative)) end = delivered + 1;
         continue;
       }
