@@ -433,6 +433,96 @@ TEST(PlaneState, TheSelectedPatternStaysTheParameters) {
   }
 }
 
+// --- pattern selection --------------------------------------------------------------------
+
+uint32_t stepParam(int step) { return kParamFirstStepVelocity + uint32_t(step); }
+
+double normalOf(uint32_t id, double plain) { return norva_param_normalize(&NORVA_PARAMS[id], plain); }
+
+// Pattern changes at `frame`, after `also` in the host's queue order.
+void selectPattern(test::ProcessorRig &rig, int pattern, int32_t frame,
+                   std::initializer_list<std::pair<uint32_t, double>> also = {}) {
+  probe::ParameterChanges changes;
+  for (auto [id, plain] : also) changes.add(id, frame, normalOf(id, plain));
+  changes.add(kParamPattern, frame, normalOf(kParamPattern, pattern));
+  rig.run({}, &changes);
+}
+
+// The selected pattern as the parameters hold it: its first three step
+// velocities and its length.
+std::vector<double> selectedRow(const test::ProcessorRig &rig) {
+  const KernelEngine &e = rig.processor->engine();
+  return {e.paramValue(stepParam(0)), e.paramValue(stepParam(1)), e.paramValue(stepParam(2)), e.paramValue(kParamLength)};
+}
+
+// The step-velocity parameters and Length are the selected pattern's. A
+// change of Pattern from the host gives them the new pattern's authored
+// values at its frame and reports them (Pattern first); what the host set
+// in them stays with the pattern left, back and forth, through a flush and
+// in the saved document.
+TEST(PatternSelection, EveryPatternKeepsItsVelocitiesAndLength) {
+  test::ProcessorRig rig;
+  for (int step = 0; step < 3; ++step) sendField(rig, {false, 1, uint8_t(step), kStepVelocity, 11 * (step + 1)});
+  sendField(rig, {true, 1, 0, kPatternLength, 3});
+  sendField(rig, {false, 2, 0, kStepVelocity, 44});
+  sendField(rig, {true, 2, 0, kPatternLength, 5});
+  rig.run();
+
+  selectPattern(rig, 1, 100);
+  EXPECT_EQ(selectedRow(rig), (std::vector<double>{11, 22, 33, 3}));
+  ASSERT_GE(rig.outputChanges.getParameterCount(), 4);
+  for (int q = 0; q < rig.outputChanges.getParameterCount(); ++q) {
+    Steinberg::Vst::IParamValueQueue *queue = rig.outputChanges.getParameterData(q);
+    Steinberg::int32 frame = -1;
+    Steinberg::Vst::ParamValue value = -1;
+    ASSERT_EQ(queue->getPoint(0, frame, value), Steinberg::kResultOk);
+    EXPECT_EQ(frame, 100);
+    const uint32_t id = queue->getParameterId();
+    if (q == 0) EXPECT_EQ(id, kParamPattern);
+    EXPECT_EQ(paramToPlain(NORVA_PARAMS[id], value), rig.processor->engine().paramValue(id)) << id;
+  }
+  std::vector<int> played;
+  for (int b = 0; b < 80; ++b)
+    for (const auto &e : rig.run())
+      if (e.type == Steinberg::Vst::Event::kNoteOnEvent) played.push_back(int(std::lround(e.noteOn.velocity * 127)));
+  ASSERT_GE(played.size(), 6u);
+  for (size_t i = 0; i < played.size(); ++i) EXPECT_EQ(played[i], played[i % 3]) << i;
+  const std::vector<int> authored{11, 22, 33};
+  EXPECT_TRUE(std::is_permutation(played.begin(), played.begin() + 3, authored.begin())); // the walk goes on
+
+  probe::ParameterChanges automation;
+  automation.add(stepParam(1), 0, normalOf(stepParam(1), 99));
+  rig.run({}, &automation);
+  // A step parameter at the frame of the change is the new pattern's.
+  selectPattern(rig, 2, 0, {{stepParam(0), 77}});
+  EXPECT_EQ(selectedRow(rig)[0], 77);
+  EXPECT_EQ(selectedRow(rig)[3], 5);
+  selectPattern(rig, 1, 0);
+  EXPECT_EQ(selectedRow(rig), (std::vector<double>{11, 99, 33, 3}));
+  rig.block = 0; // a flush: heard at the next block
+  selectPattern(rig, 2, 0);
+  rig.block = 512;
+  rig.run();
+  EXPECT_EQ(selectedRow(rig)[0], 77);
+
+  const std::string text = savedState(rig.processor);
+  StateChunk saved;
+  ASSERT_TRUE(parseStateJson(text.data(), text.size(), saved));
+  const auto byte = [&](StepField field, int pattern, int step) {
+    return saved.authoredBytes[planeLaneOffset(field) + planeCell(pattern, step)];
+  };
+  EXPECT_EQ((std::vector<int>{byte(kStepVelocity, 1, 0), byte(kStepVelocity, 1, 1), byte(kStepVelocity, 1, 2),
+                              saved.authoredBytes[planeRowOffset(kPatternLength) + 1]}),
+            (std::vector<int>{11, 99, 33, 3}));
+  EXPECT_EQ(byte(kStepVelocity, 2, 0), 77);
+  EXPECT_EQ(saved.authoredBytes[planeRowOffset(kPatternLength) + 2], 5);
+  test::ProcessorRig other;
+  ASSERT_EQ(restore(other.processor, text), Steinberg::kResultOk);
+  other.run();
+  selectPattern(other, 1, 0);
+  EXPECT_EQ(selectedRow(other), (std::vector<double>{11, 99, 33, 3}));
+}
+
 // A plane that cannot be taken refuses the whole document: no parameter,
 // no plane changes, and the health report says why.
 TEST(PlaneState, AMalformedPlaneIsRefusedWhole) {

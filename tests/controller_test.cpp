@@ -612,8 +612,9 @@ TEST(ControllerPlane, AFieldIsKeptSentEchoedAndMarksTheProject) {
   EXPECT_EQ(rig.handler->dirtyMarks, 2);
 }
 
-// Whatever the editor sends that is not a plane change changes nothing,
-// sends nothing and marks nothing.
+// Whatever the editor sends that is not a plane change changes nothing and
+// marks nothing: the editor is told why, and gets the pattern it named back
+// as it stands.
 TEST(ControllerPlane, RefusedMessagesChangeNothing) {
   Rig rig;
   rig.attach();
@@ -634,8 +635,52 @@ TEST(ControllerPlane, RefusedMessagesChangeNothing) {
   writeFactoryPlane(factory);
   EXPECT_EQ(std::memcmp(rig.controller->plane(), factory, kPlaneBytes), 0);
   EXPECT_TRUE(rig.peer->log.empty());
-  EXPECT_TRUE(rig.ui.empty());
   EXPECT_EQ(rig.handler->dirtyMarks, 0);
+  const Texts refused = rig.sent("norva.refused");
+  ASSERT_EQ(refused.size(), 9u);
+  EXPECT_EQ(refused[6], R"({"type":"norva.refused","request":"norva.pastePattern","reason":"nothing was copied"})");
+  EXPECT_EQ(refused[7], R"({"type":"norva.refused","request":"norva.duplicatePattern",)"
+                        R"("reason":"\"to\" is not a pattern index 0..31"})");
+  const Texts echoes = rig.sent("norva.pattern");
+  EXPECT_EQ(echoes.size(), 8u); // all but the duplicate, whose target is no pattern
+  for (const std::string &echo : echoes) EXPECT_EQ(echo, echoes[0]);
+  EXPECT_EQ(rig.ui.size(), refused.size() + echoes.size());
+}
+
+// Pattern moves the step-velocity parameters and Length to the selected
+// pattern's row, whoever changes it; the row left keeps what they held. The
+// clipboard is known to the editor after a copy and with the plane.
+TEST(ControllerPlane, PatternMovesTheStepParametersAndTheClipboardIsKnown) {
+  Rig rig;
+  rig.attach();
+  rig.send(R"({"type":"norva.setStepField","pattern":1,"step":0,"field":"velocity","value":11})");
+  rig.send(R"({"type":"norva.setPatternField","pattern":1,"field":"length","value":3})");
+  const auto plain = [&](uint32_t id) { return paramToPlain(NORVA_PARAMS[id], rig.controller->getParamNormalized(id)); };
+  const auto hostSets = [&](uint32_t id, double value) {
+    rig.controller->setParamNormalized(id, norva_param_normalize(&NORVA_PARAMS[id], value));
+  };
+  hostSets(kParamFirstStepVelocity, 99); // automation of pattern 0's first step
+  rig.ui.clear();
+  hostSets(kParamPattern, 1);
+  EXPECT_EQ(plain(kParamFirstStepVelocity), 11);
+  EXPECT_EQ(plain(kParamLength), 3);
+  const Texts changes = rig.sent("norva.paramChanged");
+  EXPECT_EQ(std::count_if(changes.begin(), changes.end(),
+                          [](const std::string &t) { return t.find(R"("path":"tindrel.g1","value":11,)") != std::string::npos; }),
+            1);
+  rig.send(R"({"type":"norva.setParam","path":"tindrel.pattern","value":0})"); // the editor's selection
+  EXPECT_EQ(plain(kParamFirstStepVelocity), 99);
+  EXPECT_EQ(plane::byteAt(*rig.controller, kStepVelocity, 0, 0), 99);
+  EXPECT_EQ(plane::byteAt(*rig.controller, kStepVelocity, 1, 0), 11);
+  EXPECT_TRUE(plane::toProcessor(rig, kPlaneMessage).empty()); // the processor moves its own
+
+  rig.send(R"({"type":"norva.getPlane"})");
+  EXPECT_EQ(rig.sent("norva.clipboard"), Texts{R"({"type":"norva.clipboard","holds":false})"});
+  rig.send(R"({"type":"norva.copyPattern","pattern":1})");
+  const Texts clipboard = rig.sent("norva.clipboard");
+  ASSERT_EQ(clipboard.size(), 2u);
+  EXPECT_TRUE(clipboard[1].starts_with(R"({"type":"norva.clipboard","holds":true,"pattern":1,"data":{"index":1,"length":3,)"))
+      << clipboard[1];
 }
 
 // Copy, paste, duplicate, clear and a whole pattern: the processor gets the

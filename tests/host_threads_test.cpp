@@ -20,6 +20,7 @@
 #include "params/authored_plane.h"
 #include "params/params.h"
 #include "processor_rig.h"
+#include "state/state_document.h"
 
 namespace {
 
@@ -216,3 +217,39 @@ TEST(HostThreads, PlaneEditsRaceWithPlayback) {
 
 } // namespace
 
+
+// The host automates Pattern and the first step's velocity on the audio
+// thread while its UI thread saves; the last save holds, for each pattern, the velocity it last had.
+TEST(HostThreads, PatternChangesRaceWithSaving) {
+  Instance instance;
+  constexpr int kPatternsUsed = 4;
+  constexpr int kBlocks = 2000;
+  int last[kPatternsUsed] = {};
+  std::atomic<bool> done{false};
+  std::thread audio([&] {
+    std::vector<Event> in;
+    ParameterChanges changes;
+    for (int n = 0; n < kBlocks; ++n) {
+      const int pattern = n % kPatternsUsed;
+      last[pattern] = n % 127 + 1;
+      changes.add(norva::kParamPattern, 0, norva::norva_param_normalize(&norva::NORVA_PARAMS[norva::kParamPattern], pattern));
+      changes.add(norva::kParamFirstStepVelocity, 10, last[pattern] / 127.0);
+      instance.process(in, changes);
+      changes.clear();
+    }
+    done = true;
+  });
+  const auto saved = [&] {
+    std::lock_guard lock(instance.ui);
+    MemoryStream stream;
+    EXPECT_EQ(instance.processor->getState(&stream), kResultOk);
+    norva::StateChunk chunk;
+    EXPECT_TRUE(norva::parseStateJson(stream.text().data(), stream.text().size(), chunk) && chunk.hasAuthoredState);
+    return chunk;
+  };
+  while (!done.load()) saved(); // the rows cross threads while they are posted
+  audio.join();
+  const norva::StateChunk chunk = saved();
+  for (int p = 0; p < kPatternsUsed; ++p)
+    EXPECT_EQ(chunk.authoredBytes[norva::planeLaneOffset(norva::kStepVelocity) + norva::planeCell(p, 0)], last[p]) << p;
+}

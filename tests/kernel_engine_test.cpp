@@ -343,7 +343,8 @@ TEST(KernelEngineParameters, QueuedChangesTakeEffectAtTheirFrame) {
 class KernelEngineRejection : public ::testing::Test {
 protected:
   // Pattern 9 one step long, pattern 10 two steps, chaining on with pattern 9
-  // selected: a chain of 9..10 plays velocities 100 | 100 60 | 100 | 100 60.
+  // selected: a chain of 9..10 plays their authored (factory) velocities
+  // 100 | 100 64 | 100 | 100 64.
   void SetUp() override {
     engine_ = makeEngine(48000, 4096);
     position_ = 0;
@@ -357,13 +358,13 @@ protected:
 
   Midis play(int blocks) { return runBlocks(*engine_, blocks, 4096, &position_); }
 
-  // True when the velocities follow the 9..10 chain from their first 60 on.
+  // True when the velocities follow the 9..10 chain from their first 64 on.
   static bool chainsNineToTen(const std::vector<int> &velocities) {
     size_t first = 0;
-    while (first < velocities.size() && velocities[first] != 60) ++first;
+    while (first < velocities.size() && velocities[first] != 64) ++first;
     if (first > 2 || velocities.size() < first + 9) return false;
     for (size_t i = first; i < velocities.size(); ++i)
-      if (velocities[i] != ((i - first) % 3 == 0 ? 60 : 100)) return false;
+      if (velocities[i] != ((i - first) % 3 == 0 ? 64 : 100)) return false;
     return true;
   }
 

@@ -58,6 +58,8 @@ struct ProcessorRig {
     data.inputEvents = &input;
     data.inputParameterChanges = changes;
     data.outputEvents = &output;
+    outputChanges.clear();
+    data.outputParameterChanges = &outputChanges;
     if (withTransport) data.processContext = &context;
     EXPECT_EQ(processor->process(data), Steinberg::kResultOk);
     if (withTransport) transport.advance(block);
@@ -86,6 +88,7 @@ struct ProcessorRig {
   probe::HostTransport transport; // with what the processor asks for
   int32_t block = 0;
   NoteTally tally;
+  probe::ParameterChanges outputChanges; // what the last block reported
 };
 
 } // namespace norva::test

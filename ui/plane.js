@@ -5,7 +5,7 @@
 // are the step-velocity parameters and its length is the Length parameter:
 // those are what the sequencer plays, so the page reads them from the
 // parameter model (the controller moves them with every edit of that
-// pattern), and carries them over when it selects another pattern.
+// pattern, and to the new pattern's when Pattern changes).
 import { FACTORY_PATTERN, FIRST_STEP_PARAM, KEY, PARAMS, PATTERN_FIELDS, PLANE_PATTERNS, PLANE_STEPS, RECEIVE, SEND,
   STEP_FIELDS } from "./facts.js";
 
@@ -38,6 +38,15 @@ export class PlaneModel {
     bridge.on(RECEIVE.hello, () => bridge.send(SEND.getPlane));
     bridge.on(RECEIVE.pattern, (message) => this.adoptPattern(message.pattern));
     bridge.on(RECEIVE.plane, (message) => this.adoptPlane(message.patterns));
+    // The controller's clipboard, after a copy and with the plane: a paste
+    // shows what it will hold, also after the editor was reopened.
+    bridge.on(RECEIVE.clipboard, (message) => {
+      this.copied = message.holds ? message.data : null;
+      this.changed(null);
+    });
+    // A refused edit changed nothing; the pattern it named comes back as it
+    // stands, which settles what the page showed for it.
+    bridge.on(RECEIVE.refused, (message) => console.warn(`${message.request} refused: ${message.reason}`));
     model.watch(KEY.pattern, () => this.changed(null));
     model.watch(KEY.length, () => this.changed(null));
     STEP_KEYS.forEach((key) => model.watch(key, () => this.changed(this.selected)));
@@ -253,20 +262,12 @@ export class PlaneModel {
     }
   }
 
-  // Selects a pattern through the Pattern parameter. The pattern left keeps
-  // in its rows what it played (the parameters may have moved since the
-  // controller's copy of its rows last changed); the step-velocity
-  // parameters and Length take the new one's.
+  // Selects a pattern through the Pattern parameter. The controller and
+  // the processor keep the pattern left as it played and move the
+  // step-velocity parameters and Length to the new one's.
   select(pattern) {
-    const left = this.selected;
-    if (pattern === left || !(pattern >= 0 && pattern < PLANE_PATTERNS)) return;
+    if (pattern === this.selected || !(pattern >= 0 && pattern < PLANE_PATTERNS)) return;
     this.end();
-    this.sendPattern(left, this.view(left));
-    const next = this.view(pattern);
     this.model.edit(KEY.pattern, pattern);
-    if (this.model.value(KEY.length) !== next.length) this.model.edit(KEY.length, next.length);
-    next.steps.forEach((values, step) => {
-      if (this.model.value(STEP_KEYS[step]) !== values.velocity) this.model.edit(STEP_KEYS[step], values.velocity);
-    });
   }
 }

@@ -108,4 +108,28 @@ void writeBridgePlaneJson(std::string &out, const uint8_t (&plane)[kPlaneBytes])
   out += "]}";
 }
 
+void writeBridgeRefusedJson(std::string &out, std::string_view request, std::string_view reason) {
+  out += "{\"type\":\"";
+  out += kBridgeRefused;
+  out += "\",\"request\":";
+  jsonAppendQuoted(out, request);
+  out += ",\"reason\":";
+  jsonAppendQuoted(out, reason);
+  out += '}';
+}
+
+void writeBridgeClipboardJson(std::string &out, int copiedFrom, const AuthoredPattern &copy) {
+  out += "{\"type\":\"";
+  out += kBridgeClipboard;
+  if (copiedFrom < 0) {
+    out += "\",\"holds\":false}";
+    return;
+  }
+  out += "\",\"holds\":true,\"pattern\":";
+  out += std::to_string(copiedFrom);
+  out += ",\"data\":";
+  writePatternJson(out, copiedFrom, copy);
+  out += '}';
+}
+
 }  // namespace norva

@@ -25,6 +25,10 @@ inline constexpr const char *kBridgeState = "norva.state";
 inline constexpr const char *kBridgeRuntimeDiagnostics = "norva.runtimeDiagnostics";
 inline constexpr const char *kBridgePattern = "norva.pattern";
 inline constexpr const char *kBridgePlane = "norva.plane";
+inline constexpr const char *kBridgeRefused = "norva.refused";
+inline constexpr const char *kBridgeClipboard = "norva.clipboard";
+// The console line of a refused editor message, with its type and reason.
+inline constexpr const char kBridgeRefusedLine[] = "norva-plugin-shell: bridge %s refused: %s\n";
 
 // The hello's "plugin" block; the controller fills it from the plug-in's
 // identity. Null texts are written empty.
@@ -63,6 +67,15 @@ void writeBridgePatternJson(std::string &out, int index, const AuthoredPattern &
 // "norva.plane": {"type":"norva.plane","patterns":[32 pattern objects]}, the
 // same for every pattern: the answer to "norva.getPlane" and a restored state.
 void writeBridgePlaneJson(std::string &out, const uint8_t (&plane)[kPlaneBytes]);
+
+// {"type":"norva.refused","request":<the refused message's type>,"reason":<why>}:
+// the answer to an editor message that was refused and changed nothing.
+void writeBridgeRefusedJson(std::string &out, std::string_view request, std::string_view reason);
+
+// {"type":"norva.clipboard","holds":false}, or {"type":"norva.clipboard",
+// "holds":true,"pattern":<the pattern it was copied from, 0..31>,"data":<the
+// pattern object copied>}; `copiedFrom` -1 is an empty clipboard.
+void writeBridgeClipboardJson(std::string &out, int copiedFrom, const AuthoredPattern &copy);
 
 // {"type":"norva.runtimeDiagnostics","report":<report>}, the report as it was
 // received; an empty one is written as {}.

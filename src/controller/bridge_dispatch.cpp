@@ -122,8 +122,7 @@ void NorvaController::sendState() {
 void NorvaController::applySetState(const BridgeMessage &message, size_t length) {
   const StateChunk &state = message.state;
   if (const char *fault = storedPlaneFault(state)) {
-    std::fprintf(stderr, "norva-plugin-shell: bridge %s refused: %s\n", kBridgeSetState, fault);
-    std::fflush(stderr);
+    refuseMessage(kBridgeSetState, fault);
     return;
   }
   for (uint32_t i = 0; i < kParamCount; ++i) {

@@ -165,11 +165,21 @@ private:
   void applySetState(const BridgeMessage &message, size_t length);
   // The authored plane (plane_dispatch.cpp).
   bool handlePlaneMessage(const BridgeMessage &message);
+  // An editor message refused: the console line, and "norva.refused" to the editor.
+  void refuseMessage(const std::string &type, const char *reason);
+  // The same for a message that named a valid pattern, which is echoed as it stands; true.
+  bool refusePatternMessage(const std::string &type, const char *reason, int pattern);
+  void sendClipboardToUi();
   void changePattern(int pattern, const AuthoredPattern &bytes);
   void adoptPlane(const uint8_t (&plane)[kPlaneBytes]);
   // The step-velocity parameters of steps [firstStep, endStep), and Length
   // when `length`, follow the plane when `pattern` is the selected one.
   void followSelectedPattern(int pattern, int firstStep, int endStep, bool length);
+  // Pattern is about to change from `left` / has changed: the row the step
+  // parameters and Length left goes into the plane, and they take the new
+  // pattern's (as the processor does at the same change).
+  void keepSelectedRow(double left);
+  void takeSelectedRow();
   // The plane as played and saved: the selected pattern's velocities and
   // length from the parameters.
   void planeForSaving(uint8_t (&bytes)[kPlaneBytes]);
@@ -208,7 +218,7 @@ private:
   CadenceClock clock_;
   uint8_t plane_[kPlaneBytes];
   AuthoredPattern clipboard_;
-  bool hasClipboard_ = false;
+  int clipboardFrom_ = -1; // the pattern the clipboard's copy came from; -1: nothing copied
 };
 
 } // namespace norva

@@ -19,13 +19,6 @@ using namespace Steinberg::Vst;
 
 namespace {
 
-constexpr const char kPlaneRefusedLine[] = "norva-plugin-shell: bridge %s refused: %s\n";
-
-void refuse(const std::string &type, const char *reason) {
-  std::fprintf(stderr, kPlaneRefusedLine, type.c_str(), reason);
-  std::fflush(stderr);
-}
-
 // A whole index in [0, count).
 bool indexOf(double value, bool present, int count, int &out) {
   if (!present || !(value >= 0 && value < count) || value != std::floor(value)) return false;
@@ -40,6 +33,28 @@ AuthoredPattern factoryPattern() {
 }
 
 } // namespace
+
+void NorvaController::refuseMessage(const std::string &type, const char *reason) {
+  std::fprintf(stderr, kBridgeRefusedLine, type.c_str(), reason);
+  std::fflush(stderr);
+  if (!sink_) return;
+  std::string text;
+  writeBridgeRefusedJson(text, type, reason);
+  sendToUi(text);
+}
+
+bool NorvaController::refusePatternMessage(const std::string &type, const char *reason, int pattern) {
+  refuseMessage(type, reason);
+  sendPatternToUi(pattern); // the pattern as it stands: an editor waiting for its echo has it
+  return true;
+}
+
+void NorvaController::sendClipboardToUi() {
+  if (!sink_) return;
+  std::string text;
+  writeBridgeClipboardJson(text, clipboardFrom_, clipboard_);
+  sendToUi(text);
+}
 
 void NorvaController::sendPatternToUi(int pattern) {
   if (!sink_) return;
@@ -86,6 +101,27 @@ void NorvaController::followSelectedPattern(int pattern, int firstStep, int endS
   if (length && currentPlain(kParamLength) != steps) bankBridge_.editParam(kParamLength, steps);
 }
 
+void NorvaController::keepSelectedRow(double left) {
+  uint8_t played[kPlaneBytes];
+  planeForSaving(played);
+  const int pattern = int(left);
+  if (pattern < 0 || pattern >= kPlanePatterns) return;
+  putPatternIntoPlane(plane_, pattern, patternOfPlane(played, pattern));
+}
+
+void NorvaController::takeSelectedRow() {
+  const int pattern = int(currentPlain(kParamPattern));
+  auto take = [this](uint32_t id, double plain) {
+    if (currentPlain(id) == plain) return;
+    const double normalized = norva_param_normalize(&NORVA_PARAMS[id], plain);
+    EditControllerEx1::setParamNormalized(id, normalized);
+    sendParamChanged(id, normalized);
+  };
+  for (int step = 0; step < kPlaneSteps; ++step)
+    take(kParamFirstStepVelocity + uint32_t(step), plane_[planeLaneOffset(kStepVelocity) + planeCell(pattern, step)]);
+  take(kParamLength, plane_[planeRowOffset(kPatternLength) + pattern]);
+}
+
 void NorvaController::adoptPlane(const uint8_t (&plane)[kPlaneBytes]) {
   std::memcpy(plane_, plane, kPlaneBytes);
   sendPlaneToUi();
@@ -103,6 +139,7 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
   const std::string &type = message.type;
   if (type == kBridgeGetPlane) {
     sendPlaneToUi();
+    sendClipboardToUi();
     return true;
   }
   const bool fieldSet = type == kBridgeSetStepField || type == kBridgeSetPatternField;
@@ -111,7 +148,7 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
     return false;
   int pattern = 0;
   if (!indexOf(message.pattern, message.hasPattern, kPlanePatterns, pattern)) {
-    refuse(type, "\"pattern\" is not a pattern index 0..31");
+    refuseMessage(type, "\"pattern\" is not a pattern index 0..31");
     return true;
   }
   if (fieldSet) {
@@ -120,15 +157,15 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
     set.pattern = uint8_t(pattern);
     const int field = set.patternLevel ? patternFieldNamed(message.field) : stepFieldNamed(message.field);
     int step = 0;
-    if (field < 0) return refuse(type, "\"field\" names no field of that kind"), true;
+    if (field < 0) return refusePatternMessage(type, "\"field\" names no field of that kind", pattern);
     if (!set.patternLevel && !indexOf(message.step, message.hasStep, kPlaneSteps, step))
-      return refuse(type, "\"step\" is not a step index 0..31"), true;
+      return refusePatternMessage(type, "\"step\" is not a step index 0..31", pattern);
     if (!message.hasValue || message.value != std::floor(message.value) || !(std::fabs(message.value) < 1e9))
-      return refuse(type, "\"value\" is not a whole number"), true;
+      return refusePatternMessage(type, "\"value\" is not a whole number", pattern);
     set.step = uint8_t(step);
     set.field = uint8_t(field);
     set.value = int32_t(message.value);
-    if (!planeFieldSetValid(set)) return refuse(type, "\"value\" is outside the field's bounds"), true;
+    if (!planeFieldSetValid(set)) return refusePatternMessage(type, "\"value\" is outside the field's bounds", pattern);
     applyPlaneFieldSet(plane_, set);
     uint8_t record[kPlaneFieldSetBytes];
     encodePlaneFieldSet(set, record);
@@ -140,20 +177,21 @@ bool NorvaController::handlePlaneMessage(const BridgeMessage &message) {
     return true;
   }
   if (type == kBridgeSetPattern) {
-    if (!message.hasData) return refuse(type, "\"data\" is not a pattern object"), true;
+    if (!message.hasData) return refusePatternMessage(type, "\"data\" is not a pattern object", pattern);
     changePattern(pattern, message.data);
   } else if (type == kBridgeCopyPattern) {
     clipboard_ = playedPattern(pattern);
-    hasClipboard_ = true;
+    clipboardFrom_ = pattern;
+    sendClipboardToUi();
   } else if (type == kBridgePastePattern) {
-    if (!hasClipboard_) return refuse(type, "nothing was copied"), true;
+    if (clipboardFrom_ < 0) return refusePatternMessage(type, "nothing was copied", pattern);
     changePattern(pattern, clipboard_);
   } else if (type == kBridgeClearPattern) {
     changePattern(pattern, factoryPattern());
   } else {
     int to = 0;
     if (!indexOf(message.to, message.hasTo, kPlanePatterns, to))
-      return refuse(type, "\"to\" is not a pattern index 0..31"), true;
+      return refuseMessage(type, "\"to\" is not a pattern index 0..31"), true;
     changePattern(to, playedPattern(pattern));
   }
   return true;

@@ -146,6 +146,9 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
     shadow_[i] = NORVA_PARAMS[i].defaultPlain;
     retrying_[i] = false;
   }
+  selection_ = Selection();
+  flushedSelection_ = -1;
+  reportCount_ = 0;
   // A new kernel runs on its own clock: the next block sets it again.
   kernelMode_ = kernel::ClockMode::own;
   gridRolling_ = false;
@@ -264,11 +267,16 @@ void KernelEngine::refuseBlock(uint8_t severity) {
 }
 
 void KernelEngine::sortQueue() {
-  // Stable insertion sort by frame: equal frames keep their push order.
+  // Stable insertion sort by frame, a change of Pattern first in its frame:
+  // the rest of a frame keeps its push order.
+  const auto rank = [](const KernelEngineEvent &e) {
+    return 2 * int64_t(e.frame) + (e.kind == EventKind::parameter && e.a == kParamPattern ? 0 : 1);
+  };
   for (int32_t i = 1; i < queueCount_; ++i) {
     const KernelEngineEvent event = queue_[i];
+    const int64_t key = rank(event);
     int32_t j = i;
-    while (j > 0 && queue_[j - 1].frame > event.frame) {
+    while (j > 0 && rank(queue_[j - 1]) > key) {
       queue_[j] = queue_[j - 1];
       --j;
     }
@@ -286,8 +294,10 @@ void KernelEngine::processBlock(int32_t frames) {
     // A parameter flush: values land now, the kernel hears them next block.
     sortQueue();
     for (int32_t i = 0; i < queueCount_; ++i) {
-      if (queue_[i].kind == EventKind::parameter)
-        values_[queue_[i].a].store(queue_[i].value, std::memory_order_relaxed);
+      if (queue_[i].kind != EventKind::parameter) continue;
+      values_[queue_[i].a].store(queue_[i].value, std::memory_order_relaxed);
+      // Heard as a selection, not as the plain parameter.
+      if (queue_[i].a == kParamPattern) flushedSelection_ = queue_[i].value;
     }
     paramsDirty_.store(true);
     dropQueue();
@@ -344,6 +354,7 @@ __attribute__((noinline)) void KernelEngine::runChunks(int32_t frames) {
   next_ = 0;
   if (queueCount_ > 0) {
     sortQueue();
+    reportCount_ = 0;
     std::fill(std::begin(queuedAtZero), std::end(queuedAtZero), false);
     while (next_ < queueCount_ && queue_[next_].frame < 0) ++next_; // never delivered
     for (int32_t i = next_; i < queueCount_ && queue_[i].frame == 0; ++i) {
@@ -385,7 +396,15 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
     std::fprintf(trace_, "B this=%p blk=%llu off=%d chunk=%d frames=%d events=%d\n",
                  static_cast<void *>(this), gTraceBlocks.load(std::memory_order_relaxed), off, end - off, frames, queueCount_);
   }
-  if (paramsDirty_.load(std::memory_order_acquire)) publishDirtyParameters(frameZero);
+  if (paramsDirty_.load(std::memory_order_acquire)) {
+    if (flushedSelection_ >= 0) [[unlikely]] {
+      if (!frameZero[kParamPattern] && flushedSelection_ != shadow_[kParamPattern] &&
+          selectPattern(flushedSelection_, off, 0))
+        end = off + 1;
+      flushedSelection_ = -1;
+    }
+    publishDirtyParameters(frameZero);
+  }
 
   int32_t delivered = off; // the frame of the last event delivered
   for (; next_ < queueCount_ && queue_[next_].frame < end; ++next_) {
@@ -401,6 +420,14 @@ int32_t KernelEngine::deliverChunkInputs(int32_t frames, int32_t off, int32_t en
     const uint32_t relative = uint32_t(std::max(event.frame - off, 0));
     if (event.kind == EventKind::parameter) {
       values_[event.a].store(event.value, std::memory_order_relaxed);
+      if (event.a == kParamPattern && event.value != shadow_[kParamPattern]) [[unlikely]] {
+        // Another pattern. The rest of this frame's events follow the
+        // selection in this call; the call ends there, so that what it
+        // changed is known before anything later is delivered. (The same
+        // pattern again, as automation sends it, is the plain parameter.)
+        if (selectPattern(event.value, delivered, relative)) end = delivered + 1;
+        continue;
+      }
       offerParameter(event.a, int32_t(relative), event.value, "queue", true);
       continue;
     }
@@ -434,7 +461,74 @@ void KernelEngine::pushLaterKind(const KernelEngineEvent &event, uint32_t relati
   }
 }
 
+bool KernelEngine::selectPattern(double plain, int32_t frame, uint32_t relative) {
+  kernel::PlaneEdit edit;
+  edit.kind = kernel::PlaneEdit::Kind::select;
+  edit.pattern = uint8_t(std::clamp(plain, 0.0, double(kPlanePatterns - 1)));
+  const double before = shadow_[kParamPattern];
+  const int status = kernel::pushEdit(handle_, relative, edit);
+  if (trace_ != nullptr) {
+    std::fprintf(trace_, "E this=%p blk=%llu frame=%u kind=select a=%u status=%d\n", static_cast<void *>(this),
+                 gTraceBlocks.load(std::memory_order_relaxed), relative, unsigned(edit.pattern), status);
+  }
+  if (status != 0) {
+    recordRealtimeDiagnostic(kDiagEventRejected, kSeverityError, kPhaseProcess);
+    return false;
+  }
+  ++kernelQueued_;
+  shadow_[kParamPattern] = plain;
+  // Counted as a parameter pushed, so that the call is settled (and a failed
+  // one offers the value again, as the plain parameter).
+  if (pushedCount_ < kKernelQueueCapacity) pushed_[pushedCount_++] = uint8_t(kParamPattern);
+  pushedFresh_ = true;
+  selection_.pending = true;
+  selection_.frame = frame;
+  selection_.left = before >= 0 && before < kPlanePatterns ? int(before) : -1;
+  return true;
+}
+
+void KernelEngine::finishSelection() {
+  selection_.pending = false;
+  const int selected = kernel::selectedPattern(handle_);
+  double velocities[kPlaneSteps];
+  double length = 0;
+  if (!kernel::patternRow(handle_, selected, velocities, length)) return;
+  // The parameters take the selected pattern's row; those that change are
+  // reported. A step parameter the queue set after the selection in this
+  // call is in the row already and does not count as a change.
+  const int32_t frame = selection_.frame;
+  report(kParamPattern, frame, double(selected));
+  auto adopt = [&](uint32_t id, double plain) {
+    if (values_[id].load(std::memory_order_relaxed) != plain) {
+      values_[id].store(plain, std::memory_order_relaxed);
+      report(id, frame, plain);
+    }
+    shadow_[id] = plain;
+  };
+  for (int step = 0; step < kPlaneSteps; ++step) adopt(kParamFirstStepVelocity + uint32_t(step), velocities[step]);
+  adopt(kParamLength, length);
+
+  const int left = selection_.left;
+  if (left < 0 || left == selected || !kernel::patternRow(handle_, left, velocities, length)) return;
+  PatternRows::Row row;
+  for (int step = 0; step < kPlaneSteps; ++step) row.velocities[step] = uint8_t(velocities[step]);
+  row.length = uint8_t(length);
+  leftRows_.post(left, row);
+}
+
+void KernelEngine::report(uint32_t id, int32_t frame, double plain) {
+  for (int32_t i = 0; i < reportCount_; ++i) {
+    if (reports_[i].id == id) {
+      reports_[i].frame = frame;
+      reports_[i].plain = plain;
+      return;
+    }
+  }
+  if (reportCount_ < kReportCapacity) reports_[reportCount_++] = ParamReport{frame, id, plain};
+}
+
 void KernelEngine::dropQueue() {
+  reportCount_ = 0; // nothing ran: nothing to report
   // Clock events the kernel never got: the next updateClock sends the clock
   // again, from a start.
   if (clockCount_ != 0) {
@@ -530,6 +624,8 @@ void KernelEngine::runChunk(int32_t off, int32_t chunk) {
 }
 
 void KernelEngine::settleChunk(int status) {
+  if (selection_.pending) [[unlikely]]
+    finishSelection();
   if (status == 0) {
     for (int32_t i = 0; i < pushedCount_; ++i) retrying_[pushed_[i]] = false;
   } else {

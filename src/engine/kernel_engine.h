@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <span>
 
+#include "engine/pattern_rows.h"
 #include "engine/rate_adapter.h"
 #include "engine/runtime_diagnostics.h"
 #include "engine/sounding_notes.h"
@@ -26,6 +27,13 @@ struct KernelEngineEvent {
   EventKind kind = EventKind::parameter;
   uint32_t a = 0;
   double value = 0; // plain parameter value, note-on velocity 0..1, 0 for a note-off
+};
+
+// A parameter the engine changed itself, for its owner to report to the host.
+struct ParamReport {
+  int32_t frame = 0;
+  uint32_t id = 0;
+  double plain = 0;
 };
 
 // What the host's ProcessContext says of its transport, for Follow host.
@@ -106,6 +114,17 @@ public:
   // The block's MIDI output, valid until the next processBlock.
   std::span<const MidiEvent> output() const { return {output_, size_t(outputCount_)}; }
 
+  // Pattern selection. The step-velocity parameters and Length are the
+  // selected pattern's: a change of Pattern from the block's queue selects
+  // the pattern with its authored velocities and length (a step parameter
+  // queued at the same frame applies after it, to the new pattern). The
+  // parameters that change with it (Pattern first) are reported at the
+  // frame of the change, the last one of a block per parameter; the row
+  // the parameters left in the pattern before is posted to leftRows().
+  // Reports are valid until the next block with queued events.
+  std::span<const ParamReport> reports() const { return {reports_, size_t(reportCount_)}; }
+  PatternRows &leftRows() { return leftRows_; }
+
   // Main thread: parameter values (plain) and the variation kept for state.
   void setParamValue(uint32_t index, double plain);
   double paramValue(uint32_t index) const;
@@ -155,6 +174,9 @@ private:
   void followGrid(const HostTransport &transport, int32_t frames);
   void queueClock(const kernel::ClockEvent &clock);
   void pushLaterKind(const KernelEngineEvent &event, uint32_t relative);
+  bool selectPattern(double plain, int32_t frame, uint32_t relative);
+  [[gnu::noinline]] void finishSelection();
+  void report(uint32_t id, int32_t frame, double plain);
   void emptyQueue() {
     queueCount_ = 0;
     editCount_ = 0;
@@ -212,6 +234,19 @@ private:
   double sentTempo_ = 0;
   double sentQuartersPerFrame_ = 0;
   double framesSinceSent_ = 0;
+
+  // Pattern selection: the one waiting for its kernel call, the reports.
+  struct Selection {
+    bool pending = false;
+    int32_t frame = 0;
+    int left = -1; // the pattern selected before, -1 when unknown
+  };
+  Selection selection_;
+  double flushedSelection_ = -1; // a Pattern a flush set, selected at the next block's start
+  static constexpr int32_t kReportCapacity = 2 + kStepVelocityParamCount; // Pattern, Length, velocities
+  ParamReport reports_[kReportCapacity];
+  int32_t reportCount_ = 0;
+  PatternRows leftRows_;
 
   // Output.
   MidiEvent output_[kOutputCapacity];

@@ -108,6 +108,17 @@ bool applyPlaneEdit(KernelState &s, const PlaneEdit &edit) {
     keepWalkInLength(s);
     return true;
   }
+  case PlaneEdit::Kind::select: {
+    if (edit.pattern >= kPatterns) return false;
+    const int pattern = edit.pattern;
+    s.selectedPattern = pattern;
+    std::memcpy(s.liveVelocities, &s.stepVelocity[pattern * kSteps], sizeof s.liveVelocities);
+    s.liveLength = s.patternLengths[pattern];
+    // As after any parameter: playback returns to the selected pattern.
+    s.currentPattern = s.selectedPattern;
+    keepWalkInLength(s);
+    return true;
+  }
   case PlaneEdit::Kind::plane:
     if (!restoreState(s, edit.plane, uint32_t(kStateBytes))) return false;
     // The selected pattern stays the parameters': its velocities are the

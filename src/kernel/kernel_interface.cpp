@@ -176,7 +176,7 @@ bool applyLaterKinds(Slot &slot, uint32_t from, uint32_t end) {
     const uint32_t kind = slot.eventKinds[k];
     if (kind == kKindClock) {
       accepted = applyClock(state, slot.clocks[k]) && accepted;
-    } else if (kind == kKindEdit) {
+    } else if (kind == kKindEdit && slot.edits[k].kind != PlaneEdit::Kind::select) {
       accepted = applyPlaneEdit(state, slot.edits[k]) && accepted;
     }
   }
@@ -221,7 +221,12 @@ __attribute__((noinline)) int processFully(Slot &slot, uint32_t frames) {
     bool later = false;
     for (uint32_t k = i; k < end; ++k) {
       if (slot.eventKinds[k] != NORVA_KERNEL_EVENT_PARAMETER) {
-        later = true;
+        // A pattern selection is one of the frame's parameters.
+        if (slot.eventKinds[k] == kKindEdit && slot.edits[k].kind == PlaneEdit::Kind::select) {
+          if (!applyPlaneEdit(state, slot.edits[k])) rejected = true;
+        } else {
+          later = true;
+        }
         continue;
       }
       if (!applyParameter(state, slot.eventParameters[k], double(slot.eventValues[k]))) rejected = true;
@@ -370,6 +375,23 @@ int pushClock(uint32_t handle, uint32_t frame, const ClockEvent &clock) {
 int pushEdit(uint32_t handle, uint32_t frame, const PlaneEdit &edit) {
   if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(push_event))) return 1;
   return pushEditEntered(handle, frame, edit);
+}
+
+bool patternRow(uint32_t handle, int pattern, double (&velocities)[32], double &length) {
+  static_assert(sizeof velocities / sizeof *velocities == kSteps);
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(push_event))) return false;
+  const Slot *slot = slotFor(handle);
+  if (slot == nullptr || pattern < 0 || pattern >= kPatterns) return false;
+  const KernelState &state = *slot->state;
+  for (int step = 0; step < kSteps; ++step) velocities[step] = state.stepVelocity[pattern * kSteps + step];
+  length = state.patternLengths[pattern];
+  return true;
+}
+
+int selectedPattern(uint32_t handle) {
+  if (!runtime::enterLibrary(true, NORVA_KERNEL_NAME(push_event))) return -1;
+  const Slot *slot = slotFor(handle);
+  return slot == nullptr ? -1 : int(slot->state->selectedPattern);
 }
 
 KernelState *instanceState(uint32_t handle) {

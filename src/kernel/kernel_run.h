@@ -57,6 +57,13 @@ struct PlaneEdit {
     stepField,    // pattern, step, field (StepField), value 0..255
     patternField, // pattern, field (PatternField), value inside the field's bounds
     plane,        // the whole plane in its byte form (kPlaneBytes at `plane`)
+    // Selects `pattern` as "tindrel.pattern" does, but the pattern keeps its
+    // authored velocities and length: they become the live ones (the
+    // step-velocity parameters' and Length's), where the parameter would
+    // carry the live ones over. Applies with the frame's parameters, in push
+    // order, so a step velocity or Length set at that frame after it sets the
+    // newly selected pattern's.
+    select,
   };
   Kind kind = Kind::stepField;
   uint8_t pattern = 0;
@@ -76,6 +83,13 @@ struct PlaneEdit {
 // (bounds, a plane the byte form's reader refuses) makes the call report 2.
 int pushClock(uint32_t handle, uint32_t frame, const ClockEvent &clock);
 int pushEdit(uint32_t handle, uint32_t frame, const PlaneEdit &edit);
+
+// A pattern's velocities and length as the instance holds them (the selected
+// pattern's are the live ones); between calls. False for an unknown handle
+// or pattern.
+bool patternRow(uint32_t handle, int pattern, double (&velocities)[32], double &length);
+// The selected pattern; -1 for an unknown handle.
+int selectedPattern(uint32_t handle);
 
 // `process(handle, frames)` and the output of that call, after moving the
 // instance's clock on by `skipped` frames that an earlier result called

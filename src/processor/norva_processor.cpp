@@ -105,6 +105,17 @@ void NorvaProcessor::queueNoteEvents(IEventList *events, int32 count) {
   }
 }
 
+void NorvaProcessor::writeParameterReports(IParameterChanges *changes) {
+  if (changes == nullptr) return;
+  for (const ParamReport &report : engine_.reports()) {
+    int32 index = 0;
+    IParamValueQueue *queue = changes->addParameterData(report.id, index);
+    if (queue == nullptr) continue;
+    int32 point = 0;
+    queue->addPoint(report.frame, norva_param_normalize(&NORVA_PARAMS[report.id], report.plain), point);
+  }
+}
+
 void NorvaProcessor::writeOutputEvents(IEventList *events) {
   for (const MidiEvent &message : engine_.output()) {
     Event event{};
@@ -141,8 +152,9 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   if (data.symbolicSampleSize != kSample32) return kResultFalse;
   // Most blocks carry no changes, no notes and play nothing: each step is
   // entered only when it has work.
+  int32 queues = 0;
   if (IParameterChanges *changes = data.inputParameterChanges) {
-    if (const int32 queues = changes->getParameterCount(); queues > 0) queueParameterChanges(changes, queues);
+    if (queues = changes->getParameterCount(); queues > 0) queueParameterChanges(changes, queues);
   }
   IEventList *passed = nullptr; // bypassed: the input goes out as it came
   if (IEventList *events = data.inputEvents) {
@@ -165,6 +177,9 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   }
   engine_.processBlock(data.numSamples > 0 ? data.numSamples : 0);
   if (data.outputEvents != nullptr && !engine_.output().empty()) writeOutputEvents(data.outputEvents);
+  // A change of Pattern moves the step parameters and Length to the new pattern.
+  if (queues > 0 && !engine_.reports().empty()) [[unlikely]]
+    writeParameterReports(data.outputParameterChanges);
   if (passed != nullptr) [[unlikely]]
     passEventsThrough(passed, data.outputEvents);
   if (transportWanted_.load(std::memory_order_relaxed)) [[unlikely]]

@@ -70,7 +70,10 @@ public:
   // Main thread: the authored plane as the next getState saves it, but for
   // the selected pattern's velocities and length, which the step-velocity
   // parameters and Length own.
-  const uint8_t (&plane() const)[kPlaneBytes] { return plane_; }
+  const uint8_t (&plane())[kPlaneBytes] {
+    takeLeftRows();
+    return plane_;
+  }
 
   // Sends the runtime health report ("norva.runtimeDiagnostics").
   void sendRuntimeDiagnostics(bool failed);
@@ -84,6 +87,7 @@ private:
                                                Steinberg::int32 queues);
   [[gnu::noinline]] void queueNoteEvents(Steinberg::Vst::IEventList *events, Steinberg::int32 count);
   [[gnu::noinline]] void writeOutputEvents(Steinberg::Vst::IEventList *events);
+  [[gnu::noinline]] void writeParameterReports(Steinberg::Vst::IParameterChanges *changes);
   bool sendPayload(const char *id, const void *bytes, Steinberg::uint32 size);
   // The host's transport (processor_transport.cpp). Main thread, at set-up:
   // the next block with a context is sampled.
@@ -101,6 +105,9 @@ private:
   // hand-over had no room for goes whole at the next chance.
   void adoptPlaneField(const PlaneFieldSet &set);
   void sendPlaneToKernel();
+  // The rows the step parameters left in the patterns selected before
+  // (see KernelEngine::leftRows) into the plane.
+  void takeLeftRows();
   void restartPlaneHandover();
   // The plane as saved: the selected pattern's velocities and length from the parameters.
   void planeForSaving(uint8_t (&bytes)[kPlaneBytes]) const;

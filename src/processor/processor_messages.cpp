@@ -140,6 +140,7 @@ tresult PLUGIN_API NorvaProcessor::notify(IMessage *message) {
   if (std::strcmp(id, kPlaneMessage) == 0) {
     if (payloadOf(message, bytes, size) &&
         authoredPlaneFault(reinterpret_cast<const uint8_t *>(bytes), size) == nullptr) {
+      engine_.leftRows().discard(); // rows of the plane replaced
       std::memcpy(plane_, bytes, kPlaneBytes);
       sendPlaneToKernel();
     }

@@ -14,7 +14,16 @@ namespace norva {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
+void NorvaProcessor::takeLeftRows() {
+  engine_.leftRows().take([this](int pattern, const PatternRows::Row &row) {
+    for (int step = 0; step < kPlaneSteps; ++step)
+      plane_[planeLaneOffset(kStepVelocity) + planeCell(pattern, step)] = row.velocities[step];
+    plane_[planeRowOffset(kPatternLength) + pattern] = row.length;
+  });
+}
+
 void NorvaProcessor::adoptPlaneField(const PlaneFieldSet &set) {
+  takeLeftRows(); // older than the edit
   applyPlaneFieldSet(plane_, set);
   kernel::PlaneEdit edit;
   edit.kind = set.patternLevel ? kernel::PlaneEdit::Kind::patternField : kernel::PlaneEdit::Kind::stepField;
@@ -25,7 +34,10 @@ void NorvaProcessor::adoptPlaneField(const PlaneFieldSet &set) {
   if (planeResend_ || !planeEdits_.pushEdit(edit)) sendPlaneToKernel();
 }
 
-void NorvaProcessor::sendPlaneToKernel() { planeResend_ = !planeEdits_.pushPlane(plane_); }
+void NorvaProcessor::sendPlaneToKernel() {
+  takeLeftRows();
+  planeResend_ = !planeEdits_.pushPlane(plane_);
+}
 
 void NorvaProcessor::restartPlaneHandover() {
   // A new kernel instance starts from the factory plane: it gets ours whole.

@@ -22,6 +22,7 @@ tresult PLUGIN_API NorvaProcessor::getState(IBStream *state) {
 
   double values[kParamCount];
   for (uint32_t i = 0; i < kParamCount; ++i) values[i] = engine_.paramValue(i);
+  takeLeftRows();
   uint8_t plane[kPlaneBytes];
   planeForSaving(plane);
   const AuthoredStateOut authored{plane, sizeof plane, uint32_t(kPlaneVersion)};
@@ -49,6 +50,7 @@ tresult PLUGIN_API NorvaProcessor::setState(IBStream *state) {
     sendRuntimeDiagnostics(false);
     return kResultFalse;
   }
+  engine_.leftRows().discard(); // rows of the plane replaced
   if (chunk.hasAuthoredState) {
     std::memcpy(plane_, chunk.authoredBytes.data(), kPlaneBytes);
   } else {

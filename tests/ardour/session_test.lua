@@ -382,6 +382,19 @@ local function run_reload()
   local index = parameter_index(proc)
   check_params(proc, index, "after reload")
   check_take(record_take(rec:to_track()), "take after reload")
+
+  -- Another pattern plays its own velocities (the factory's 100 and 64), not
+  -- the steps set on the first; back on the first, they are as set.
+  check(set_param(proc, index, "Pattern", 1), "Pattern 2 selected")
+  local other = record_take(rec:to_track(), 2)
+  local own = #other == 1 and #other[1].notes >= 3
+  for _, n in ipairs(own and other[1].notes or {}) do
+    if n.velocity ~= 100 and n.velocity ~= 64 then own = false end
+  end
+  check(own, "pattern 2 plays its own velocities")
+  check(set_param(proc, index, "Pattern", 0), "Pattern 1 selected again")
+  ARDOUR.LuaAPI.wait_for_process_callback(8, 5000)
+  check_params(proc, index, "back on pattern 1")
 end
 
 -- Follow host ------------------------------------------------------------------

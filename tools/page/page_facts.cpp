@@ -198,6 +198,8 @@ void writeMessages(Module &m) {
                               {"lifecycle", kDiagnosticLifecycleMessageType},
                               {"pattern", memberText(pattern, "type")},
                               {"plane", memberText(plane, "type")},
+                              {"refused", kBridgeRefused},
+                              {"clipboard", kBridgeClipboard},
                           });
 }
 
