@@ -300,6 +300,51 @@ TEST(HostGrid, WithoutTheHostsPositionItFallsBackAndSaysSo) {
   EXPECT_FALSE(r.engine.clockWatched()) << "Follow host off costs the block nothing";
 }
 
+// While Run is off the kernel is idle and a block without input leaves the
+// host's transport unread; the first block with input checks it. Whatever
+// the host did meanwhile (nothing, a locate, a stop and a start elsewhere, a
+// tempo change), Run switched on plays the same notes at the same frames as
+// in a session whose every block carried input (an incoming note-off, which
+// keeps the clock checked).
+TEST(HostGrid, AnIdleStretchUnderRunOffHidesNothingFromTheStart) {
+  using Steinberg::Vst::Event;
+  enum class Meanwhile { nothing, locate, stopAndStart, tempo };
+  for (const Meanwhile meanwhile : {Meanwhile::nothing, Meanwhile::locate, Meanwhile::stopAndStart, Meanwhile::tempo}) {
+    Notes played[2];
+    for (const bool checked : {false, true}) {
+      test::ProcessorRig rig(512);
+      probe::ParameterChanges start;
+      start.add(kParamRun, 0, 0.0);
+      start.add(kParamFollowHost, 0, 1.0);
+      rig.run({}, &start, true);
+      uint64_t frame = 512;
+      for (int b = 0; b < 200; ++b) {
+        if (b == 80) {
+          if (meanwhile == Meanwhile::locate) rig.transport.projectFrame += 123457;
+          if (meanwhile == Meanwhile::stopAndStart) rig.transport.playing = false;
+          if (meanwhile == Meanwhile::tempo) rig.transport.tempo = 97;
+        }
+        if (b == 120 && meanwhile == Meanwhile::stopAndStart) {
+          rig.transport.playing = true;
+          rig.transport.projectFrame = 77777;
+        }
+        rig.run(checked ? std::vector<Event>{probe::makeNoteOff(0, 1)} : std::vector<Event>{}, nullptr, true);
+        frame += 512;
+      }
+      if (!checked)
+        EXPECT_EQ(rig.processor->engine().clockWatch(), KernelEngine::kClockIdle) << int(meanwhile);
+      probe::ParameterChanges run;
+      run.add(kParamRun, 37, 1.0);
+      for (int b = 0; b < 400; ++b, frame += 512) {
+        for (const Event &e : rig.run({}, b == 0 ? &run : nullptr, true))
+          if (e.type == Event::kNoteOnEvent) played[checked].push_back({frame + uint64_t(e.sampleOffset), e.noteOn.pitch});
+      }
+    }
+    ASSERT_GE(played[1].size(), 8u) << int(meanwhile);
+    EXPECT_EQ(played[0], played[1]) << int(meanwhile);
+  }
+}
+
 // --- Bypass ---------------------------------------------------------------------------------
 
 // The note sounding when Bypass goes on ends at once; the sequencer then

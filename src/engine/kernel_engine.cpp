@@ -153,7 +153,8 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
   kernelMode_ = kernel::ClockMode::own;
   gridRolling_ = false;
   clockSteady_.store(false, std::memory_order_relaxed);
-  clockWatched_.store(true, std::memory_order_relaxed);
+  clockWatched_.store(kClockWatched, std::memory_order_relaxed);
+  clockIdle_ = false;
   ready_ = true;
   return true;
 }
@@ -194,7 +195,7 @@ void KernelEngine::setParamValue(uint32_t index, double plain) {
   values_[index].store(plain, std::memory_order_relaxed);
   if (index >= kKernelParamCount) {
     clockSteady_.store(false, std::memory_order_relaxed);
-    clockWatched_.store(true, std::memory_order_relaxed);
+    clockWatched_.store(kClockWatched, std::memory_order_relaxed);
     return;
   }
   paramsDirty_.store(true, std::memory_order_release);
@@ -322,6 +323,23 @@ void KernelEngine::processBlock(int32_t frames) {
     return;
   }
   runChunks(frames);
+  if (quietRoom_ == std::numeric_limits<double>::infinity()) [[unlikely]]
+    idleClock();
+}
+
+void KernelEngine::idleClock() {
+  if (clockIdle_ || trace_ != nullptr || !clockSteady_.load() || paramsDirty_.load()) return;
+  uint8_t watched = kClockWatched;
+  if (!clockWatched_.compare_exchange_strong(watched, kClockIdle)) return;
+  // An engine parameter set meanwhile (it clears clockSteady_ before it
+  // stores kClockWatched): the next block checks the clock in full.
+  if (!clockSteady_.load()) {
+    uint8_t idle = kClockIdle;
+    clockWatched_.compare_exchange_strong(idle, kClockWatched);
+    return;
+  }
+  clockIdle_ = true;
+  idleOwed_ = owedFrames_;
 }
 
 __attribute__((noinline)) void KernelEngine::runUnqueued(int32_t frames) {
@@ -547,6 +565,7 @@ void KernelEngine::queueClock(const kernel::ClockEvent &clock) {
 void KernelEngine::updateClock(int32_t frames) {
   using kernel::ClockEvent;
   using kernel::ClockMode;
+  wakeClock();
   const bool bypass = values_[kParamBypass].load(std::memory_order_relaxed) >= 0.5;
   const bool follow = values_[kParamFollowHost].load(std::memory_order_relaxed) >= 0.5;
   const HostTransport &transport = transport_;
@@ -571,7 +590,7 @@ void KernelEngine::updateClock(int32_t frames) {
     gridRolling_ = false;
   }
   if (wanted == ClockMode::host) followGrid(transport, frames);
-  if (!follow && !bypass) clockWatched_.store(false, std::memory_order_relaxed);
+  if (!follow && !bypass) clockWatched_.store(kClockFree, std::memory_order_relaxed);
   clockSteady_.store(wanted == ClockMode::host && gridRolling_, std::memory_order_relaxed);
 }
 

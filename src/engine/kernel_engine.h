@@ -94,7 +94,26 @@ public:
   // its position where the last block left it, give or take its rounding),
   // else the host's transport (hostTransport(), it stands until set again)
   // and updateClock.
-  bool clockWatched() const { return clockWatched_.load(std::memory_order_relaxed); }
+  // kClockIdle: following, and the kernel has nothing to do until new input
+  // (Run off, nothing scheduled): its clock is not needed, so a block the
+  // owner finds without input (no notes or changes queued, no plane edits,
+  // no parameters to republish) skips the transport check. The frames go
+  // on being counted as the frames the kernel is spared; wakeClock, before
+  // the first block with input, adds them to the grid's count, and that
+  // block checks the transport as usual (a locate, loop, stop or tempo
+  // change meanwhile is taken there, before the kernel runs again).
+  static constexpr uint8_t kClockFree = 0, kClockWatched = 1, kClockIdle = 2;
+  uint8_t clockWatch() const { return clockWatched_.load(std::memory_order_relaxed); }
+  bool clockWatched() const { return clockWatch() != kClockFree; }
+  bool inputQueued() const { return queueCount_ != 0; }
+  bool paramsPending() const { return paramsDirty_.load(std::memory_order_relaxed); }
+  void wakeClock() {
+    if (!clockIdle_) return;
+    clockIdle_ = false;
+    framesSinceSent_ += double(owedFrames_ - idleOwed_);
+    uint8_t idle = kClockIdle;
+    clockWatched_.compare_exchange_strong(idle, kClockWatched);
+  }
   bool steadyClock(bool rolling, double tempo, double ppq, int32_t frames) {
     if (!clockSteady_.load(std::memory_order_relaxed) || !rolling || tempo != sentTempo_) return false;
     const double miss = ppq - (sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_);
@@ -173,6 +192,9 @@ private:
   // kernel's clock for this block, set at its first frame.
   void followGrid(const HostTransport &transport, int32_t frames);
   void queueClock(const kernel::ClockEvent &clock);
+  // After a block whose kernel calls left it with nothing to do: kClockIdle
+  // while following a rolling host.
+  [[gnu::noinline, gnu::cold]] void idleClock();
   void pushLaterKind(const KernelEngineEvent &event, uint32_t relative);
   bool selectPattern(double plain, int32_t frame, uint32_t relative);
   [[gnu::noinline]] void finishSelection();
@@ -223,7 +245,9 @@ private:
   kernel::ClockEvent clocks_[kClockCapacity];
   int32_t clockCount_ = 0;
   // The clock.
-  std::atomic<bool> clockWatched_{false};
+  std::atomic<uint8_t> clockWatched_{kClockFree};
+  bool clockIdle_ = false; // kClockIdle was entered: idleOwed_ holds owedFrames_ then
+  uint64_t idleOwed_ = 0;
   HostTransport transport_;
   static constexpr kernel::ClockMode kClockUnknown = kernel::ClockMode(0xff); // after a refused block
   kernel::ClockMode kernelMode_ = kernel::ClockMode::own;

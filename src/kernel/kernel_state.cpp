@@ -173,8 +173,8 @@ void resetWalk(KernelState &s) {
 }
 
 void clearPerformance(KernelState &s) {
-  setClock(s, ClockMode::own);
   s.gridPlaying = 0;
+  setClock(s, ClockMode::own);
   s.in.count = 0;
   s.pending.count = 0;
   s.out.count = 0;

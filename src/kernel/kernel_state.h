@@ -101,6 +101,10 @@ struct KernelState {
   double gridStepsPerQuarter = 4;
   double gridBarPpq = 0;   // the start of the bar at gridFrame
   double gridPlaying = 0;  // the host's transport rolls
+  // 1 while Run is on, the host's grid starts the steps and its transport
+  // rolls: the one test the grid's paths make (setClock keeps it, called
+  // after every change of running or gridPlaying).
+  double gridRunning = 0;
   double gridEpoch = 0;    // counts the changes of gridFrame, gridPpq and gridSamplesPerQuarter
   double currentPattern = 0;
   double cursorFrame = 0;
@@ -266,10 +270,11 @@ void emitScheduled(KernelState &s, double end, OutputView &view);
 // kernel in-process; nullptr for an unknown handle. Not exported.
 KernelState *instanceState(uint32_t handle);
 
-// Sets who starts the steps, and ownRunning with it.
+// Sets who starts the steps, and ownRunning and gridRunning with it.
 inline void setClock(KernelState &s, ClockMode mode) {
   s.clockMode = double(mode);
   s.ownRunning = s.running == 1 && mode == ClockMode::own ? 1 : 0;
+  s.gridRunning = s.running == 1 && mode == ClockMode::host && s.gridPlaying == 1 ? 1 : 0;
 }
 
 // Clock and plane edits, applied at the current frame of a call.

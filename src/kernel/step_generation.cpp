@@ -267,7 +267,7 @@ double ceilOf(double x) {
 // The frame at which the host's position reaches `step` (of
 // gridStepsPerQuarter per quarter note), extrapolated from the last grid
 // event: the first frame at or after it.
-double gridFrameOf(const KernelState &s, double step) {
+[[gnu::always_inline]] inline double gridFrameOf(const KernelState &s, double step) {
   const double offset = (step / s.gridStepsPerQuarter - s.gridPpq) * s.gridSamplesPerQuarter;
   return s.gridFrame + ceilOf(offset - 1e-7);
 }
@@ -351,7 +351,7 @@ void alignOnGrid(KernelState &s, double now) {
 // The steps on the host's grid, out of line, so the own clock's loop stays as
 // it was.
 [[gnu::noinline]] void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
-  if (s.running != 1 || s.hasStarted != 1 || s.clockMode != double(ClockMode::host) || s.gridPlaying != 1) return;
+  if (s.gridRunning != 1 || s.hasStarted != 1) return;
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
     const GridStep next = nextGridStep(s);
     if (inclusive ? !(next.frame <= limitFrame) : !(next.frame < limitFrame)) return;
@@ -418,7 +418,7 @@ Horizon quietHorizon(KernelState &s, bool timingFresh) {
     if (s.hasStarted != 1) return kFullPath;
     step = timingFresh ? s.timing.stepFrame : stepTiming(s).stepFrame;
     if (step != step) return kFullPath;
-  } else if (s.running == 1 && s.clockMode == double(ClockMode::host) && s.gridPlaying == 1) [[unlikely]] {
+  } else if (s.gridRunning == 1) [[unlikely]] {
     if (s.hasStarted != 1) return kFullPath;
     step = timingFresh ? s.gridTiming.stepFrame : gridStepFrame(s);
     if (step != step) return kFullPath;
@@ -458,8 +458,8 @@ bool applyClock(KernelState &s, const ClockEvent &clock) {
       !std::isfinite(clock.tempo) || std::fabs(clock.ppq) > kMaxGridPpq || std::fabs(clock.barPpq) > kMaxGridPpq)
     return false;
   if (s.clockMode != double(ClockMode::host)) s.hasStarted = 0;
-  setClock(s, ClockMode::host);
   s.gridPlaying = 1;
+  setClock(s, ClockMode::host);
   s.gridFrame = now;
   s.gridPpq = clock.ppq;
   s.gridBarPpq = clock.barPpq;

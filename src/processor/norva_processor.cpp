@@ -74,6 +74,7 @@ tresult PLUGIN_API NorvaProcessor::setBusArrangements(SpeakerArrangement *inputs
 uint32 PLUGIN_API NorvaProcessor::getLatencySamples() { return engine_.rate().latencySamples(); }
 
 void NorvaProcessor::queueParameterChanges(IParameterChanges *changes, int32 queues) {
+  engine_.wakeClock(); // the kernel has input: the block checks the clock
   for (int32 q = 0; q < queues; ++q) {
     IParamValueQueue *queue = changes->getParameterData(q);
     if (queue == nullptr) continue;
@@ -89,6 +90,7 @@ void NorvaProcessor::queueParameterChanges(IParameterChanges *changes, int32 que
 }
 
 void NorvaProcessor::queueNoteEvents(IEventList *events, int32 count) {
+  engine_.wakeClock(); // the kernel has input: the block checks the clock
   for (int32 i = 0; i < count; ++i) {
     Event event{};
     if (events->getEvent(i, event) != kResultOk) continue;
@@ -168,10 +170,16 @@ tresult PLUGIN_API NorvaProcessor::process(ProcessData &data) {
   }
   // Plane edits waiting (or taken by the last block), or the host's
   // transport wanted: out of line but for a steady block while following.
+  // While the kernel is idle (KernelEngine::kClockIdle), a block without
+  // input leaves the host's transport unread.
   const bool edits = planeEdits_.available() != 0;
-  if (engine_.clockWatched()) [[unlikely]] {
-    const bool steady = steadyClock(data);
-    if (edits || !steady) prepareBlock(data, steady);
+  if (const uint8_t watch = engine_.clockWatch(); watch != KernelEngine::kClockFree) [[unlikely]] {
+    if (watch != KernelEngine::kClockIdle) {
+      const bool steady = steadyClock(data);
+      if (edits || !steady) prepareBlock(data, steady);
+    } else if (edits || engine_.paramsPending()) {
+      leaveIdleClock(data, edits);
+    }
   } else if (edits) [[unlikely]] {
     prepareBlock(data, true);
   }

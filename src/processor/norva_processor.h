@@ -126,6 +126,10 @@ private:
     return c != nullptr && data.numSamples > 0 &&
            engine_.steadyClock((c->state & kRolling) == kRolling, c->tempo, c->projectTimeMusic, data.numSamples);
   }
+  // Audio thread, while the kernel is idle (KernelEngine::kClockIdle) and
+  // the block has plane edits or parameters to republish: the edits into
+  // the block, and should the kernel have input, the clock woken and set.
+  [[gnu::noinline]] void leaveIdleClock(const Steinberg::Vst::ProcessData &data, bool edits);
   // Audio thread, while bypassed: the block's input events go out as they came.
   [[gnu::noinline]] void passEventsThrough(Steinberg::Vst::IEventList *in, Steinberg::Vst::IEventList *out);
   void readHostTransport(const Steinberg::Vst::ProcessContext *context);

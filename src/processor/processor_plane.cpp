@@ -70,6 +70,17 @@ void NorvaProcessor::prepareBlock(const ProcessData &data, bool clockSet) {
   }
 }
 
+void NorvaProcessor::leaveIdleClock(const ProcessData &data, bool edits) {
+  if (edits) prepareBlock(data, true);
+  // Only the last block's records released: the kernel stays idle.
+  if (!engine_.inputQueued() && !engine_.paramsPending()) return;
+  engine_.wakeClock();
+  if (data.numSamples > 0 && !steadyClock(data)) {
+    readHostTransport(data.processContext);
+    engine_.updateClock(data.numSamples);
+  }
+}
+
 void NorvaProcessor::passEventsThrough(IEventList *in, IEventList *out) {
   const int32 count = in->getEventCount();
   for (int32 i = 0; i < count; ++i) {
