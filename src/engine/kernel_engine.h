@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -117,7 +118,7 @@ public:
   bool steadyClock(bool rolling, double tempo, double ppq, int32_t frames) {
     if (!clockSteady_.load(std::memory_order_relaxed) || !rolling || tempo != sentTempo_) return false;
     const double miss = ppq - (sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_);
-    if (!(miss <= kGridDriftQuarters && miss >= -kGridDriftQuarters)) return false;
+    if (!(std::fabs(miss) <= kGridDriftQuarters)) return false;
     framesSinceSent_ += frames;
     return true;
   }

@@ -220,6 +220,25 @@ const KernelState::StepTiming &recomputeStepTiming(KernelState &s, int32_t r) {
   return t;
 }
 
+// The timing of the step after the one just played: the loop has moved
+// nextStepFrame on by the length and stepCounter by one, nothing else that
+// the timing depends on but, through a chain, the pattern's resolution.
+// With that unchanged the step starts where the last one's following frame
+// was (the same sum: nextStepFrame plus the length, plus the swing when the
+// counter turned odd), so only the frame after it is new.
+inline const KernelState::StepTiming &steppedTiming(KernelState &s) {
+  KernelState::StepTiming &t = s.timing;
+  const int32_t r = s.patternResolutions[int(s.currentPattern)];
+  if (t.patternResolution != r) [[unlikely]]
+    return recomputeStepTiming(s, r);
+  t.nextStepFrame = s.nextStepFrame;
+  t.stepCounter = s.stepCounter;
+  t.stepFrame = t.followingFrame;
+  const bool nextOdd = !isOdd(s.stepCounter) && s.stepCounter + 1 < 9007199254740992.0;
+  t.followingFrame = s.nextStepFrame + t.stepLength + (nextOdd ? t.oddStepDelay : 0);
+  return t;
+}
+
 // Inlined where either clock plays the steps and where a start on the
 // host's grid carries the walk to its place.
 [[gnu::always_inline]] inline void advance(KernelState &s) {
@@ -322,6 +341,22 @@ inline GridStep nextGridStep(KernelState &s) {
   return recomputeGridStep(s, r);
 }
 
+// As steppedTiming, on the host's grid: the loop has moved gridNextStep on
+// by one; with the pattern's resolution unchanged the step starts where the
+// last one's following frame was.
+inline GridStep steppedGridStep(KernelState &s) {
+  KernelState::GridTiming &g = s.gridTiming;
+  const int32_t r = s.patternResolutions[int(s.currentPattern)];
+  if (g.patternResolution != r) [[unlikely]]
+    return recomputeGridStep(s, r);
+  const double n = s.gridNextStep;
+  g.nextStep = n;
+  g.stepFrame = g.followingFrame;
+  // Without swing no step is delayed: the parity is not needed.
+  g.followingFrame = gridFrameOf(s, n + 1) + (g.oddStepDelay != 0 && gridOdd(n + 1) ? g.oddStepDelay : 0);
+  return {g.stepLength, g.stepFrame, g.followingFrame};
+}
+
 // The frame of the next step on the host's grid, out of the own clock's way.
 [[gnu::noinline]] double gridStepFrame(KernelState &s) { return nextGridStep(s).frame; }
 
@@ -352,17 +387,17 @@ void alignOnGrid(KernelState &s, double now) {
 // it was.
 [[gnu::noinline]] void generateOnGrid(KernelState &s, double limitFrame, bool inclusive) {
   if (s.gridRunning != 1 || s.hasStarted != 1) return;
+  // As the own clock's: the next step's timing is left computed.
+  GridStep next = nextGridStep(s);
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
-    const GridStep next = nextGridStep(s);
     if (inclusive ? !(next.frame <= limitFrame) : !(next.frame < limitFrame)) return;
     playStep(s, next.length, next.frame, next.following);
     if (runtime::poisoned()) return;
     advance(s);
     s.stepCounter += 1;
     s.gridNextStep += 1;
+    next = steppedGridStep(s);
   }
-  // As the own clock's: the next step's timing is left computed.
-  (void)nextGridStep(s);
 }
 
 } // namespace
@@ -392,19 +427,19 @@ void generateBefore(KernelState &s, double limitFrame, bool inclusive) {
   if (s.ownRunning != 1) [[unlikely]]
     return generateOnGrid(s, limitFrame, inclusive);
   if (s.hasStarted != 1) return;
+  // Every way out but a fault leaves the timing of the next step computed
+  // for the state as it stands (quietHorizon relies on it after a full run).
+  const KernelState::StepTiming *t = &stepTiming(s);
   for (int played = 0; played < kMaxStepsPerCall; ++played) {
-    const KernelState::StepTiming &t = stepTiming(s);
-    if (inclusive ? !(t.stepFrame <= limitFrame) : !(t.stepFrame < limitFrame)) return;
-    const double stepLength = t.stepLength;
-    playStep(s, stepLength, t.stepFrame, t.followingFrame);
+    if (inclusive ? !(t->stepFrame <= limitFrame) : !(t->stepFrame < limitFrame)) return;
+    const double stepLength = t->stepLength;
+    playStep(s, stepLength, t->stepFrame, t->followingFrame);
     if (runtime::poisoned()) return;
     advance(s);
     s.nextStepFrame += stepLength;
     s.stepCounter += 1;
+    t = &steppedTiming(s);
   }
-  // Every way out leaves the timing of the next step computed for the state
-  // as it stands (quietHorizon relies on it after a full run).
-  (void)stepTiming(s);
 }
 
 Horizon quietHorizon(KernelState &s, bool timingFresh) {
