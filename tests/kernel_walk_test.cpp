@@ -78,6 +78,41 @@ TEST_F(Walk, ChainCyclesThroughItsPatterns) {
   EXPECT_EQ(levelsOf(run(h, 20 * kStep), kOn), expected);
 }
 
+// A chain whose patterns have resolutions of their own, with shuffle: each
+// step lasts its own pattern's step, the first step of the next pattern
+// follows the last of the one before at that one's step, and shuffle
+// delays every odd step of the walk by its own pattern's share; by the
+// own clock and on the host's grid.
+TEST_F(Walk, AChainOfResolutionsTimesEachStepByItsPattern) {
+  for (const bool grid : {false, true}) {
+    const uint32_t h = make();
+    if (grid) { // the host's grid from position 0 at the same tempo
+      nk::ClockEvent clock;
+      clock.kind = nk::ClockEvent::Kind::hostGrid;
+      clock.tempo = 300;
+      clock.align = true;
+      EXPECT_EQ(nk::pushClock(h, 0, clock), 0);
+    }
+    for (auto [id, value] : {std::pair{kParamBpm, 300.0}, {kParamShuffle, 0.75}, {kParamChainOn, 1.0},
+                             {kParamChainStart, 1.0}, {kParamChainEnd, 2.0}, {kParamPattern, 1.0}})
+      EXPECT_EQ(pushParam(h, id, value), 0);
+    nk::KernelState *s = nk::instanceState(h);
+    ASSERT_NE(s, nullptr);
+    // Velocity 100 + k at step k of both patterns (pattern 1 takes the live ones).
+    for (int step = 0; step < 32; ++step) s->liveVelocities[step] = s->stepVelocity[64 + step] = 100 + step;
+    s->patternLengths[1] = 3;
+    s->patternResolutions[1] = 1 + 5; // sixty-fourths: 600 frames
+    s->patternLengths[2] = 2;
+    s->patternResolutions[2] = 1 + 3; // sixteenths: 2400 frames
+    const Outs outs = run(h, 20000);
+    // On the host's grid a pattern's step starts on a multiple of its own step.
+    const V frames = grid ? V{0, 900, 1200, 3600, 4800, 7200, 8100, 8400, 9600, 13200, 14400, 15300, 15600, 18000, 19200}
+                          : V{0, 900, 1200, 3000, 4200, 6900, 7200, 8100, 8400, 12000, 13200, 14100, 14400, 16200, 17400};
+    EXPECT_EQ(framesOf(outs, kOn), frames) << (grid ? "host grid" : "own clock");
+    EXPECT_EQ(levelsOf(outs, kOn), (Seq{100, 101, 102, 100, 101, 100, 101, 102, 100, 101, 100, 101, 102, 100, 101}));
+  }
+}
+
 TEST(PatternDirection, OverridesTheGlobalDirection) {
   // Row 0 follows the global direction (backward here), 1..6 are directions 0..5.
   const struct { int row; Seq expected; } cases[] = {
