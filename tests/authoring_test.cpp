@@ -345,6 +345,43 @@ TEST(HostGrid, AnIdleStretchUnderRunOffHidesNothingFromTheStart) {
   }
 }
 
+void sendField(test::ProcessorRig &rig, const PlaneFieldSet &set); // with the plane's state below
+
+// A host whose blocks change size plays the same notes at the same frames
+// as one whose blocks keep one size: a block is taken as the usual one only
+// at the size the clock was last checked with. The steps are numbered by
+// pitch, so a locate seen where there was none (the walk starting over on
+// the bar) shows; a real one, between two cycles of sizes, is taken at once.
+TEST(HostGrid, BlocksOfChangingSizeKeepTheGridAndTheWalk) {
+  using Steinberg::Vst::Event;
+  constexpr int32_t kCycle = 1024; // the frames of each cycle of sizes
+  const std::vector<int32_t> cycles[] = {{1024}, {1008, 16}, {16, 1008}, {100, 412, 512}, {512, 512}};
+  std::vector<Notes> played;
+  for (const std::vector<int32_t> &sizes : cycles) {
+    test::ProcessorRig rig(kCycle);
+    rig.transport.tempo = 208;
+    for (int k = 0; k < kPlaneSteps; ++k) sendField(rig, {false, 0, uint8_t(k), kStepNote, 60 + k});
+    probe::ParameterChanges start;
+    start.add(kParamFollowHost, 0, 1.0);
+    for (uint32_t k = 0; k < kStepVelocityParamCount; ++k)
+      start.add(kParamFirstStepVelocity + k, 0, norva_param_normalize(&NORVA_PARAMS[kParamFirstStepVelocity + k], 100));
+    Notes ons;
+    uint64_t frame = 0;
+    for (int cycle = 0; cycle < 120; ++cycle) {
+      if (cycle == 60) rig.transport.projectFrame += 123457;
+      for (const int32_t size : sizes) {
+        rig.block = size;
+        for (const Event &e : rig.run({}, frame == 0 ? &start : nullptr, true))
+          if (e.type == Event::kNoteOnEvent) ons.push_back({frame + uint64_t(e.sampleOffset), e.noteOn.pitch});
+        frame += uint64_t(size);
+      }
+    }
+    played.push_back(ons);
+  }
+  ASSERT_GE(played[0].size(), 30u);
+  for (size_t c = 1; c < played.size(); ++c) EXPECT_EQ(played[c], played[0]) << "cycle of sizes " << c;
+}
+
 // --- Bypass ---------------------------------------------------------------------------------
 
 // The note sounding when Bypass goes on ends at once; the sequencer then

@@ -77,12 +77,14 @@ void KernelEngine::destroyKernel() {
   if (handle_ == 0) return;
   KERNEL(destroy)(handle_);
   handle_ = 0;
+  plainFrames_ = 0;
   // The instance's scheduled note-offs went with it.
   if (!sounding_.empty()) releasePending_ = true;
 }
 
 bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
   ready_ = false;
+  plainFrames_ = 0;
   switch (rate_.configure(sampleRate, maxBlockFrames)) {
   case RateAdapter::Outcome::accepted: break;
   case RateAdapter::Outcome::invalidFormat:
@@ -152,10 +154,11 @@ bool KernelEngine::setup(double sampleRate, int32_t maxBlockFrames) {
   // A new kernel runs on its own clock: the next block sets it again.
   kernelMode_ = kernel::ClockMode::own;
   gridRolling_ = false;
-  clockSteady_.store(false, std::memory_order_relaxed);
+  steadyFrames_.store(kNotSteady, std::memory_order_relaxed);
   clockWatched_.store(kClockWatched, std::memory_order_relaxed);
   clockIdle_ = false;
   ready_ = true;
+  refreshPlainFrames();
   return true;
 }
 
@@ -194,7 +197,7 @@ void KernelEngine::setParamValue(uint32_t index, double plain) {
   if (index >= kParamCount) return;
   values_[index].store(plain, std::memory_order_relaxed);
   if (index >= kKernelParamCount) {
-    clockSteady_.store(false, std::memory_order_relaxed);
+    steadyFrames_.store(kNotSteady, std::memory_order_relaxed);
     clockWatched_.store(kClockWatched, std::memory_order_relaxed);
     return;
   }
@@ -285,8 +288,30 @@ void KernelEngine::sortQueue() {
   }
 }
 
+inline void KernelEngine::runUnqueuedBlock(int32_t frames) {
+  // Usually nothing is due: the kernel is not called; it moves its clock on
+  // at its next run.
+  if (double(frames) <= quietRoom_) {
+    quietRoom_ -= frames;
+    owedFrames_ += uint64_t(frames);
+    return;
+  }
+  runUnqueued(frames);
+}
+
 void KernelEngine::processBlock(int32_t frames) {
   outputCount_ = 0;
+  // Most blocks: a block the instance takes whole, nothing queued, nothing
+  // to republish.
+  if (frames > 0 && frames <= plainFrames_ && queueCount_ == 0 &&
+      !paramsDirty_.load(std::memory_order_acquire)) [[likely]] {
+    runUnqueuedBlock(frames);
+    return;
+  }
+  processBlockInFull(frames);
+}
+
+void KernelEngine::processBlockInFull(int32_t frames) {
   if (!ready_) {
     refuseBlock(kSeverityFatal);
     return;
@@ -312,14 +337,7 @@ void KernelEngine::processBlock(int32_t frames) {
     releaseSoundingNotes();
   if (queueCount_ == 0 && trace_ == nullptr &&
       !paramsDirty_.load(std::memory_order_acquire)) {
-    // Most blocks: nothing queued, nothing to republish, nothing due. The
-    // kernel is not called; it moves its clock on at its next run.
-    if (double(frames) <= quietRoom_) {
-      quietRoom_ -= frames;
-      owedFrames_ += uint64_t(frames);
-      return;
-    }
-    runUnqueued(frames);
+    runUnqueuedBlock(frames);
     return;
   }
   runChunks(frames);
@@ -327,13 +345,17 @@ void KernelEngine::processBlock(int32_t frames) {
     idleClock();
 }
 
+void KernelEngine::refreshPlainFrames() {
+  plainFrames_ = ready_ && handle_ != 0 && trace_ == nullptr && !releasePending_ ? rate_.maxBlockFrames() : 0;
+}
+
 void KernelEngine::idleClock() {
-  if (clockIdle_ || trace_ != nullptr || !clockSteady_.load() || paramsDirty_.load()) return;
+  if (clockIdle_ || trace_ != nullptr || steadyFrames_.load() == kNotSteady || paramsDirty_.load()) return;
   uint8_t watched = kClockWatched;
   if (!clockWatched_.compare_exchange_strong(watched, kClockIdle)) return;
-  // An engine parameter set meanwhile (it clears clockSteady_ before it
+  // An engine parameter set meanwhile (it clears steadyFrames_ before it
   // stores kClockWatched): the next block checks the clock in full.
-  if (!clockSteady_.load()) {
+  if (steadyFrames_.load() == kNotSteady) {
     uint8_t idle = kClockIdle;
     clockWatched_.compare_exchange_strong(idle, kClockWatched);
     return;
@@ -552,7 +574,7 @@ void KernelEngine::dropQueue() {
   if (clockCount_ != 0) {
     kernelMode_ = kClockUnknown;
     gridRolling_ = false;
-    clockSteady_.store(false, std::memory_order_relaxed);
+    steadyFrames_.store(kNotSteady, std::memory_order_relaxed);
   }
   emptyQueue();
 }
@@ -591,7 +613,7 @@ void KernelEngine::updateClock(int32_t frames) {
   }
   if (wanted == ClockMode::host) followGrid(transport, frames);
   if (!follow && !bypass) clockWatched_.store(kClockFree, std::memory_order_relaxed);
-  clockSteady_.store(wanted == ClockMode::host && gridRolling_, std::memory_order_relaxed);
+  steadyFrames_.store(wanted == ClockMode::host && gridRolling_ ? frames : kNotSteady, std::memory_order_relaxed);
 }
 
 void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
@@ -610,8 +632,7 @@ void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
   event.align = !gridRolling_;
   bool send = event.align;
   if (!event.align) {
-    const double expected = sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_;
-    const double miss = std::fabs(transport.ppq - expected);
+    const double miss = std::fabs(transport.ppq - expectedPpq_);
     if (miss > kGridJumpQuarters) {
       event.align = send = true; // a locate or a loop
     } else if (transport.tempo != sentTempo_ || miss > kGridDriftQuarters) {
@@ -623,13 +644,15 @@ void KernelEngine::followGrid(const HostTransport &transport, int32_t frames) {
     event.barPpq = barStart(transport);
     event.tempo = transport.tempo;
     queueClock(event);
-    sentPpq_ = transport.ppq;
     sentTempo_ = transport.tempo;
     sentQuartersPerFrame_ = transport.tempo / (kernelRate_ * 60);
-    framesSinceSent_ = 0;
+    expectedPpq_ = transport.ppq;
   }
   gridRolling_ = true;
-  framesSinceSent_ += frames;
+  // The usual block moves the position on by the same amount: steadyClock
+  // adds it without a multiplication.
+  steadyQuarters_ = frames * sentQuartersPerFrame_;
+  expectedPpq_ += steadyQuarters_;
 }
 
 void KernelEngine::runChunk(int32_t off, int32_t chunk) {
@@ -672,11 +695,28 @@ void KernelEngine::placeOutput(const MidiEvent *events, uint32_t count, int32_t 
   // The block's output keeps a place for the note-off of every note sent:
   // when it fills up, what is dropped is never the end of a note. Usually
   // there is room for everything, note-offs to come included.
-  const bool roomy = int64_t(outputCount_) + sounding_.total() + 2 * int64_t(count) <= kOutputCapacity;
+  if (int64_t(outputCount_) + sounding_.total() + 2 * int64_t(count) <= kOutputCapacity) [[likely]] {
+    // Each message is copied whole, then its frame placed and a note-off's
+    // channel set: no room to check.
+    MidiEvent *out = output_ + outputCount_;
+    for (uint32_t i = 0; i < count; ++i) {
+      const MidiEvent in = events[i];
+      MidiEvent &event = out[i];
+      event = in;
+      event.frame = std::min(in.frame, last) + uint32_t(off);
+      if (in.kind == EventKind::noteOn) {
+        sounding_.noteOn(in.number, in.channel);
+      } else if (in.kind == EventKind::noteOff) {
+        event.channel = sounding_.noteOff(in.number, in.channel);
+      }
+    }
+    outputCount_ += int32_t(count);
+    return;
+  }
   for (uint32_t i = 0; i < count && outputCount_ < kOutputCapacity; ++i) {
     MidiEvent event = events[i];
     event.frame = std::min(event.frame, last) + uint32_t(off);
-    const int32_t room = roomy ? kOutputCapacity : kOutputCapacity - outputCount_ - int32_t(sounding_.total());
+    const int32_t room = kOutputCapacity - outputCount_ - int32_t(sounding_.total());
     if (event.kind == EventKind::noteOn) {
       if (room < 2) continue;
       sounding_.noteOn(event.number, event.channel);
@@ -698,6 +738,7 @@ void KernelEngine::releaseSoundingNotes() {
     return true;
   });
   releasePending_ = !sounding_.empty();
+  refreshPlainFrames();
 }
 
 void KernelEngine::recordDiagnostic(uint32_t code, uint8_t severity, uint8_t phase,

@@ -92,9 +92,9 @@ public:
   // kernel's clock is still to be set back), the owner gives every block
   // with frames the kernel's clock before processBlock: steadyClock for the
   // usual block while following (the host rolling on at the tempo last sent,
-  // its position where the last block left it, give or take its rounding),
-  // else the host's transport (hostTransport(), it stands until set again)
-  // and updateClock.
+  // its position where the last block left it, give or take its rounding,
+  // and as many frames as the last block), else the host's transport
+  // (hostTransport(), it stands until set again) and updateClock.
   // kClockIdle: following, and the kernel has nothing to do until new input
   // (Run off, nothing scheduled): its clock is not needed, so a block the
   // owner finds without input (no notes or changes queued, no plane edits,
@@ -111,15 +111,18 @@ public:
   void wakeClock() {
     if (!clockIdle_) return;
     clockIdle_ = false;
-    framesSinceSent_ += double(owedFrames_ - idleOwed_);
+    expectedPpq_ += double(owedFrames_ - idleOwed_) * sentQuartersPerFrame_;
     uint8_t idle = kClockIdle;
     clockWatched_.compare_exchange_strong(idle, kClockWatched);
   }
+  // One comparison each for the block's size (which also tells whether the
+  // clock may be settled here at all), the transport's state, the tempo and
+  // the position; a block of another size takes updateClock, which comes to
+  // the same decision and takes that size as the usual one.
   bool steadyClock(bool rolling, double tempo, double ppq, int32_t frames) {
-    if (!clockSteady_.load(std::memory_order_relaxed) || !rolling || tempo != sentTempo_) return false;
-    const double miss = ppq - (sentPpq_ + framesSinceSent_ * sentQuartersPerFrame_);
-    if (!(std::fabs(miss) <= kGridDriftQuarters)) return false;
-    framesSinceSent_ += frames;
+    if (frames != steadyFrames_.load(std::memory_order_relaxed) || !rolling || tempo != sentTempo_) return false;
+    if (!(std::fabs(ppq - expectedPpq_) <= kGridDriftQuarters)) return false;
+    expectedPpq_ += steadyQuarters_;
     return true;
   }
   void setHostTransport(const HostTransport &transport) { transport_ = transport; }
@@ -170,6 +173,11 @@ public:
 private:
   bool queueEvent(const KernelEngineEvent &event);
   void sortQueue();
+  // processBlock's blocks but the most usual: refused, flushed, traced,
+  // with input queued or old notes to end.
+  [[gnu::noinline]] void processBlockInFull(int32_t frames);
+  // plainFrames_ from what it depends on.
+  void refreshPlainFrames();
   bool offerParameter(uint32_t index, int32_t frame, double plain, const char *source, bool fresh);
   void publishDirtyParameters(const bool *excluded);
   void refuseBlock(uint8_t severity);
@@ -179,6 +187,8 @@ private:
   // A block with nothing queued or to republish: only the chunks in which
   // something falls due are run.
   void runUnqueued(int32_t frames);
+  // A block of that kind with nothing due is not run at all.
+  void runUnqueuedBlock(int32_t frames);
   // The events of [off, end) that fit the kernel's queue; returns the end of
   // the chunk, earlier than `end` when the queue filled up.
   int32_t deliverChunkInputs(int32_t frames, int32_t off, int32_t end, const bool *frameZero);
@@ -210,6 +220,10 @@ private:
   RateAdapter rate_;
   bool ready_ = false;
   uint32_t handle_ = 0;
+  // The largest block processBlock may take on its shortest path: the
+  // maximum block size while the instance is ready and neither traced nor
+  // owing the end of an old instance's notes, else 0.
+  int32_t plainFrames_ = 0;
   double kernelRate_ = 0;
   FILE *trace_ = nullptr; // the process-wide trace file, looked up at setup
 
@@ -252,13 +266,15 @@ private:
   HostTransport transport_;
   static constexpr kernel::ClockMode kClockUnknown = kernel::ClockMode(0xff); // after a refused block
   kernel::ClockMode kernelMode_ = kernel::ClockMode::own;
-  std::atomic<bool> clockSteady_{false}; // steadyClock may serve the next block
+  // The block size steadyClock may settle inline, kNotSteady while it may not.
+  static constexpr int32_t kNotSteady = -1;
+  std::atomic<int32_t> steadyFrames_{kNotSteady};
   bool gridRolling_ = false;    // the host's transport rolled in the last block
   bool fallbackReported_ = false;
-  double sentPpq_ = 0;          // the position and tempo of the last grid event
-  double sentTempo_ = 0;
+  double sentTempo_ = 0;             // the tempo of the last grid event
   double sentQuartersPerFrame_ = 0;
-  double framesSinceSent_ = 0;
+  double expectedPpq_ = 0;           // where the host's next block should start
+  double steadyQuarters_ = 0;        // quarter notes in steadyFrames_ at sentTempo_
 
   // Pattern selection: the one waiting for its kernel call, the reports.
   struct Selection {

@@ -123,7 +123,7 @@ private:
                                            Steinberg::Vst::ProcessContext::kTempoValid |
                                            Steinberg::Vst::ProcessContext::kProjectTimeMusicValid;
     const Steinberg::Vst::ProcessContext *c = data.processContext;
-    return c != nullptr && data.numSamples > 0 &&
+    return c != nullptr &&
            engine_.steadyClock((c->state & kRolling) == kRolling, c->tempo, c->projectTimeMusic, data.numSamples);
   }
   // Audio thread, while the kernel is idle (KernelEngine::kClockIdle) and
