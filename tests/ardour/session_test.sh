@@ -36,6 +36,9 @@ ardour_private_home "$work"
 mkdir -p "$work/vst3"
 ln -s "$bundle" "$work/vst3/Tindrel.vst3"
 export VST3_PATH="$work/vst3"
+# Ardour takes the scanner's cache only when it is newer than the module, to
+# the second: a bundle linked a moment ago waits for the clock to move on.
+while (($(date +%s) <= $(stat -c %Y "$module"))); do sleep 0.2; done
 if ! ardour_scan "$work/vst3/Tindrel.vst3" "$work/scan.log" || ! grep -q "Found Plugin: Tindrel" "$work/scan.log"; then
   cat "$work/scan.log" >&2
   fail "ardour-vst3-scanner did not index the bundle"
