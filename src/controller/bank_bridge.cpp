@@ -23,11 +23,8 @@ void NorvaController::BankBridge::sendBankJson(const std::string &json) { owner_
 void NorvaController::BankBridge::editParam(unsigned index, double plain) {
   if (index >= kParamCount || !std::isfinite(plain)) return;
   const double normalized = norva_param_normalize(&NORVA_PARAMS[index], plain);
-  const double left = owner_->currentPlain(kParamPattern);
-  if (index == kParamPattern) owner_->keepSelectedRow(left);
   owner_->beginEdit(index);
-  owner_->EditControllerEx1::setParamNormalized(index, normalized);
-  if (index == kParamPattern && owner_->currentPlain(kParamPattern) != left) owner_->takeSelectedRow();
+  owner_->setParamMovingRows(index, normalized);
   owner_->sendParamChanged(index, normalized);
   owner_->performEdit(index, normalized);
   owner_->endEdit(index);

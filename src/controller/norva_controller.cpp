@@ -125,13 +125,18 @@ double NorvaController::currentPlain(uint32_t index) {
   return paramToPlain(NORVA_PARAMS[index], getParamNormalized(index));
 }
 
-tresult PLUGIN_API NorvaController::setParamNormalized(ParamID tag, ParamValue value) {
-  if (!std::isfinite(value)) return kInvalidArgument;  // no value at all: the parameter keeps its own
+tresult NorvaController::setParamMovingRows(ParamID tag, ParamValue value) {
   const double left = currentPlain(kParamPattern);
   if (tag == kParamPattern) keepSelectedRow(left);
   const tresult result = EditControllerEx1::setParamNormalized(tag, value);
+  if (result == kResultOk && tag == kParamPattern && currentPlain(kParamPattern) != left) takeSelectedRow();
+  return result;
+}
+
+tresult PLUGIN_API NorvaController::setParamNormalized(ParamID tag, ParamValue value) {
+  if (!std::isfinite(value)) return kInvalidArgument;  // no value at all: the parameter keeps its own
+  const tresult result = setParamMovingRows(tag, value);
   if (result != kResultOk) return result;
-  if (tag == kParamPattern && currentPlain(kParamPattern) != left) takeSelectedRow();
   if (echoParam_ >= 0 && tag == static_cast<ParamID>(echoParam_) && value == echoValue_) {
     echoParam_ = -1;  // the editor's own edit coming back: not echoed
     return result;

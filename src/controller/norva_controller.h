@@ -175,9 +175,10 @@ private:
   // The step-velocity parameters of steps [firstStep, endStep), and Length
   // when `length`, follow the plane when `pattern` is the selected one.
   void followSelectedPattern(int pattern, int firstStep, int endStep, bool length);
-  // Pattern is about to change from `left` / has changed: the row the step
-  // parameters and Length left goes into the plane, and they take the new
-  // pattern's (as the processor does at the same change).
+  // Sets a parameter without echoing it. A change of Pattern keeps the row
+  // the step parameters and Length held in the pattern left, and they take
+  // the new pattern's (as the processor does at the same change).
+  Steinberg::tresult setParamMovingRows(Steinberg::Vst::ParamID tag, Steinberg::Vst::ParamValue value);
   void keepSelectedRow(double left);
   void takeSelectedRow();
   // The plane as played and saved: the selected pattern's velocities and

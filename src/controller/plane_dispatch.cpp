@@ -102,11 +102,8 @@ void NorvaController::followSelectedPattern(int pattern, int firstStep, int endS
 }
 
 void NorvaController::keepSelectedRow(double left) {
-  uint8_t played[kPlaneBytes];
-  planeForSaving(played);
   const int pattern = int(left);
-  if (pattern < 0 || pattern >= kPlanePatterns) return;
-  putPatternIntoPlane(plane_, pattern, patternOfPlane(played, pattern));
+  if (pattern >= 0 && pattern < kPlanePatterns) putPatternIntoPlane(plane_, pattern, playedPattern(pattern));
 }
 
 void NorvaController::takeSelectedRow() {

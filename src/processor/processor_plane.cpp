@@ -15,10 +15,11 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 void NorvaProcessor::takeLeftRows() {
+  // A row the parameters held, written as the selected pattern's is.
   engine_.leftRows().take([this](int pattern, const PatternRows::Row &row) {
-    for (int step = 0; step < kPlaneSteps; ++step)
-      plane_[planeLaneOffset(kStepVelocity) + planeCell(pattern, step)] = row.velocities[step];
-    plane_[planeRowOffset(kPatternLength) + pattern] = row.length;
+    double velocities[kPlaneSteps];
+    std::copy(std::begin(row.velocities), std::end(row.velocities), velocities);
+    overlaySelectedPattern(plane_, pattern, row.length, velocities);
   });
 }
 
